@@ -1,0 +1,32 @@
+# Tests of a Windows build run under Wine, in a prefix of the build's own that one fixture
+# test makes before the first of them runs.
+if(WIN32)
+    set(VARNEK_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
+    set(VARNEK_WINE_ENV
+        "WINEPREFIX=${VARNEK_WINEPREFIX}"
+        "WINEDEBUG=-all"
+        "WINEDLLOVERRIDES=mscoree,mshtml="
+        "LANG=C.UTF-8"
+        "LC_ALL=C.UTF-8")
+    if(NOT TEST wine_prefix)
+        add_test(NAME wine_prefix
+                 COMMAND ${CMAKE_SOURCE_DIR}/cmake/make-wineprefix.sh ${VARNEK_WINEPREFIX})
+        set_tests_properties(wine_prefix PROPERTIES FIXTURES_SETUP wineprefix
+                             ENVIRONMENT "${VARNEK_WINE_ENV}" TIMEOUT 300)
+    endif()
+endif()
+
+# varnek_add_test(NAME name COMMAND exe [args...])
+# Adds a test that runs natively, or under Wine in the build's prefix for a Windows build.
+function(varnek_add_test)
+    cmake_parse_arguments(ARG "" "NAME;TIMEOUT" "COMMAND" ${ARGN})
+    if(NOT ARG_TIMEOUT)
+        set(ARG_TIMEOUT 300)
+    endif()
+    add_test(NAME ${ARG_NAME} COMMAND ${ARG_COMMAND})
+    set_tests_properties(${ARG_NAME} PROPERTIES TIMEOUT ${ARG_TIMEOUT})
+    if(WIN32)
+        set_tests_properties(${ARG_NAME} PROPERTIES FIXTURES_REQUIRED wineprefix
+                             ENVIRONMENT "${VARNEK_WINE_ENV}")
+    endif()
+endfunction()

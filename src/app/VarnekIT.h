@@ -1,0 +1,70 @@
+// The hidden main window: owner of the tray icon, its menu and the update timer, and home of
+// the commands that the menu, the launcher window and the settings window call.
+#pragma once
+
+#include "app/Views.h"
+#include "tray/clsSysTray.h"
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace varnek {
+
+class Application;
+
+class VarnekIT : public clsSysTrayEvents, public ITrayWindow {
+public:
+    static constexpr std::string_view Caption = "Hard Drive";
+    static constexpr std::string_view Tooltip = "Varnek IT Consulting";
+    static constexpr int UpdateTimerInterval = 1000; // ms
+
+    VarnekIT(Application& app);
+    ~VarnekIT() override;
+
+    // Public operations.
+    void SetLanguageDK();
+    void SetLanguageUK();
+    void OpenHomePage();
+    void OpenSupportPage();
+    void RunTeamviewer();
+    void KillTeamViewer();
+    void RunFile(std::string_view fileName, std::string_view folder, std::string_view showMode);
+    void ShowBallonMessageUpdating();
+
+    // Handlers.
+    void Form_Load();
+    [[noreturn]] void Form_Unload();
+    void UpdateTimer_Timer();
+    void Form_MouseMove(int Button, int Shift, float X, float Y);
+    void pic_MouseMove(int Button, int Shift, float X, float Y);
+    void mnuPopup_Click(int Index);
+    // The taskbar was (re-)created: the icon is registered again.
+    void TaskbarCreated();
+
+    void SysTray_RightClick() override;
+    void SysTray_DoubleClick() override;
+    void SysTray_BalloonClicked() override {}
+    void SysTray_BalloonTimeOut() override {}
+
+    // ITrayWindow
+    WindowHandle hWnd() const override;
+    IconHandle Icon() const override;
+
+    MenuCaptions mnuPopup = {"Varnek IT", "-", "Fjernstyring", "Support System",
+                             "-",         "Indstillinger", "-", "Exit"};
+    std::unique_ptr<clsSysTray> SysTray;
+    IMainWindowView& View() { return *view_; }
+
+private:
+    Application& app_;
+    std::unique_ptr<IMainWindowView> view_;
+};
+
+// The login address for a user name and digest: the name percent-encoded (UTF-8, unreserved
+// characters kept), the digest as it is.
+std::string LoginAddress(std::string_view userName, std::string_view digest);
+// The message a failed launch result selects, empty when it selects none.
+std::string_view LaunchErrorText(std::intptr_t result);
+
+} // namespace varnek

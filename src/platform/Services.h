@@ -1,0 +1,79 @@
+// The platform services the portable core uses. The Win32 layer implements each of them; the
+// unit tests use in-memory fakes.
+#pragma once
+
+#include "platform/Handles.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace varnek {
+
+// Launches through the shell (ShellExecute).
+class IShell {
+public:
+    virtual ~IShell() = default;
+    // The active window of the calling thread (GetActiveWindow), 0 if none.
+    virtual WindowHandle GetActiveWindow() = 0;
+    // ShellExecute: `parameters` and `directory` may be absent (null) or given (even empty).
+    // Returns the shell's result, greater than 32 on success.
+    virtual std::intptr_t ShellExecute(WindowHandle owner, std::string_view verb,
+                                       std::string_view file,
+                                       std::optional<std::string_view> parameters,
+                                       std::optional<std::string_view> directory,
+                                       int showCommand) = 0;
+};
+
+// Files by path (UTF-8, backslash separators).
+class IFileSystem {
+public:
+    virtual ~IFileSystem() = default;
+    virtual bool FileExists(std::string_view path) = 0;
+    // True when the file is gone afterwards.
+    virtual bool DeleteFile(std::string_view path) = 0;
+};
+
+// The process table.
+class IProcesses {
+public:
+    virtual ~IProcesses() = default;
+    // Asks every process whose executable name equals `name` (case-insensitively) to end with
+    // exit code 0; does not wait. Returns how many were asked.
+    virtual int TerminateProcessesNamed(std::string_view name) = 0;
+};
+
+// Message boxes. Styles and results are the Win32 values (MB_*, ID*).
+class IDialogs {
+public:
+    virtual ~IDialogs() = default;
+    // Shows a modal message box; an absent title means the program's default title.
+    virtual int MsgBox(std::string_view text, std::uint32_t style,
+                       std::optional<std::string_view> title) = 0;
+};
+
+enum MsgBoxStyle : std::uint32_t {
+    vbOKOnly = 0,
+    vbYesNo = 4,
+    vbCritical = 16,
+    vbInformation = 64,
+};
+enum MsgBoxResult : int { vbOK = 1, vbYes = 6, vbNo = 7 };
+
+// The registry as the autostart routines reach it (the A functions' semantics: result codes
+// are Win32 error numbers, 0 on success).
+class IRegistry {
+public:
+    virtual ~IRegistry() = default;
+    using Key = std::uintptr_t;
+    virtual long RegOpenKeyEx(Key root, std::string_view subKey, std::uint32_t options,
+                              std::uint32_t access, Key& result) = 0;
+    virtual long RegSetValueEx(Key key, std::string_view valueName, std::uint32_t type,
+                               const std::vector<std::uint8_t>& data) = 0;
+    virtual long RegDeleteValue(Key key, std::string_view valueName) = 0;
+    virtual long RegCloseKey(Key key) = 0;
+};
+
+} // namespace varnek

@@ -1,0 +1,115 @@
+// The settings window: login data, language, the client option, user-data deletion, autostart
+// and the update area. The model holds every control's state; the view renders it.
+#pragma once
+
+#include "app/Views.h"
+
+#include <array>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace varnek {
+
+class Application;
+
+enum class ControlKind { Button, Frame, Option, Check, Label, Edit, PasswordEdit };
+
+// The window's controls, in the window's order.
+enum class Ctl : int {
+    bUpdateCheck,
+    tSlet,
+    bGem,
+    bLuk,
+    Frame2,
+    b_Sprog1,
+    b_Sprog0,
+    bRemoveAutostart,
+    bAddAutostart,
+    vTeamviewer,
+    t_Version_Ny,
+    t_Version_Aktuell,
+    Frame1,
+    tKodeord,
+    tBrugernavn,
+    KodeShow,
+    L_Password,
+    L_Username,
+    // State of the update area, not placed on the window.
+    t_TeamViewerDateStat,
+    t_TeamViewer_Status,
+    t_VarnekIT_Status,
+    t_TeamViewerNyVer,
+    t_TeamViewerMinVer,
+    t_VarnekITNyVer,
+    t_VarnekITMinVer,
+    Count
+};
+inline constexpr int ControlCount = static_cast<int>(Ctl::Count);
+
+struct ControlDesign {
+    std::string_view name;
+    ControlKind kind;
+    std::string_view caption;  // caption (or text) when the window is created
+    int left, top, width, height; // twips; inside a frame relative to the frame
+    Ctl parent;                // Ctl::Count: the window itself
+    bool placed;               // false for the update area's text holders
+    bool bold;
+    bool red;
+};
+
+struct ControlState {
+    std::string caption; // a text box's text, every other control's caption
+    bool visible = true;
+    bool value = false; // checked (check box) or selected (option button)
+};
+
+class f_Indstillinger {
+public:
+    static constexpr std::string_view Caption = " Indstillinger";
+    static constexpr int ClientWidthTwips = 4440;
+    static constexpr int ClientHeightTwips = 5745;
+
+    // Creates the window hidden, in its design state, and runs its load step.
+    explicit f_Indstillinger(Application& app);
+    ~f_Indstillinger();
+
+    static const ControlDesign& Design(Ctl control);
+    const ControlState& State(Ctl control) const { return controls_[Index(control)]; }
+
+    // Model changes (also used by the language and update routines).
+    void SetCaption(Ctl control, std::string_view caption);
+    void SetVisible(Ctl control, bool visible);
+    void SetChecked(Ctl control, bool checked);
+    // Selects one of the two language buttons; raises b_Sprog_Click when it becomes selected.
+    void SelectLanguageButton(int index);
+
+    // Input from the view.
+    void UserEdited(Ctl control, std::string_view text);
+    void UserToggled(Ctl control, bool checked);
+    void UserClicked(Ctl control);
+
+    void Show();
+    // Unloads the window (its close box; the Close button does the same).
+    void Unload();
+
+    // Handlers.
+    void Form_Load();
+    void bGem_Click();
+    void bLuk_Click();
+    void b_Sprog_Click(int Index);
+    void tSlet_Click();
+    void bAddAutostart_Click();
+    void bRemoveAutostart_Click();
+    void bUpdateCheck_Click();
+
+private:
+    static int Index(Ctl control) { return static_cast<int>(control); }
+    void Changed(Ctl control);
+
+    Application& app_;
+    std::array<ControlState, ControlCount> controls_;
+    std::unique_ptr<IFormView> view_;
+};
+
+} // namespace varnek

@@ -1,0 +1,214 @@
+#include "win32/MainWindowView.h"
+
+#include "app/VarnekIT.h"
+#include "resource.h"
+#include "win32/Text.h"
+
+#include <windowsx.h>
+
+namespace varnek::win32 {
+
+namespace {
+
+constexpr const wchar_t* PictureClassName = L"VarnekIT.Picture";
+constexpr int PictureSize = 32;
+
+HINSTANCE Instance() { return GetModuleHandleW(nullptr); }
+
+// The mouse buttons of a mouse message, as 1 left, 2 right, 4 middle.
+int Buttons(WPARAM wParam) {
+    return ((wParam & MK_LBUTTON) ? 1 : 0) | ((wParam & MK_RBUTTON) ? 2 : 0) |
+           ((wParam & MK_MBUTTON) ? 4 : 0);
+}
+
+int ShiftState(WPARAM wParam) {
+    return ((wParam & MK_SHIFT) ? 1 : 0) | ((wParam & MK_CONTROL) ? 2 : 0) |
+           ((GetKeyState(VK_MENU) < 0) ? 4 : 0);
+}
+
+void RegisterClasses() {
+    static bool registered = false;
+    if (registered) {
+        return;
+    }
+    WNDCLASSEXW main{};
+    main.cbSize = sizeof main;
+    main.lpfnWndProc = DefWindowProcW;
+    main.hInstance = Instance();
+    main.hIcon = LoadIconW(Instance(), MAKEINTRESOURCEW(IDI_VARNEKIT));
+    main.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    main.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    main.lpszClassName = MainWindowView::ClassName;
+    RegisterClassExW(&main);
+    WNDCLASSEXW picture = main;
+    picture.hIcon = nullptr;
+    picture.lpszClassName = PictureClassName;
+    RegisterClassExW(&picture);
+    registered = true;
+}
+
+} // namespace
+
+MainWindowView::MainWindowView(VarnekIT& model) : model_(model) {
+    RegisterClasses();
+    taskbarCreated_ = RegisterWindowMessageW(L"TaskbarCreated");
+    const std::wstring title = Wide(VarnekIT::Caption);
+    hwnd_ = CreateWindowExW(0, ClassName, title.c_str(), WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
+                            CW_USEDEFAULT, 320, 240, nullptr, nullptr, Instance(), nullptr);
+    SetWindowLongPtrW(hwnd_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    SetWindowLongPtrW(hwnd_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&WindowProc));
+    pic_ = CreateWindowExW(0, PictureClassName, L"", WS_CHILD | WS_VISIBLE, 0, 0, PictureSize,
+                           PictureSize, hwnd_, nullptr, Instance(), nullptr);
+    SetWindowLongPtrW(pic_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    SetWindowLongPtrW(pic_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&PictureProc));
+    bigIcon_ = static_cast<HICON>(LoadImageW(Instance(), MAKEINTRESOURCEW(IDI_VARNEKIT), IMAGE_ICON,
+                                             GetSystemMetrics(SM_CXICON),
+                                             GetSystemMetrics(SM_CYICON), LR_DEFAULTCOLOR));
+    smallIcon_ = static_cast<HICON>(LoadImageW(Instance(), MAKEINTRESOURCEW(IDI_VARNEKIT),
+                                               IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
+                                               GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR));
+    SendMessageW(hwnd_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(bigIcon_));
+    SendMessageW(hwnd_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_));
+}
+
+MainWindowView::~MainWindowView() {
+    if (hwnd_ != nullptr) {
+        SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
+        SetWindowLongPtrW(pic_, GWLP_USERDATA, 0);
+        DestroyWindow(hwnd_);
+    }
+    if (picture_ != nullptr) {
+        DeleteObject(picture_);
+    }
+    if (bigIcon_ != nullptr) {
+        DestroyIcon(bigIcon_);
+    }
+    if (smallIcon_ != nullptr) {
+        DestroyIcon(smallIcon_);
+    }
+}
+
+void MainWindowView::Minimise() {
+    // The window is never shown; minimising must not show it.
+    if (IsWindowVisible(hwnd_)) {
+        ShowWindow(hwnd_, SW_MINIMIZE);
+    }
+}
+
+void MainWindowView::DoEvents() {
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        if (message.message == WM_QUIT) {
+            PostQuitMessage(static_cast<int>(message.wParam));
+            break;
+        }
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+}
+
+void MainWindowView::Hide() { ShowWindow(hwnd_, SW_HIDE); }
+
+void MainWindowView::SetUpdateTimerEnabled(bool enabled) {
+    if (enabled) {
+        SetTimer(hwnd_, UpdateTimerId, VarnekIT::UpdateTimerInterval, nullptr);
+    } else {
+        KillTimer(hwnd_, UpdateTimerId);
+    }
+}
+
+int MainWindowView::PopupMenu(const MenuCaptions& captions) {
+    HMENU menu = CreatePopupMenu();
+    for (int i = 0; i < MenuItemCount; ++i) {
+        if (captions[i] == "-") {
+            AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+        } else {
+            AppendMenuW(menu, MF_STRING, static_cast<UINT_PTR>(i + 1), Wide(captions[i]).c_str());
+        }
+    }
+    POINT at{};
+    GetCursorPos(&at);
+    // Without the foreground the menu would not close when the user clicks elsewhere.
+    SetForegroundWindow(hwnd_);
+    const int chosen = static_cast<int>(TrackPopupMenu(
+        menu, TPM_LEFTALIGN | TPM_TOPALIGN | TPM_LEFTBUTTON | TPM_RETURNCMD | TPM_NONOTIFY, at.x,
+        at.y, 0, hwnd_, nullptr));
+    PostMessageW(hwnd_, WM_NULL, 0, 0);
+    DestroyMenu(menu);
+    return chosen - 1;
+}
+
+void MainWindowView::EndProgram() { ExitProcess(0); }
+
+BitmapHandle MainWindowView::MakeDrawnImageThePicture() {
+    if (picture_ == nullptr) {
+        HDC screen = GetDC(nullptr);
+        picture_ = CreateCompatibleBitmap(screen, PictureSize, PictureSize);
+        ReleaseDC(nullptr, screen);
+    }
+    return reinterpret_cast<BitmapHandle>(picture_);
+}
+
+LRESULT CALLBACK MainWindowView::WindowProc(HWND hwnd, UINT message, WPARAM wParam,
+                                            LPARAM lParam) {
+    auto* self = reinterpret_cast<MainWindowView*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    if (self == nullptr) {
+        return DefWindowProcW(hwnd, message, wParam, lParam);
+    }
+    return self->Handle(message, wParam, lParam);
+}
+
+LRESULT CALLBACK MainWindowView::PictureProc(HWND hwnd, UINT message, WPARAM wParam,
+                                             LPARAM lParam) {
+    auto* self = reinterpret_cast<MainWindowView*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    if (self != nullptr && message == WM_MOUSEMOVE) {
+        self->model_.pic_MouseMove(Buttons(wParam), ShiftState(wParam),
+                                   static_cast<float>(GET_X_LPARAM(lParam)),
+                                   static_cast<float>(GET_Y_LPARAM(lParam)));
+        return 0;
+    }
+    if (self != nullptr && message == WM_PAINT && self->picture_ != nullptr) {
+        PAINTSTRUCT paint;
+        HDC dc = BeginPaint(hwnd, &paint);
+        HDC source = CreateCompatibleDC(dc);
+        HGDIOBJ previous = SelectObject(source, self->picture_);
+        BitBlt(dc, 0, 0, PictureSize, PictureSize, source, 0, 0, SRCCOPY);
+        SelectObject(source, previous);
+        DeleteDC(source);
+        EndPaint(hwnd, &paint);
+        return 0;
+    }
+    return DefWindowProcW(hwnd, message, wParam, lParam);
+}
+
+LRESULT MainWindowView::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == taskbarCreated_ && taskbarCreated_ != 0) {
+        model_.TaskbarCreated();
+        return 0;
+    }
+    switch (message) {
+    case WM_MOUSEMOVE:
+        // Also the tray icon's callback: the notification code arrives as the x position.
+        model_.Form_MouseMove(Buttons(wParam), ShiftState(wParam),
+                              static_cast<float>(GET_X_LPARAM(lParam)),
+                              static_cast<float>(GET_Y_LPARAM(lParam)));
+        return 0;
+    case WM_TIMER:
+        if (wParam == UpdateTimerId) {
+            model_.UpdateTimer_Timer();
+        }
+        return 0;
+    case WM_ENDSESSION:
+        if (wParam) {
+            model_.Form_Unload();
+        }
+        return 0;
+    case WM_CLOSE:
+        // Every way out removes the icon before the process ends.
+        model_.Form_Unload();
+    default:
+        return DefWindowProcW(hwnd_, message, wParam, lParam);
+    }
+}
+
+} // namespace varnek::win32

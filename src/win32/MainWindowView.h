@@ -1,0 +1,54 @@
+// The hidden main window "Hard Drive": the tray icon's callback window, its picture box, the
+// update timer and the tray popup menu.
+#pragma once
+
+#include "app/Views.h"
+#include "platform/NotifyShell.h"
+
+#include <windows.h>
+
+namespace varnek {
+class VarnekIT;
+}
+
+namespace varnek::win32 {
+
+class MainWindowView final : public IMainWindowView, public IPictureBox {
+public:
+    static constexpr const wchar_t* ClassName = L"VarnekIT";
+    static constexpr UINT_PTR UpdateTimerId = 1;
+
+    explicit MainWindowView(VarnekIT& model);
+    ~MainWindowView() override;
+    MainWindowView(const MainWindowView&) = delete;
+    MainWindowView& operator=(const MainWindowView&) = delete;
+
+    WindowHandle hWnd() const override { return reinterpret_cast<WindowHandle>(hwnd_); }
+    IconHandle Icon() const override { return reinterpret_cast<IconHandle>(smallIcon_); }
+    void Minimise() override;
+    void DoEvents() override;
+    void Hide() override;
+    void SetUpdateTimerEnabled(bool enabled) override;
+    int PopupMenu(const MenuCaptions& captions) override;
+    [[noreturn]] void EndProgram() override;
+
+    // The picture box `pic`.
+    BitmapHandle MakeDrawnImageThePicture() override;
+    HWND Picture() const { return pic_; }
+
+private:
+    static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    static LRESULT CALLBACK PictureProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
+
+    VarnekIT& model_;
+    HWND hwnd_ = nullptr;
+    HWND pic_ = nullptr;
+    HICON bigIcon_ = nullptr;
+    HICON smallIcon_ = nullptr;
+    HBITMAP picture_ = nullptr;
+    UINT taskbarCreated_ = 0;
+    bool unloading_ = false;
+};
+
+} // namespace varnek::win32

@@ -1,0 +1,21 @@
+#include "win32/ViewFactory.h"
+
+#include "win32/LogoWindowView.h"
+#include "win32/MainWindowView.h"
+#include "win32/SettingsWindowView.h"
+
+namespace varnek::win32 {
+
+std::unique_ptr<IMainWindowView> ViewFactory::CreateMainView(VarnekIT& model) {
+    return std::make_unique<MainWindowView>(model);
+}
+
+std::unique_ptr<IFormView> ViewFactory::CreateSettingsView(f_Indstillinger& model) {
+    return CreateSettingsWindow(model);
+}
+
+std::unique_ptr<IFormView> ViewFactory::CreateLogoView(LogoForm& model) {
+    return CreateLogoWindow(model);
+}
+
+} // namespace varnek::win32

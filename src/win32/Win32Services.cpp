@@ -1,0 +1,251 @@
+#include "win32/Win32Services.h"
+
+#include "win32/Text.h"
+
+#include <shellapi.h>
+#include <tlhelp32.h>
+
+#include <algorithm>
+#include <cstring>
+
+namespace varnek::win32 {
+
+namespace {
+
+// Owns a registry key handle.
+class RegKey {
+public:
+    RegKey() = default;
+    ~RegKey() {
+        if (key_) {
+            ::RegCloseKey(key_);
+        }
+    }
+    RegKey(const RegKey&) = delete;
+    RegKey& operator=(const RegKey&) = delete;
+    HKEY* out() { return &key_; }
+    HKEY get() const { return key_; }
+
+private:
+    HKEY key_ = nullptr;
+};
+
+// Owns a kernel handle.
+class Handle {
+public:
+    explicit Handle(HANDLE h) : h_(h) {}
+    ~Handle() {
+        if (valid()) {
+            CloseHandle(h_);
+        }
+    }
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
+    bool valid() const { return h_ != nullptr && h_ != INVALID_HANDLE_VALUE; }
+    HANDLE get() const { return h_; }
+
+private:
+    HANDLE h_;
+};
+
+std::wstring SectionPath(std::string_view appName, std::string_view section) {
+    return std::wstring(RegistrySettingsStore::Root) + L"\\" + Wide(appName) + L"\\" +
+           Wide(section);
+}
+
+template <std::size_t N> void CopyAnsi(char (&field)[N], const std::u16string& text) {
+    const std::wstring wide(text.begin(), text.end());
+    const std::string ansi = Ansi(wide);
+    const std::size_t length = std::min(ansi.size(), N - 1);
+    std::memcpy(field, ansi.data(), length);
+    field[length] = '\0';
+}
+
+HKEY NativeKey(IRegistry::Key key) {
+    // Predefined roots are 32-bit values that Windows sign-extends on 64-bit systems.
+    if (key >= 0x80000000u && key <= 0x80000006u) {
+        return reinterpret_cast<HKEY>(
+            static_cast<ULONG_PTR>(static_cast<LONG>(static_cast<ULONG>(key))));
+    }
+    return reinterpret_cast<HKEY>(key);
+}
+
+} // namespace
+
+std::string RegistrySettingsStore::GetSetting(std::string_view appName, std::string_view section,
+                                              std::string_view key,
+                                              std::string_view defaultValue) {
+    RegKey hkey;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, SectionPath(appName, section).c_str(), 0, KEY_QUERY_VALUE,
+                      hkey.out()) != ERROR_SUCCESS) {
+        return std::string(defaultValue);
+    }
+    const std::wstring name = Wide(key);
+    DWORD type = 0;
+    DWORD size = 0;
+    if (RegQueryValueExW(hkey.get(), name.c_str(), nullptr, &type, nullptr, &size) !=
+            ERROR_SUCCESS ||
+        (type != REG_SZ && type != REG_EXPAND_SZ)) {
+        return std::string(defaultValue);
+    }
+    std::wstring value(size / sizeof(wchar_t) + 1, L'\0');
+    size = static_cast<DWORD>(value.size() * sizeof(wchar_t));
+    if (RegQueryValueExW(hkey.get(), name.c_str(), nullptr, &type,
+                         reinterpret_cast<BYTE*>(value.data()), &size) != ERROR_SUCCESS) {
+        return std::string(defaultValue);
+    }
+    value.resize(size / sizeof(wchar_t));
+    while (!value.empty() && value.back() == L'\0') {
+        value.pop_back();
+    }
+    return Utf8(value);
+}
+
+void RegistrySettingsStore::SaveSetting(std::string_view appName, std::string_view section,
+                                        std::string_view key, std::string_view value) {
+    RegKey hkey;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, SectionPath(appName, section).c_str(), 0, nullptr, 0,
+                        KEY_SET_VALUE, nullptr, hkey.out(), nullptr) != ERROR_SUCCESS) {
+        return;
+    }
+    const std::wstring text = Wide(value);
+    RegSetValueExW(hkey.get(), Wide(key).c_str(), 0, REG_SZ,
+                   reinterpret_cast<const BYTE*>(text.c_str()),
+                   static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+}
+
+void RegistrySettingsStore::DeleteSetting(std::string_view appName, std::string_view section,
+                                          std::string_view key) {
+    RegKey hkey;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, SectionPath(appName, section).c_str(), 0, KEY_SET_VALUE,
+                      hkey.out()) == ERROR_SUCCESS) {
+        RegDeleteValueW(hkey.get(), Wide(key).c_str());
+    }
+}
+
+#ifndef _WIN64
+static_assert(NOTIFYICONDATAA_V2_SIZE == NotifyIconRecord::V2Size,
+              "the notification record of the 32-bit build is 488 bytes");
+#endif
+
+NOTIFYICONDATAA NotifyShell::ToNative(const NotifyIconRecord& record) {
+    NOTIFYICONDATAA nid{};
+    nid.cbSize = NOTIFYICONDATAA_V2_SIZE;
+    nid.hWnd = reinterpret_cast<HWND>(record.hWnd);
+    nid.uID = record.uID;
+    nid.uFlags = record.uFlags;
+    nid.uCallbackMessage = record.uCallbackMessage;
+    nid.hIcon = reinterpret_cast<HICON>(record.hIcon);
+    CopyAnsi(nid.szTip, record.szTip);
+    nid.dwState = record.dwState;
+    nid.dwStateMask = record.dwStateMask;
+    CopyAnsi(nid.szInfo, record.szInfo);
+    nid.uTimeout = record.uTimeout;
+    CopyAnsi(nid.szInfoTitle, record.szInfoTitle);
+    nid.dwInfoFlags = record.dwInfoFlags;
+    return nid;
+}
+
+bool NotifyShell::NotifyIcon(NotifyMessage message, const NotifyIconRecord& record) {
+    NOTIFYICONDATAA nid = ToNative(record);
+    return Shell_NotifyIconA(message, &nid) != FALSE;
+}
+
+WindowHandle Shell::GetActiveWindow() {
+    return reinterpret_cast<WindowHandle>(::GetActiveWindow());
+}
+
+std::intptr_t Shell::ShellExecute(WindowHandle owner, std::string_view verb,
+                                  std::string_view file,
+                                  std::optional<std::string_view> parameters,
+                                  std::optional<std::string_view> directory, int showCommand) {
+    const std::wstring wverb = Wide(verb);
+    const std::wstring wfile = Wide(file);
+    const std::wstring wparameters = parameters ? Wide(*parameters) : std::wstring();
+    const std::wstring wdirectory = directory ? Wide(*directory) : std::wstring();
+    const HINSTANCE result = ShellExecuteW(reinterpret_cast<HWND>(owner), wverb.c_str(),
+                                           wfile.c_str(), parameters ? wparameters.c_str() : nullptr,
+                                           directory ? wdirectory.c_str() : nullptr, showCommand);
+    return reinterpret_cast<std::intptr_t>(result);
+}
+
+bool FileSystem::FileExists(std::string_view path) {
+    const DWORD attributes = GetFileAttributesW(Wide(path).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool FileSystem::DeleteFile(std::string_view path) {
+    return DeleteFileW(Wide(path).c_str()) != FALSE || !FileExists(path);
+}
+
+int Processes::TerminateProcessesNamed(std::string_view name) {
+    const std::wstring wanted = Wide(name);
+    Handle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot.valid()) {
+        return 0;
+    }
+    int asked = 0;
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32FirstW(snapshot.get(), &entry); more;
+         more = Process32NextW(snapshot.get(), &entry)) {
+        if (CompareStringOrdinal(entry.szExeFile, -1, wanted.c_str(), -1, TRUE) != CSTR_EQUAL) {
+            continue;
+        }
+        Handle process(OpenProcess(PROCESS_TERMINATE, FALSE, entry.th32ProcessID));
+        if (process.valid()) {
+            TerminateProcess(process.get(), 0);
+            ++asked;
+        }
+    }
+    return asked;
+}
+
+int Dialogs::MsgBox(std::string_view text, std::uint32_t style,
+                    std::optional<std::string_view> title) {
+    const std::wstring wtext = Wide(text);
+    const std::wstring wtitle = title ? Wide(*title) : std::wstring(DefaultTitle);
+    // A tray program has no window in front: the box must come up in front of the others.
+    return MessageBoxW(::GetActiveWindow(), wtext.c_str(), wtitle.c_str(),
+                       style | MB_SETFOREGROUND);
+}
+
+long Registry::RegOpenKeyEx(Key root, std::string_view subKey, std::uint32_t options,
+                            std::uint32_t access, Key& result) {
+    HKEY key = nullptr;
+    const std::string ansi = Ansi(Wide(subKey));
+    const LONG status = RegOpenKeyExA(NativeKey(root), ansi.c_str(), options, access, &key);
+    result = status == ERROR_SUCCESS ? reinterpret_cast<Key>(key) : 0;
+    return status;
+}
+
+long Registry::RegSetValueEx(Key key, std::string_view valueName, std::uint32_t type,
+                             const std::vector<std::uint8_t>& data) {
+    const std::string ansi = Ansi(Wide(valueName));
+    return RegSetValueExA(NativeKey(key), ansi.c_str(), 0, type, data.data(),
+                          static_cast<DWORD>(data.size()));
+}
+
+long Registry::RegDeleteValue(Key key, std::string_view valueName) {
+    const std::string ansi = Ansi(Wide(valueName));
+    return RegDeleteValueA(NativeKey(key), ansi.c_str());
+}
+
+long Registry::RegCloseKey(Key key) { return ::RegCloseKey(NativeKey(key)); }
+
+std::string ProgramFolder() {
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length =
+            GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (length < path.size()) {
+            path.resize(length);
+            break;
+        }
+        path.resize(path.size() * 2);
+    }
+    const std::size_t slash = path.find_last_of(L"\\/");
+    return Utf8(slash == std::wstring::npos ? std::wstring() : path.substr(0, slash));
+}
+
+} // namespace varnek::win32

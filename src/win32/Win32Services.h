@@ -1,0 +1,75 @@
+// The Win32 implementations of the platform services.
+#pragma once
+
+#include "platform/NotifyShell.h"
+#include "platform/Services.h"
+#include "platform/SettingsStore.h"
+
+#include <windows.h>
+
+#include <string>
+
+namespace varnek::win32 {
+
+// Per-user settings under HKCU "Software\VB and VBA Program Settings\<application>\<section>",
+// as REG_SZ values: where the installed program has always kept them.
+class RegistrySettingsStore final : public ISettingsStore {
+public:
+    static constexpr const wchar_t* Root = L"Software\\VB and VBA Program Settings";
+    std::string GetSetting(std::string_view appName, std::string_view section,
+                           std::string_view key, std::string_view defaultValue) override;
+    void SaveSetting(std::string_view appName, std::string_view section, std::string_view key,
+                     std::string_view value) override;
+    void DeleteSetting(std::string_view appName, std::string_view section,
+                       std::string_view key) override;
+};
+
+// Shell_NotifyIconA with the 488-byte record of the layout that has the balloon fields.
+class NotifyShell final : public INotifyShell {
+public:
+    bool NotifyIcon(NotifyMessage message, const NotifyIconRecord& record) override;
+    // The record as it is handed to the shell.
+    static NOTIFYICONDATAA ToNative(const NotifyIconRecord& record);
+};
+
+class Shell final : public IShell {
+public:
+    WindowHandle GetActiveWindow() override;
+    std::intptr_t ShellExecute(WindowHandle owner, std::string_view verb, std::string_view file,
+                               std::optional<std::string_view> parameters,
+                               std::optional<std::string_view> directory,
+                               int showCommand) override;
+};
+
+class FileSystem final : public IFileSystem {
+public:
+    bool FileExists(std::string_view path) override;
+    bool DeleteFile(std::string_view path) override;
+};
+
+class Processes final : public IProcesses {
+public:
+    int TerminateProcessesNamed(std::string_view name) override;
+};
+
+class Dialogs final : public IDialogs {
+public:
+    static constexpr const wchar_t* DefaultTitle = L"VarnekIT";
+    int MsgBox(std::string_view text, std::uint32_t style,
+               std::optional<std::string_view> title) override;
+};
+
+class Registry final : public IRegistry {
+public:
+    long RegOpenKeyEx(Key root, std::string_view subKey, std::uint32_t options,
+                      std::uint32_t access, Key& result) override;
+    long RegSetValueEx(Key key, std::string_view valueName, std::uint32_t type,
+                       const std::vector<std::uint8_t>& data) override;
+    long RegDeleteValue(Key key, std::string_view valueName) override;
+    long RegCloseKey(Key key) override;
+};
+
+// The folder of the running executable, without a trailing backslash.
+std::string ProgramFolder();
+
+} // namespace varnek::win32

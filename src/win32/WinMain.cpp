@@ -1,0 +1,59 @@
+// The program's entry point: one instance per session, then the main window and the message
+// loop until the main window is unloaded.
+#include "app/Application.h"
+#include "app/VarnekIT.h"
+#include "win32/GdiIconMaker.h"
+#include "win32/ViewFactory.h"
+#include "win32/Win32Services.h"
+
+#include <windows.h>
+
+#include <commctrl.h>
+#include <objbase.h>
+
+namespace {
+
+constexpr const wchar_t* InstanceMutexName = L"Local\\VarnekIT.Running";
+
+bool IsDialogWindow(HWND window) {
+    return window != nullptr && (GetWindowLongPtrW(window, GWL_EXSTYLE) & WS_EX_CONTROLPARENT);
+}
+
+} // namespace
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+    // A second start in the same session ends at once, silently.
+    HANDLE instance = CreateMutexW(nullptr, FALSE, InstanceMutexName);
+    if (instance == nullptr || GetLastError() == ERROR_ALREADY_EXISTS) {
+        return 0;
+    }
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES};
+    InitCommonControlsEx(&controls);
+
+    using namespace varnek::win32;
+    RegistrySettingsStore store;
+    NotifyShell notifyShell;
+    GdiIconMaker iconMaker;
+    Shell shell;
+    FileSystem files;
+    Processes processes;
+    Dialogs dialogs;
+    Registry registry;
+    ViewFactory views;
+    varnek::Application app({store, notifyShell, iconMaker, shell, files, processes, dialogs,
+                             registry, views, ProgramFolder()});
+    app.LoadMainWindow();
+
+    MSG message;
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+        HWND top = GetAncestor(message.hwnd, GA_ROOT);
+        if (!IsDialogWindow(top) || !IsDialogMessageW(top, &message)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+        app.ReleaseUnloaded();
+    }
+    // Not reached in normal use: the main window's unload ends the process.
+    app.MainWindow().Form_Unload();
+}

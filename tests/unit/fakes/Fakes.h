@@ -1,0 +1,201 @@
+// In-memory stand-ins for the platform services, for unit tests of the portable core.
+#pragma once
+
+#include "app/Views.h"
+#include "platform/NotifyShell.h"
+#include "platform/Services.h"
+#include "platform/SettingsStore.h"
+
+#include <functional>
+#include <map>
+#include <optional>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <tuple>
+#include <vector>
+
+namespace varnek::fakes {
+
+class MemorySettingsStore final : public ISettingsStore {
+public:
+    using Address = std::tuple<std::string, std::string, std::string>;
+    std::string GetSetting(std::string_view app, std::string_view section, std::string_view key,
+                           std::string_view defaultValue) override;
+    void SaveSetting(std::string_view app, std::string_view section, std::string_view key,
+                     std::string_view value) override;
+    void DeleteSetting(std::string_view app, std::string_view section,
+                       std::string_view key) override;
+    // The values of application VarnekIT, section Support.
+    std::optional<std::string> Get(std::string_view key) const;
+    void Set(std::string_view key, std::string_view value);
+
+    std::map<Address, std::string> values;
+    std::vector<std::string> log; // "get Key", "save Key=Value", "delete Key"
+};
+
+class RecordingNotifyShell final : public INotifyShell {
+public:
+    struct Call {
+        NotifyMessage message;
+        NotifyIconRecord record;
+    };
+    bool NotifyIcon(NotifyMessage message, const NotifyIconRecord& record) override {
+        calls.push_back({message, record});
+        return accept;
+    }
+    std::vector<Call> calls;
+    bool accept = true;
+};
+
+class FakeIconMaker final : public IIconMaker {
+public:
+    IconHandle CreateIconFromBitmap(BitmapHandle bitmap) override {
+        log.push_back("plain " + std::to_string(bitmap));
+        return nextIcon;
+    }
+    IconHandle CreateMaskedIcon(BitmapHandle bitmap, std::int32_t colour) override {
+        log.push_back("masked " + std::to_string(bitmap) + " " + std::to_string(colour));
+        return nextIcon;
+    }
+    void DestroyIcon(IconHandle icon) override { log.push_back("destroy " + std::to_string(icon)); }
+    IconHandle nextIcon = 0x5150;
+    std::vector<std::string> log;
+};
+
+struct ShellCall {
+    WindowHandle owner;
+    std::string verb, file;
+    std::optional<std::string> parameters, directory;
+    int show;
+};
+
+class FakeShell final : public IShell {
+public:
+    WindowHandle GetActiveWindow() override { return activeWindow; }
+    std::intptr_t ShellExecute(WindowHandle owner, std::string_view verb, std::string_view file,
+                               std::optional<std::string_view> parameters,
+                               std::optional<std::string_view> directory,
+                               int show) override;
+    WindowHandle activeWindow = 0x777;
+    std::intptr_t result = 42;
+    std::vector<ShellCall> calls;
+};
+
+class FakeFileSystem final : public IFileSystem {
+public:
+    bool FileExists(std::string_view path) override { return files.count(std::string(path)) > 0; }
+    bool DeleteFile(std::string_view path) override {
+        deleted.push_back(std::string(path));
+        files.erase(std::string(path));
+        return true;
+    }
+    std::set<std::string> files;
+    std::vector<std::string> deleted;
+};
+
+class FakeProcesses final : public IProcesses {
+public:
+    int TerminateProcessesNamed(std::string_view name) override;
+    std::multiset<std::string> running; // executable names
+    std::vector<std::string> terminated;
+    std::vector<std::string>* journal = nullptr; // shared order of events, when set
+};
+
+class FakeDialogs final : public IDialogs {
+public:
+    struct Box {
+        std::string text;
+        std::uint32_t style;
+        std::optional<std::string> title;
+    };
+    int MsgBox(std::string_view text, std::uint32_t style,
+               std::optional<std::string_view> title) override;
+    std::vector<Box> shown;
+    int answer = vbOK;
+};
+
+class FakeRegistry final : public IRegistry {
+public:
+    long RegOpenKeyEx(Key root, std::string_view subKey, std::uint32_t options,
+                      std::uint32_t access, Key& result) override;
+    long RegSetValueEx(Key key, std::string_view valueName, std::uint32_t type,
+                       const std::vector<std::uint8_t>& data) override;
+    long RegDeleteValue(Key key, std::string_view valueName) override;
+    long RegCloseKey(Key key) override;
+
+    long openResult = 0;
+    long setResult = 0;
+    std::vector<std::string> log;
+    std::map<std::string, std::pair<std::uint32_t, std::vector<std::uint8_t>>> values;
+};
+
+// Thrown by the fake main view when the program ends.
+struct ProgramEnded {};
+
+class FakeMainView final : public IMainWindowView {
+public:
+    WindowHandle hWnd() const override { return 0x1001; }
+    IconHandle Icon() const override { return 0x2002; }
+    void Minimise() override { log.push_back("minimise"); }
+    void DoEvents() override { log.push_back("doevents"); }
+    void Hide() override { log.push_back("hide"); }
+    void SetUpdateTimerEnabled(bool enabled) override {
+        timerEnabled = enabled;
+        log.push_back(enabled ? "timer on" : "timer off");
+    }
+    int PopupMenu(const MenuCaptions& captions) override {
+        popups.push_back(captions);
+        return menuChoice;
+    }
+    [[noreturn]] void EndProgram() override { throw ProgramEnded{}; }
+
+    bool timerEnabled = false;
+    int menuChoice = -1;
+    std::vector<MenuCaptions> popups;
+    std::vector<std::string> log;
+};
+
+class FakeFormView final : public IFormView {
+public:
+    explicit FakeFormView(std::vector<std::string>& log, std::string name)
+        : log_(log), name_(std::move(name)) {
+        log_.push_back("create " + name_);
+    }
+    ~FakeFormView() override { log_.push_back("destroy " + name_); }
+    void Show() override { log_.push_back("show " + name_); }
+    void ControlChanged(int) override {}
+
+private:
+    std::vector<std::string>& log_;
+    std::string name_;
+};
+
+class FakeViews final : public IViewFactory {
+public:
+    std::unique_ptr<IMainWindowView> CreateMainView(VarnekIT&) override;
+    std::unique_ptr<IFormView> CreateSettingsView(f_Indstillinger&) override {
+        return std::make_unique<FakeFormView>(log, "settings");
+    }
+    std::unique_ptr<IFormView> CreateLogoView(LogoForm&) override {
+        return std::make_unique<FakeFormView>(log, "logo");
+    }
+    FakeMainView* main = nullptr; // owned by the main window model
+    std::vector<std::string> log;
+};
+
+// All fakes together, and the services record that wires them into an Application.
+struct FakePlatform {
+    MemorySettingsStore store;
+    RecordingNotifyShell notifyShell;
+    FakeIconMaker iconMaker;
+    FakeShell shell;
+    FakeFileSystem files;
+    FakeProcesses processes;
+    FakeDialogs dialogs;
+    FakeRegistry registry;
+    FakeViews views;
+    std::string programFolder = "C:\\Program Files\\Varnek";
+};
+
+} // namespace varnek::fakes
