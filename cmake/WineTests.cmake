@@ -17,13 +17,22 @@ if(WIN32)
 endif()
 
 # varnek_add_test(NAME name COMMAND exe [args...])
-# Adds a test that runs natively, or under Wine in the build's prefix for a Windows build.
+# Adds a test of a program target that runs natively, or for a Windows build under Wine in
+# the build's prefix.
 function(varnek_add_test)
     cmake_parse_arguments(ARG "" "NAME;TIMEOUT" "COMMAND" ${ARGN})
     if(NOT ARG_TIMEOUT)
         set(ARG_TIMEOUT 300)
     endif()
-    add_test(NAME ${ARG_NAME} COMMAND ${ARG_COMMAND})
+    if(WIN32)
+        # Under Wine, on a display of the test's own.
+        list(POP_FRONT ARG_COMMAND program)
+        add_test(NAME ${ARG_NAME}
+                 COMMAND ${CMAKE_SOURCE_DIR}/cmake/run-in-wine.sh $<TARGET_FILE:${program}>
+                         ${ARG_COMMAND})
+    else()
+        add_test(NAME ${ARG_NAME} COMMAND ${ARG_COMMAND})
+    endif()
     set_tests_properties(${ARG_NAME} PROPERTIES TIMEOUT ${ARG_TIMEOUT})
     if(WIN32)
         set_tests_properties(${ARG_NAME} PROPERTIES FIXTURES_REQUIRED wineprefix

@@ -28,15 +28,19 @@ constexpr std::pair<int, Texts> MenuTexts[] = {
 };
 
 constexpr std::pair<Ctl, Texts> SettingsTexts[] = {
-    {Ctl::Frame1, {"Varnek Support System - Login Oplysninger", "Varnek Support System - Login Settings"}},
+    {Ctl::Frame1,
+     {"Varnek Support System - Login Oplysninger", "Varnek Support System - Login Settings"}},
     {Ctl::L_Username, {"Brugernavn", "Username"}},
     {Ctl::L_Password, {"Kodeord", "Password"}},
-    {Ctl::KodeShow, {"En kode er angivet skriv kun for at ændre.", "A password have been entered, only write to change"}},
+    {Ctl::KodeShow,
+     {"En kode er angivet skriv kun for at ændre.",
+      "A password have been entered, only write to change"}},
     {Ctl::tSlet, {"Slet Brugerdata", "Delete Userdata"}},
     {Ctl::Frame2, {"Generelle - Indstillinger", "Generel Settings"}},
     {Ctl::b_Sprog0, {"Engelsk", "English"}},
     {Ctl::b_Sprog1, {"Dansk", "Danish"}},
-    {Ctl::vTeamviewer, {"Afslut eksisterende TeamViewer Klient", "Automatic Exit running TeamViewer"}},
+    {Ctl::vTeamviewer,
+     {"Afslut eksisterende TeamViewer Klient", "Automatic Exit running TeamViewer"}},
     {Ctl::bAddAutostart, {"Tilføj Autostart", "Add Autostart"}},
     {Ctl::bRemoveAutostart, {"Fjern Autostart", "Remove Autostart"}},
     {Ctl::bUpdateCheck, {"Update Check", "Update Check"}},

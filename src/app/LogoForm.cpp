@@ -18,12 +18,14 @@ void LogoForm::Show() {
     }
 }
 
-void LogoForm::Unload() { app_.Unload(*this); }
+void LogoForm::Unload() {
+    app_.Unload(*this);
+}
 
 void LogoForm::ClickAt(int xTwips, int yTwips) {
     for (const AreaDesign& design : Areas) {
-        if (xTwips >= design.left && xTwips < design.left + design.width &&
-            yTwips >= design.top && yTwips < design.top + design.height) {
+        if (xTwips >= design.left && xTwips < design.left + design.width && yTwips >= design.top &&
+            yTwips < design.top + design.height) {
             Click(design.area);
             return;
         }

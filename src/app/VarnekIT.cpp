@@ -19,8 +19,8 @@ namespace {
 constexpr int SW_SHOWNORMAL = 1;
 
 bool IsUnreserved(unsigned char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-           c == '-' || c == '.' || c == '_' || c == '~';
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+           c == '.' || c == '_' || c == '~';
 }
 
 } // namespace
@@ -46,24 +46,43 @@ std::string LoginAddress(std::string_view userName, std::string_view digest) {
 
 std::string_view LaunchErrorText(std::intptr_t result) {
     switch (result) {
-    case 0: return "The file could not be run due to insufficient system memory or a corrupt program file";
-    case 2: return "File Not Found";
-    case 3: return "Invalid Path";
-    case 5: return "Sharing or protection error";
-    case 6: return "Separate data segments are required for each task ";
-    case 8: return "Insufficient memory to run the program";
-    case 10: return "Incorrect Windows version";
-    case 11: return "Invalid Program File";
-    case 12: return "Program file requires a different operating System ";
-    case 13: return "Program requires MS-DOS 4.0";
-    case 14: return "Unknown program file type";
-    case 15: return "Windows prgram does not support protected memory mode";
-    case 16: return "Invalid use of data segments when loading a second instance of a program";
-    case 19: return "Attempt to run a compressed program file";
-    case 20: return "Invalid dynamic link library";
-    case 21: return "Program requires Windows 32-bit extensions";
-    case 31: return "No application found for this file";
-    default: return {};
+    case 0:
+        return "The file could not be run due to insufficient system memory or a corrupt program "
+               "file";
+    case 2:
+        return "File Not Found";
+    case 3:
+        return "Invalid Path";
+    case 5:
+        return "Sharing or protection error";
+    case 6:
+        return "Separate data segments are required for each task ";
+    case 8:
+        return "Insufficient memory to run the program";
+    case 10:
+        return "Incorrect Windows version";
+    case 11:
+        return "Invalid Program File";
+    case 12:
+        return "Program file requires a different operating System ";
+    case 13:
+        return "Program requires MS-DOS 4.0";
+    case 14:
+        return "Unknown program file type";
+    case 15:
+        return "Windows prgram does not support protected memory mode";
+    case 16:
+        return "Invalid use of data segments when loading a second instance of a program";
+    case 19:
+        return "Attempt to run a compressed program file";
+    case 20:
+        return "Invalid dynamic link library";
+    case 21:
+        return "Program requires Windows 32-bit extensions";
+    case 31:
+        return "No application found for this file";
+    default:
+        return {};
     }
 }
 
@@ -74,8 +93,12 @@ VarnekIT::VarnekIT(Application& app) : app_(app) {
 
 VarnekIT::~VarnekIT() = default;
 
-WindowHandle VarnekIT::hWnd() const { return view_->hWnd(); }
-IconHandle VarnekIT::Icon() const { return view_->Icon(); }
+WindowHandle VarnekIT::hWnd() const {
+    return view_->hWnd();
+}
+IconHandle VarnekIT::Icon() const {
+    return view_->Icon();
+}
 
 void VarnekIT::Form_Load() {
     auto& store = app_.services.store;
@@ -89,15 +112,15 @@ void VarnekIT::Form_Load() {
         app_.Indstillinger().SelectLanguageButton(1);
     }
     app_.Globals.UpdateTickLimit = 30;
-    SysTray = std::make_unique<clsSysTray>(app_.services.notifyShell, app_.services.iconMaker,
-                                           *this);
+    SysTray =
+        std::make_unique<clsSysTray>(app_.services.notifyShell, app_.services.iconMaker, *this);
     view_->Minimise();
     view_->DoEvents();
     view_->Hide();
     SysTray->Init(*this, Tooltip);
     const std::string script = app_.LocalPath(outside::ReplacementScriptName);
     if (app_.services.files.FileExists(script)) {
-        app_.services.files.DeleteFile(script);
+        app_.services.files.RemoveFile(script);
     }
 }
 
@@ -144,7 +167,9 @@ void VarnekIT::SysTray_RightClick() {
     }
 }
 
-void VarnekIT::SysTray_DoubleClick() { app_.Logo().Show(); }
+void VarnekIT::SysTray_DoubleClick() {
+    app_.Logo().Show();
+}
 
 void VarnekIT::mnuPopup_Click(int Index) {
     const std::string caption = mnuPopup[Index];
@@ -182,8 +207,7 @@ void VarnekIT::SetLanguageUK() {
 }
 
 void VarnekIT::OpenHomePage() {
-    app_.services.shell.ShellExecute(0, "open", HomePageUrl, std::nullopt, std::nullopt,
-                                     SW_SHOWNORMAL);
+    app_.services.shell.Execute(0, "open", HomePageUrl, std::nullopt, std::nullopt, SW_SHOWNORMAL);
 }
 
 void VarnekIT::OpenSupportPage() {
@@ -194,8 +218,7 @@ void VarnekIT::OpenSupportPage() {
     const std::string address = !digest.empty() && !userName.empty()
                                     ? LoginAddress(userName, digest)
                                     : std::string(SupportServerUrl);
-    app_.services.shell.ShellExecute(0, "open", address, std::nullopt, std::nullopt,
-                                     SW_SHOWNORMAL);
+    app_.services.shell.Execute(0, "open", address, std::nullopt, std::nullopt, SW_SHOWNORMAL);
 }
 
 void VarnekIT::RunTeamviewer() {
@@ -206,8 +229,7 @@ void VarnekIT::RunTeamviewer() {
     if (app_.services.files.FileExists(app_.LocalPath(outside::ClientFileName))) {
         RunFile(outside::ClientFileName, app_.LocalPath(""), "5");
     } else {
-        app_.services.dialogs.MsgBox(app_.Globals.TeamViewerNotFoundText, vbInformation,
-                                     "Error");
+        app_.services.dialogs.MsgBox(app_.Globals.TeamViewerNotFoundText, vbInformation, "Error");
     }
 }
 
@@ -221,9 +243,8 @@ void VarnekIT::RunFile(std::string_view fileName, std::string_view folder,
     const WindowHandle owner = shell.GetActiveWindow();
     int showCommand = 0;
     std::from_chars(showMode.data(), showMode.data() + showMode.size(), showCommand);
-    const std::intptr_t result =
-        shell.ShellExecute(owner, outside::ClientVerb, fileName, outside::ClientParameters,
-                           folder, showCommand);
+    const std::intptr_t result = shell.Execute(owner, outside::ClientVerb, fileName,
+                                               outside::ClientParameters, folder, showCommand);
     if (result <= 32) {
         // The user must learn that the client did not start.
         const std::string_view text = LaunchErrorText(result);

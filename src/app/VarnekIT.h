@@ -51,8 +51,8 @@ public:
     WindowHandle hWnd() const override;
     IconHandle Icon() const override;
 
-    MenuCaptions mnuPopup = {"Varnek IT", "-", "Fjernstyring", "Support System",
-                             "-",         "Indstillinger", "-", "Exit"};
+    MenuCaptions mnuPopup = {"Varnek IT",     "-", "Fjernstyring", "Support System", "-",
+                             "Indstillinger", "-", "Exit"};
     std::unique_ptr<clsSysTray> SysTray;
     IMainWindowView& View() { return *view_; }
 

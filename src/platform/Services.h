@@ -20,11 +20,9 @@ public:
     virtual WindowHandle GetActiveWindow() = 0;
     // ShellExecute: `parameters` and `directory` may be absent (null) or given (even empty).
     // Returns the shell's result, greater than 32 on success.
-    virtual std::intptr_t ShellExecute(WindowHandle owner, std::string_view verb,
-                                       std::string_view file,
-                                       std::optional<std::string_view> parameters,
-                                       std::optional<std::string_view> directory,
-                                       int showCommand) = 0;
+    virtual std::intptr_t Execute(WindowHandle owner, std::string_view verb, std::string_view file,
+                                  std::optional<std::string_view> parameters,
+                                  std::optional<std::string_view> directory, int showCommand) = 0;
 };
 
 // Files by path (UTF-8, backslash separators).
@@ -33,7 +31,7 @@ public:
     virtual ~IFileSystem() = default;
     virtual bool FileExists(std::string_view path) = 0;
     // True when the file is gone afterwards.
-    virtual bool DeleteFile(std::string_view path) = 0;
+    virtual bool RemoveFile(std::string_view path) = 0;
 };
 
 // The process table.
@@ -68,12 +66,12 @@ class IRegistry {
 public:
     virtual ~IRegistry() = default;
     using Key = std::uintptr_t;
-    virtual long RegOpenKeyEx(Key root, std::string_view subKey, std::uint32_t options,
-                              std::uint32_t access, Key& result) = 0;
-    virtual long RegSetValueEx(Key key, std::string_view valueName, std::uint32_t type,
-                               const std::vector<std::uint8_t>& data) = 0;
-    virtual long RegDeleteValue(Key key, std::string_view valueName) = 0;
-    virtual long RegCloseKey(Key key) = 0;
+    virtual long OpenKey(Key root, std::string_view subKey, std::uint32_t options,
+                         std::uint32_t access, Key& result) = 0;
+    virtual long SetValue(Key key, std::string_view valueName, std::uint32_t type,
+                          const std::vector<std::uint8_t>& data) = 0;
+    virtual long DeleteValue(Key key, std::string_view valueName) = 0;
+    virtual long CloseKey(Key key) = 0;
 };
 
 } // namespace varnek

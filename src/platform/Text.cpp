@@ -41,8 +41,11 @@ std::u16string Utf8ToUtf16(std::string_view text) {
     std::size_t i = 0;
     while (i < text.size()) {
         const auto lead = static_cast<unsigned char>(text[i]);
-        std::size_t length = lead < 0x80 ? 1 : (lead >> 5) == 6 ? 2 : (lead >> 4) == 14 ? 3
-                                             : (lead >> 3) == 30 ? 4 : 0;
+        std::size_t length = lead < 0x80         ? 1
+                             : (lead >> 5) == 6  ? 2
+                             : (lead >> 4) == 14 ? 3
+                             : (lead >> 3) == 30 ? 4
+                                                 : 0;
         if (length == 0 || i + length > text.size()) {
             AppendUtf16(out, Replacement);
             ++i;

@@ -5,10 +5,10 @@
 namespace varnek::ModData1 {
 
 void WriteRegistryValue(IRegistry& registry, IDialogs& dialogs, IRegistry::Key root,
-                        std::string_view keyPath, std::string_view valueName,
-                        std::string_view data, std::uint32_t valueType) {
+                        std::string_view keyPath, std::string_view valueName, std::string_view data,
+                        std::uint32_t valueType) {
     IRegistry::Key key = 0;
-    const long opened = registry.RegOpenKeyEx(root, keyPath, 0, KeyAccess, key);
+    const long opened = registry.OpenKey(root, keyPath, 0, KeyAccess, key);
     if (opened != 0) {
         dialogs.MsgBox("RegOpenKey error - " + std::to_string(opened), vbOKOnly, std::nullopt);
     }
@@ -17,7 +17,7 @@ void WriteRegistryValue(IRegistry& registry, IDialogs& dialogs, IRegistry::Key r
     if (written != 0) {
         dialogs.MsgBox("SetValue error - " + std::to_string(written), vbOKOnly, std::nullopt);
     }
-    registry.RegCloseKey(key);
+    registry.CloseKey(key);
 }
 
 long SetRegistryData(IRegistry& registry, IRegistry::Key key, std::string_view valueName,
@@ -35,15 +35,15 @@ long SetRegistryData(IRegistry& registry, IRegistry::Key key, std::string_view v
     } else {
         return 0;
     }
-    return registry.RegSetValueEx(key, valueName, valueType, bytes);
+    return registry.SetValue(key, valueName, valueType, bytes);
 }
 
 void DeleteRegistryValue(IRegistry& registry, IRegistry::Key root, std::string_view keyPath,
                          std::string_view valueName) {
     IRegistry::Key key = 0;
-    registry.RegOpenKeyEx(root, keyPath, 0, KeyAccess, key);
-    registry.RegDeleteValue(key, valueName);
-    registry.RegCloseKey(key);
+    registry.OpenKey(root, keyPath, 0, KeyAccess, key);
+    registry.DeleteValue(key, valueName);
+    registry.CloseKey(key);
 }
 
 } // namespace varnek::ModData1

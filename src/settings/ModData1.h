@@ -23,8 +23,8 @@ inline constexpr std::string_view AutostartValueData = "C:\\Varnek\\VarnekIT.exe
 // Opens the key, writes the value and closes the key; an open or write failure is shown in a
 // message box with the result code.
 void WriteRegistryValue(IRegistry& registry, IDialogs& dialogs, IRegistry::Key root,
-                        std::string_view keyPath, std::string_view valueName,
-                        std::string_view data, std::uint32_t valueType);
+                        std::string_view keyPath, std::string_view valueName, std::string_view data,
+                        std::uint32_t valueType);
 // REG_SZ: the text and one NUL; REG_DWORD: the text as a 32-bit integer; other types write
 // nothing and give 0. Returns the registry's result code.
 long SetRegistryData(IRegistry& registry, IRegistry::Key key, std::string_view valueName,

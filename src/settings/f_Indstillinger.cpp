@@ -48,7 +48,9 @@ constexpr ControlDesign Designs[ControlCount] = {
 
 } // namespace
 
-const ControlDesign& f_Indstillinger::Design(Ctl control) { return Designs[Index(control)]; }
+const ControlDesign& f_Indstillinger::Design(Ctl control) {
+    return Designs[Index(control)];
+}
 
 f_Indstillinger::f_Indstillinger(Application& app) : app_(app) {
     for (int i = 0; i < ControlCount; ++i) {
@@ -181,9 +183,13 @@ void f_Indstillinger::bGem_Click() {
     }
 }
 
-void f_Indstillinger::Unload() { app_.Unload(*this); }
+void f_Indstillinger::Unload() {
+    app_.Unload(*this);
+}
 
-void f_Indstillinger::bLuk_Click() { Unload(); }
+void f_Indstillinger::bLuk_Click() {
+    Unload();
+}
 
 void f_Indstillinger::b_Sprog_Click(int Index) {
     if (Index == 0) {

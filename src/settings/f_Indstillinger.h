@@ -50,10 +50,10 @@ inline constexpr int ControlCount = static_cast<int>(Ctl::Count);
 struct ControlDesign {
     std::string_view name;
     ControlKind kind;
-    std::string_view caption;  // caption (or text) when the window is created
+    std::string_view caption;     // caption (or text) when the window is created
     int left, top, width, height; // twips; inside a frame relative to the frame
-    Ctl parent;                // Ctl::Count: the window itself
-    bool placed;               // false for the update area's text holders
+    Ctl parent;                   // Ctl::Count: the window itself
+    bool placed;                  // false for the update area's text holders
     bool bold;
     bool red;
 };

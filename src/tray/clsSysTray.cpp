@@ -102,7 +102,8 @@ void clsSysTray::ShowBalloonTip(std::string_view pstrMessage, std::int32_t penIc
     nid_.dwInfoFlags = static_cast<std::uint32_t>(penIcon);
     nid_.szInfoTitle = CutToField(pstrTitle, NotifyIconRecord::InfoTitleWidth);
     // A numeric time-out of any kind converts to a 32-bit integer, rounding half to even.
-    nid_.uTimeout = static_cast<std::uint32_t>(static_cast<std::int32_t>(std::nearbyint(plngTimeout)));
+    nid_.uTimeout =
+        static_cast<std::uint32_t>(static_cast<std::int32_t>(std::nearbyint(plngTimeout)));
     nid_.uFlags = NIF_INFO;
     shell_.NotifyIcon(NIM_MODIFY, nid_);
 }

@@ -73,8 +73,7 @@ HKEY NativeKey(IRegistry::Key key) {
 } // namespace
 
 std::string RegistrySettingsStore::GetSetting(std::string_view appName, std::string_view section,
-                                              std::string_view key,
-                                              std::string_view defaultValue) {
+                                              std::string_view key, std::string_view defaultValue) {
     RegKey hkey;
     if (RegOpenKeyExW(HKEY_CURRENT_USER, SectionPath(appName, section).c_str(), 0, KEY_QUERY_VALUE,
                       hkey.out()) != ERROR_SUCCESS) {
@@ -155,17 +154,17 @@ WindowHandle Shell::GetActiveWindow() {
     return reinterpret_cast<WindowHandle>(::GetActiveWindow());
 }
 
-std::intptr_t Shell::ShellExecute(WindowHandle owner, std::string_view verb,
-                                  std::string_view file,
-                                  std::optional<std::string_view> parameters,
-                                  std::optional<std::string_view> directory, int showCommand) {
+std::intptr_t Shell::Execute(WindowHandle owner, std::string_view verb, std::string_view file,
+                             std::optional<std::string_view> parameters,
+                             std::optional<std::string_view> directory, int showCommand) {
     const std::wstring wverb = Wide(verb);
     const std::wstring wfile = Wide(file);
     const std::wstring wparameters = parameters ? Wide(*parameters) : std::wstring();
     const std::wstring wdirectory = directory ? Wide(*directory) : std::wstring();
-    const HINSTANCE result = ShellExecuteW(reinterpret_cast<HWND>(owner), wverb.c_str(),
-                                           wfile.c_str(), parameters ? wparameters.c_str() : nullptr,
-                                           directory ? wdirectory.c_str() : nullptr, showCommand);
+    const HINSTANCE result =
+        ShellExecuteW(reinterpret_cast<HWND>(owner), wverb.c_str(), wfile.c_str(),
+                      parameters ? wparameters.c_str() : nullptr,
+                      directory ? wdirectory.c_str() : nullptr, showCommand);
     return reinterpret_cast<std::intptr_t>(result);
 }
 
@@ -174,7 +173,7 @@ bool FileSystem::FileExists(std::string_view path) {
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-bool FileSystem::DeleteFile(std::string_view path) {
+bool FileSystem::RemoveFile(std::string_view path) {
     return DeleteFileW(Wide(path).c_str()) != FALSE || !FileExists(path);
 }
 
@@ -210,8 +209,8 @@ int Dialogs::MsgBox(std::string_view text, std::uint32_t style,
                        style | MB_SETFOREGROUND);
 }
 
-long Registry::RegOpenKeyEx(Key root, std::string_view subKey, std::uint32_t options,
-                            std::uint32_t access, Key& result) {
+long Registry::OpenKey(Key root, std::string_view subKey, std::uint32_t options,
+                       std::uint32_t access, Key& result) {
     HKEY key = nullptr;
     const std::string ansi = Ansi(Wide(subKey));
     const LONG status = RegOpenKeyExA(NativeKey(root), ansi.c_str(), options, access, &key);
@@ -219,19 +218,21 @@ long Registry::RegOpenKeyEx(Key root, std::string_view subKey, std::uint32_t opt
     return status;
 }
 
-long Registry::RegSetValueEx(Key key, std::string_view valueName, std::uint32_t type,
-                             const std::vector<std::uint8_t>& data) {
+long Registry::SetValue(Key key, std::string_view valueName, std::uint32_t type,
+                        const std::vector<std::uint8_t>& data) {
     const std::string ansi = Ansi(Wide(valueName));
     return RegSetValueExA(NativeKey(key), ansi.c_str(), 0, type, data.data(),
                           static_cast<DWORD>(data.size()));
 }
 
-long Registry::RegDeleteValue(Key key, std::string_view valueName) {
+long Registry::DeleteValue(Key key, std::string_view valueName) {
     const std::string ansi = Ansi(Wide(valueName));
     return RegDeleteValueA(NativeKey(key), ansi.c_str());
 }
 
-long Registry::RegCloseKey(Key key) { return ::RegCloseKey(NativeKey(key)); }
+long Registry::CloseKey(Key key) {
+    return ::RegCloseKey(NativeKey(key));
+}
 
 std::string ProgramFolder() {
     std::wstring path(MAX_PATH, L'\0');

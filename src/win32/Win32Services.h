@@ -7,6 +7,8 @@
 
 #include <windows.h>
 
+#include <shellapi.h>
+
 #include <string>
 
 namespace varnek::win32 {
@@ -16,8 +18,8 @@ namespace varnek::win32 {
 class RegistrySettingsStore final : public ISettingsStore {
 public:
     static constexpr const wchar_t* Root = L"Software\\VB and VBA Program Settings";
-    std::string GetSetting(std::string_view appName, std::string_view section,
-                           std::string_view key, std::string_view defaultValue) override;
+    std::string GetSetting(std::string_view appName, std::string_view section, std::string_view key,
+                           std::string_view defaultValue) override;
     void SaveSetting(std::string_view appName, std::string_view section, std::string_view key,
                      std::string_view value) override;
     void DeleteSetting(std::string_view appName, std::string_view section,
@@ -35,16 +37,15 @@ public:
 class Shell final : public IShell {
 public:
     WindowHandle GetActiveWindow() override;
-    std::intptr_t ShellExecute(WindowHandle owner, std::string_view verb, std::string_view file,
-                               std::optional<std::string_view> parameters,
-                               std::optional<std::string_view> directory,
-                               int showCommand) override;
+    std::intptr_t Execute(WindowHandle owner, std::string_view verb, std::string_view file,
+                          std::optional<std::string_view> parameters,
+                          std::optional<std::string_view> directory, int showCommand) override;
 };
 
 class FileSystem final : public IFileSystem {
 public:
     bool FileExists(std::string_view path) override;
-    bool DeleteFile(std::string_view path) override;
+    bool RemoveFile(std::string_view path) override;
 };
 
 class Processes final : public IProcesses {
@@ -61,12 +62,12 @@ public:
 
 class Registry final : public IRegistry {
 public:
-    long RegOpenKeyEx(Key root, std::string_view subKey, std::uint32_t options,
-                      std::uint32_t access, Key& result) override;
-    long RegSetValueEx(Key key, std::string_view valueName, std::uint32_t type,
-                       const std::vector<std::uint8_t>& data) override;
-    long RegDeleteValue(Key key, std::string_view valueName) override;
-    long RegCloseKey(Key key) override;
+    long OpenKey(Key root, std::string_view subKey, std::uint32_t options, std::uint32_t access,
+                 Key& result) override;
+    long SetValue(Key key, std::string_view valueName, std::uint32_t type,
+                  const std::vector<std::uint8_t>& data) override;
+    long DeleteValue(Key key, std::string_view valueName) override;
+    long CloseKey(Key key) override;
 };
 
 // The folder of the running executable, without a trailing backslash.

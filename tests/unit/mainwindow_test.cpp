@@ -17,21 +17,23 @@ TEST_F(MainWindowTest, LoadAppliesTheStoredLanguageThenAddsTheIconThenDeletesThe
     VarnekIT& main = Start();
 
     // Language read twice, the Danish one applied and its button selected.
-    EXPECT_EQ(p.store.log, (std::vector<std::string>{"get Language", "get Language",
-                                                     "get Brugernavn", "get Teamviewer",
-                                                     "get Kodeord"}));
+    EXPECT_EQ(p.store.log,
+              (std::vector<std::string>{"get Language", "get Language", "get Brugernavn",
+                                        "get Teamviewer", "get Kodeord"}));
     EXPECT_EQ(main.mnuPopup[7], "Afslut");
     EXPECT_TRUE(Settings().State(Ctl::b_Sprog1).value);
     EXPECT_FALSE(Settings().State(Ctl::b_Sprog0).value);
     EXPECT_EQ(app->Globals.UpdateTickLimit, 30);
 
-    EXPECT_EQ(MainView().log, (std::vector<std::string>{"timer on", "minimise", "doevents", "hide"}));
+    EXPECT_EQ(MainView().log,
+              (std::vector<std::string>{"timer on", "minimise", "doevents", "hide"}));
     EXPECT_EQ(p.views.log, (std::vector<std::string>{"create settings"})); // created, not shown
     ASSERT_EQ(p.notifyShell.calls.size(), 3u);
     EXPECT_EQ(p.notifyShell.calls[0].record.hWnd, 0x1001u);
     EXPECT_EQ(p.notifyShell.calls[0].record.hIcon, 0x2002u);
     EXPECT_EQ(p.notifyShell.calls[2].record.szTip, u"Varnek IT Consulting");
-    EXPECT_EQ(p.files.deleted, (std::vector<std::string>{"C:\\Program Files\\Varnek\\DeleteOLD.bat"}));
+    EXPECT_EQ(p.files.deleted,
+              (std::vector<std::string>{"C:\\Program Files\\Varnek\\DeleteOLD.bat"}));
 }
 
 TEST_F(MainWindowTest, TheStoredLanguageDecidesWhatIsApplied) {
@@ -80,9 +82,9 @@ TEST_F(MainWindowTest, TheThirtiethTickStartsTheCheckOnceAndNothingRestartsIt) {
 
 TEST_F(MainWindowTest, ClicksOnTheIconOpenTheMenuOrTheLauncher) {
     Start();
-    Main().Form_MouseMove(0, 0, 514, 0); // left click
-    Main().Form_MouseMove(0, 0, 513, 0); // button down
-    Main().pic_MouseMove(0, 0, 1028, 0); // balloon time-out
+    Main().Form_MouseMove(0, 0, 514, 0);  // left click
+    Main().Form_MouseMove(0, 0, 513, 0);  // button down
+    Main().pic_MouseMove(0, 0, 1028, 0);  // balloon time-out
     Main().Form_MouseMove(0, 0, 1029, 0); // balloon clicked
     EXPECT_TRUE(MainView().popups.empty());
     EXPECT_FALSE(app->LogoLoaded());

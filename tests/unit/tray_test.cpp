@@ -151,8 +151,8 @@ TEST_F(TrayTest, DrawIconPicksTheMaskByColourAndDestroysItsCopy) {
 TEST_F(TrayTest, OnlyTheSixNotificationsRaiseEvents) {
     clsSysTray tray(shell, icons, events);
     tray.Init(window, "tip");
-    for (std::int32_t code : {0x200, 0x201, 0x204, 0x206, 0x207, 0x208, 0x209, 0x402, 0x400,
-                              0x406, 0, -1, 0x10202}) {
+    for (std::int32_t code :
+         {0x200, 0x201, 0x204, 0x206, 0x207, 0x208, 0x209, 0x402, 0x400, 0x406, 0, -1, 0x10202}) {
         tray.MouseMove(0, code, &window);
     }
     EXPECT_TRUE(events.raised.empty());

@@ -33,10 +33,9 @@ void MemorySettingsStore::Set(std::string_view key, std::string_view value) {
     values[{"VarnekIT", "Support", std::string(key)}] = std::string(value);
 }
 
-std::intptr_t FakeShell::ShellExecute(WindowHandle owner, std::string_view verb,
-                                      std::string_view file,
-                                      std::optional<std::string_view> parameters,
-                                      std::optional<std::string_view> directory, int show) {
+std::intptr_t FakeShell::Execute(WindowHandle owner, std::string_view verb, std::string_view file,
+                                 std::optional<std::string_view> parameters,
+                                 std::optional<std::string_view> directory, int show) {
     ShellCall call{owner, std::string(verb), std::string(file), std::nullopt, std::nullopt, show};
     if (parameters) {
         call.parameters = std::string(*parameters);
@@ -52,8 +51,10 @@ int FakeProcesses::TerminateProcessesNamed(std::string_view name) {
     int count = 0;
     for (auto it = running.begin(); it != running.end();) {
         std::string lower = *it, wanted(name);
-        for (auto& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        for (auto& c : wanted) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        for (auto& c : lower)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        for (auto& c : wanted)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
         if (lower == wanted) {
             terminated.push_back(*it);
             if (journal) {
@@ -78,16 +79,16 @@ int FakeDialogs::MsgBox(std::string_view text, std::uint32_t style,
     return answer;
 }
 
-long FakeRegistry::RegOpenKeyEx(Key root, std::string_view subKey, std::uint32_t options,
-                                std::uint32_t access, Key& result) {
+long FakeRegistry::OpenKey(Key root, std::string_view subKey, std::uint32_t options,
+                           std::uint32_t access, Key& result) {
     log.push_back("open " + std::to_string(root) + " " + std::string(subKey) + " " +
                   std::to_string(options) + " " + std::to_string(access));
     result = openResult == 0 ? 0x4242 : 0;
     return openResult;
 }
 
-long FakeRegistry::RegSetValueEx(Key key, std::string_view valueName, std::uint32_t type,
-                                 const std::vector<std::uint8_t>& data) {
+long FakeRegistry::SetValue(Key key, std::string_view valueName, std::uint32_t type,
+                            const std::vector<std::uint8_t>& data) {
     log.push_back("set " + std::to_string(key) + " " + std::string(valueName));
     if (key == 0) {
         return 6; // ERROR_INVALID_HANDLE
@@ -98,7 +99,7 @@ long FakeRegistry::RegSetValueEx(Key key, std::string_view valueName, std::uint3
     return setResult;
 }
 
-long FakeRegistry::RegDeleteValue(Key key, std::string_view valueName) {
+long FakeRegistry::DeleteValue(Key key, std::string_view valueName) {
     log.push_back("delete " + std::to_string(key) + " " + std::string(valueName));
     if (key == 0) {
         return 6;
@@ -106,7 +107,7 @@ long FakeRegistry::RegDeleteValue(Key key, std::string_view valueName) {
     return values.erase(std::string(valueName)) ? 0 : 2;
 }
 
-long FakeRegistry::RegCloseKey(Key key) {
+long FakeRegistry::CloseKey(Key key) {
     log.push_back("close " + std::to_string(key));
     return key == 0 ? 6 : 0;
 }

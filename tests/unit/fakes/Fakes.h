@@ -73,10 +73,9 @@ struct ShellCall {
 class FakeShell final : public IShell {
 public:
     WindowHandle GetActiveWindow() override { return activeWindow; }
-    std::intptr_t ShellExecute(WindowHandle owner, std::string_view verb, std::string_view file,
-                               std::optional<std::string_view> parameters,
-                               std::optional<std::string_view> directory,
-                               int show) override;
+    std::intptr_t Execute(WindowHandle owner, std::string_view verb, std::string_view file,
+                          std::optional<std::string_view> parameters,
+                          std::optional<std::string_view> directory, int show) override;
     WindowHandle activeWindow = 0x777;
     std::intptr_t result = 42;
     std::vector<ShellCall> calls;
@@ -85,7 +84,7 @@ public:
 class FakeFileSystem final : public IFileSystem {
 public:
     bool FileExists(std::string_view path) override { return files.count(std::string(path)) > 0; }
-    bool DeleteFile(std::string_view path) override {
+    bool RemoveFile(std::string_view path) override {
         deleted.push_back(std::string(path));
         files.erase(std::string(path));
         return true;
@@ -117,12 +116,12 @@ public:
 
 class FakeRegistry final : public IRegistry {
 public:
-    long RegOpenKeyEx(Key root, std::string_view subKey, std::uint32_t options,
-                      std::uint32_t access, Key& result) override;
-    long RegSetValueEx(Key key, std::string_view valueName, std::uint32_t type,
-                       const std::vector<std::uint8_t>& data) override;
-    long RegDeleteValue(Key key, std::string_view valueName) override;
-    long RegCloseKey(Key key) override;
+    long OpenKey(Key root, std::string_view subKey, std::uint32_t options, std::uint32_t access,
+                 Key& result) override;
+    long SetValue(Key key, std::string_view valueName, std::uint32_t type,
+                  const std::vector<std::uint8_t>& data) override;
+    long DeleteValue(Key key, std::string_view valueName) override;
+    long CloseKey(Key key) override;
 
     long openResult = 0;
     long setResult = 0;

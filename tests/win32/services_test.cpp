@@ -1,0 +1,200 @@
+// The Win32 services against what Wine really provides: its registry and registry tools, the
+// shell's notification record, the process table and the file system.
+#include "Win32TestSupport.h"
+#include "win32/Text.h"
+#include "win32/Win32Services.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+using namespace varnek;
+using namespace varnek::win32;
+using varnek::testing::ReadUtf16File;
+using varnek::testing::RunAndWait;
+using varnek::testing::TempPath;
+
+namespace {
+
+constexpr const char* App = "VarnekIT";
+constexpr const char* Section = "Support";
+const std::wstring SectionKey =
+    L"HKEY_CURRENT_USER\\Software\\VB and VBA Program Settings\\VarnekIT\\Support";
+
+// The registry as Wine's regedit exports it (UTF-16, exact).
+std::wstring Export() {
+    const std::wstring file = TempPath(L"export.reg");
+    const DWORD code = RunAndWait(L"regedit.exe /E \"" + file + L"\" \"" + SectionKey + L"\"");
+    EXPECT_EQ(code, 0u);
+    std::wstring text = ReadUtf16File(file);
+    DeleteFileW(file.c_str());
+    return text;
+}
+
+struct SettingsStoreTest : ::testing::Test {
+    void SetUp() override { RunAndWait(L"reg.exe delete \"" + SectionKey + L"\" /f"); }
+    void TearDown() override { RunAndWait(L"reg.exe delete \"" + SectionKey + L"\" /f"); }
+    RegistrySettingsStore store;
+};
+
+} // namespace
+
+TEST_F(SettingsStoreTest, WhatTheStoreWritesIsWhatRegeditReads) {
+    EXPECT_EQ(store.GetSetting(App, Section, "Brugernavn", "fallback"), "fallback");
+    store.SaveSetting(App, Section, "Brugernavn", "Søren Ærø-Ågård");
+    store.SaveSetting(App, Section, "Language", "1");
+    store.SaveSetting(App, Section, "Teamviewer", "");
+    const std::wstring exported = Export();
+    EXPECT_NE(exported.find(L"\"Brugernavn\"=\"Søren Ærø-Ågård\""), std::wstring::npos)
+        << Utf8(exported);
+    EXPECT_NE(exported.find(L"\"Language\"=\"1\""), std::wstring::npos);
+    EXPECT_NE(exported.find(L"\"Teamviewer\"=\"\""), std::wstring::npos);
+    // Plain strings, not another type.
+    EXPECT_EQ(exported.find(L"hex("), std::wstring::npos);
+
+    store.SaveSetting(App, Section, "Language", "0"); // overwrites
+    EXPECT_NE(Export().find(L"\"Language\"=\"0\""), std::wstring::npos);
+    EXPECT_EQ(store.GetSetting(App, Section, "Brugernavn", ""), "Søren Ærø-Ågård");
+    EXPECT_EQ(store.GetSetting(App, Section, "Teamviewer", "x"), ""); // empty is not absent
+}
+
+TEST_F(SettingsStoreTest, WhatWinesRegToolWritesIsWhatTheStoreReads) {
+    ASSERT_EQ(RunAndWait(L"reg.exe add \"" + SectionKey +
+                         L"\" /v Brugernavn /t REG_SZ /d \"blåbær grød\" /f"),
+              0u);
+    ASSERT_EQ(RunAndWait(L"reg.exe add \"" + SectionKey + L"\" /v Kodeord /t REG_SZ /d " +
+                         std::wstring(64, L'e') + L" /f"),
+              0u);
+    ASSERT_EQ(RunAndWait(L"reg.exe add \"" + SectionKey + L"\" /v Number /t REG_DWORD /d 7 /f"),
+              0u);
+    EXPECT_EQ(store.GetSetting(App, Section, "Brugernavn", ""), "blåbær grød");
+    EXPECT_EQ(store.GetSetting(App, Section, "Kodeord", "0"), std::string(64, 'e'));
+    // A value that is not text counts as absent.
+    EXPECT_EQ(store.GetSetting(App, Section, "Number", "d"), "d");
+
+    store.DeleteSetting(App, Section, "Kodeord");
+    store.DeleteSetting(App, Section, "Kodeord"); // already gone: no error
+    store.DeleteSetting("NoSuchApp", Section, "Kodeord");
+    EXPECT_EQ(store.GetSetting(App, Section, "Kodeord", "0"), "0");
+    const std::wstring exported = Export();
+    EXPECT_EQ(exported.find(L"Kodeord"), std::wstring::npos);
+    EXPECT_NE(exported.find(L"\"Brugernavn\"=\"blåbær grød\""), std::wstring::npos);
+}
+
+TEST(NotifyShellTest, TheNativeRecordHasTheBalloonLayoutAndAnsiTexts) {
+#ifndef _WIN64
+    EXPECT_EQ(sizeof(NOTIFYICONDATAA) >= 488u, true);
+#endif
+    NotifyIconRecord record;
+    record.cbSize = NotifyIconRecord::V2Size;
+    record.hWnd = 0x1234;
+    record.uID = 1;
+    record.uFlags = NIF_TIP;
+    record.uCallbackMessage = 0x200;
+    record.szTip = u"Varnek IT Consulting æøå";
+    record.szInfo = std::u16string(255, u'i');
+    record.szInfoTitle = u"Updating";
+    record.uTimeout = 1000;
+    record.dwInfoFlags = 1;
+    const NOTIFYICONDATAA native = NotifyShell::ToNative(record);
+    EXPECT_EQ(native.cbSize, static_cast<DWORD>(NOTIFYICONDATAA_V2_SIZE));
+    EXPECT_EQ(native.hWnd, reinterpret_cast<HWND>(0x1234));
+    EXPECT_EQ(native.uFlags, static_cast<UINT>(NIF_TIP));
+    EXPECT_EQ(native.uCallbackMessage, 0x200u);
+    EXPECT_EQ(std::string(native.szTip), Ansi(L"Varnek IT Consulting æøå"));
+    EXPECT_EQ(std::strlen(native.szInfo), 255u);
+    EXPECT_STREQ(native.szInfoTitle, "Updating");
+    EXPECT_EQ(native.uTimeout, 1000u);
+    EXPECT_EQ(native.dwInfoFlags, 1u);
+}
+
+TEST(ProcessesTest, EveryProcessOfTheNameEndsWithCodeZeroAndOthersKeepRunning) {
+    // Copies of a Wine program under the client's name, in two spellings, and one other.
+    wchar_t system[MAX_PATH];
+    GetSystemDirectoryW(system, MAX_PATH);
+    const std::wstring source = std::wstring(system) + L"\\ping.exe";
+    const std::wstring folder = TempPath(L"procs");
+    CreateDirectoryW(folder.c_str(), nullptr);
+    const std::wstring names[] = {L"TeamViewer.exe", L"teamviewer.EXE", L"Varnek_TeamViewer.exe"};
+    for (const auto& name : names) {
+        ASSERT_TRUE(CopyFileW(source.c_str(), (folder + L"\\" + name).c_str(), FALSE));
+    }
+    std::vector<PROCESS_INFORMATION> started;
+    for (const std::wstring name :
+         {L"TeamViewer.exe", L"TeamViewer.exe", L"teamviewer.EXE", L"Varnek_TeamViewer.exe"}) {
+        std::wstring commandLine = L"\"" + folder + L"\\" + name + L"\" -n 120 127.0.0.1";
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION process{};
+        ASSERT_TRUE(CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE,
+                                   CREATE_NO_WINDOW, nullptr, nullptr, &startup, &process));
+        started.push_back(process);
+    }
+    Processes processes;
+    EXPECT_EQ(processes.TerminateProcessesNamed("TeamViewer.exe"), 3);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(WaitForSingleObject(started[i].hProcess, 10000), WAIT_OBJECT_0);
+        DWORD code = 1;
+        GetExitCodeProcess(started[i].hProcess, &code);
+        EXPECT_EQ(code, 0u);
+    }
+    EXPECT_EQ(WaitForSingleObject(started[3].hProcess, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+    TerminateProcess(started[3].hProcess, 1);
+    WaitForSingleObject(started[3].hProcess, 10000);
+    for (auto& process : started) {
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
+    EXPECT_EQ(processes.TerminateProcessesNamed("TeamViewer.exe"), 0);
+    for (const auto& name : names) {
+        DeleteFileW((folder + L"\\" + name).c_str());
+    }
+    RemoveDirectoryW(folder.c_str());
+}
+
+TEST(FileSystemTest, ExistenceAndDeletion) {
+    const std::wstring path = TempPath(L"DeleteOLD.bat");
+    const std::string utf8 = Utf8(path);
+    FileSystem files;
+    EXPECT_FALSE(files.FileExists(utf8));
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    CloseHandle(file);
+    EXPECT_TRUE(files.FileExists(utf8));
+    EXPECT_TRUE(files.RemoveFile(utf8));
+    EXPECT_FALSE(files.FileExists(utf8));
+    // A folder is not a file.
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    EXPECT_FALSE(files.FileExists(Utf8(temp)));
+}
+
+TEST(RegistryTest, TheAutostartValueIsWrittenAsAnsiBytesAndDeleted) {
+    // The machine-wide run list, as the autostart buttons use it.
+    Registry registry;
+    IRegistry::Key key = 0;
+    ASSERT_EQ(registry.OpenKey(0x80000002, "Software\\Microsoft\\Windows\\CurrentVersion\\Run", 0,
+                               0x3F, key),
+              0);
+    const std::string text = "C:\\Varnek\\VarnekIT.exe";
+    std::vector<std::uint8_t> data(text.begin(), text.end());
+    data.push_back(0);
+    EXPECT_EQ(registry.SetValue(key, "VarnekIT-test", 1, data), 0);
+    DWORD type = 0;
+    BYTE buffer[64]{};
+    DWORD size = sizeof buffer;
+    ASSERT_EQ(RegGetValueA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\Run",
+                           "VarnekIT-test", RRF_RT_ANY, &type, buffer, &size),
+              ERROR_SUCCESS);
+    EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+    EXPECT_EQ(size, 23u);
+    EXPECT_STREQ(reinterpret_cast<char*>(buffer), text.c_str());
+    EXPECT_EQ(registry.DeleteValue(key, "VarnekIT-test"), 0);
+    EXPECT_NE(registry.DeleteValue(key, "VarnekIT-test"), 0);
+    EXPECT_EQ(registry.CloseKey(key), 0);
+    // A failed open leaves the handle at 0, and writing through it fails.
+    IRegistry::Key missing = 0;
+    EXPECT_NE(registry.OpenKey(0x80000002, "Software\\No\\Such\\Key", 0, 0x3F, missing), 0);
+    EXPECT_EQ(missing, 0u);
+    EXPECT_NE(registry.SetValue(missing, "x", 1, data), 0);
+}
