@@ -1,0 +1,19 @@
+#!/bin/sh
+# Runs every test: the portable core natively, then the 32-bit build (unit, Win32 and
+# end-to-end tests under Wine) and the 64-bit build (unit and Win32 tests under Wine).
+# Each stage prints ctest's summary; the exit code is non-zero when any test failed.
+set -u
+here=$(cd "$(dirname "$0")/../.." && pwd)
+cd "$here"
+sh tools/scripts/setup.sh || exit 1
+
+failed=""
+for preset in native i686 x86_64; do
+    echo "=== $preset ==="
+    cmake --workflow --preset "$preset" || failed="$failed $preset"
+done
+if [ -n "$failed" ]; then
+    echo "FAILED:$failed"
+    exit 1
+fi
+echo "All test stages passed."
