@@ -1,0 +1,1286 @@
+#!/usr/bin/env python3
+"""End-to-end harness: runs Windows programs under Wine on a private Xvfb display and drives
+them from outside the way a user would (real clicks on the tray, keys, screenshots, OCR).
+
+Each test gets a fresh Wine prefix copied from a template made once per build directory, its
+own X display, and a temporary folder that is removed at the end. Everything the harness
+starts is remembered by process id and ended by that id; the test's own wineserver is stopped
+with `wineserver -k` for its own prefix only.
+
+Used from unittest files next to this one (see E2ETestCase) and from the command line:
+    python3 harness.py make-template DIR
+"""
+
+from __future__ import annotations
+
+import ctypes
+import ctypes.util
+import hashlib
+import json
+import os
+import re
+import select
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import unittest
+import urllib.request
+from collections import Counter
+from dataclasses import dataclass, field
+from pathlib import Path
+
+HERE = Path(__file__).resolve().parent
+
+# Paths handed over by CMake (tests/e2e/CMakeLists.txt); the defaults fit a manual run from a
+# build directory laid out like the i686 one.
+ENV_EXE = "VARNEK_EXE"  # the VarnekIT.exe under test
+ENV_TOOLS = "VARNEK_TOOLS_DIR"  # uidriver.exe, browser_recorder.exe, stand-ins, ...
+ENV_SOURCE = "VARNEK_SOURCE_DIR"  # the repository (for tools/support_server.py)
+ENV_ARTIFACTS = "VARNEK_E2E_ARTIFACTS"  # screenshots and logs, one folder per test
+ENV_TEMPLATE = "VARNEK_E2E_TEMPLATE"  # the prefix template
+ENV_REFERENCE_TRAY = "VARNEK_REFERENCE_TRAY"  # bench/reference_tray's program
+ENV_KEEP = "VARNEK_E2E_KEEP"  # set to 1 to keep each test's temporary folder
+
+WINE_ENV = {
+    "WINEDEBUG": "-all",
+    "WINEDLLOVERRIDES": "mscoree,mshtml=",
+    "LANG": "C.UTF-8",
+    "LC_ALL": "C.UTF-8",
+}
+SCREEN = "1280x1024x24"
+SUPPORT_PORT = 18080
+SUPPORT_BASE = f"http://127.0.0.1:{SUPPORT_PORT}"  # where the test build of the program looks
+TOOLS_FOLDER = r"C:\e2e"  # where each prefix keeps its copy of the test tools
+PROGRAM_FOLDER = r"C:\Varnek"
+TRAY_TITLE = "Wine System Tray"
+SEPARATOR = "---"
+
+# Bump when the template's making changes, so old templates are rebuilt (a change of Wine's
+# version or of TEMPLATE_REG rebuilds it anyway).
+TEMPLATE_VERSION = "1"
+TEMPLATE_STAMP = ".e2e-template"
+TEMPLATE_REG = r"""Windows Registry Editor Version 5.00
+
+[HKEY_CURRENT_USER\Software\Wine\WineDbg]
+"ShowCrashDialog"=dword:00000000
+
+[HKEY_CURRENT_USER\Software\Wine\DllOverrides]
+"winemenubuilder.exe"=""
+
+[HKEY_CLASSES_ROOT\http\shell\open\command]
+@="\"C:\\e2e\\browser_recorder.exe\" \"%1\""
+
+[HKEY_CLASSES_ROOT\https\shell\open\command]
+@="\"C:\\e2e\\browser_recorder.exe\" \"%1\""
+"""
+
+
+class HarnessError(Exception):
+    """The harness could not do what it was asked (missing tool, time-out, ...)."""
+
+
+def _tool(name: str) -> str:
+    path = shutil.which(name)
+    if not path:
+        raise HarnessError(f"{name} is not installed")
+    return path
+
+
+def _imagemagick(name: str) -> str:
+    # Prefer the distribution's binary over any wrapper earlier on PATH.
+    system = Path("/usr/bin") / name
+    return str(system) if system.exists() else _tool(name)
+
+
+def wait_until(predicate, timeout: float, interval: float = 0.1, what: str = "condition"):
+    """Polls predicate until it returns something truthy; returns that value."""
+    deadline = time.monotonic() + timeout
+    while True:
+        value = predicate()
+        if value:
+            return value
+        if time.monotonic() >= deadline:
+            raise HarnessError(f"timed out after {timeout:.1f} s waiting for {what}")
+        time.sleep(interval)
+
+
+# ---------------------------------------------------------------------------------------------
+# Prefix template
+
+
+def wine_version() -> str:
+    return subprocess.run(["wine", "--version"], capture_output=True, text=True).stdout.strip()
+
+
+def _template_stamp() -> str:
+    settings = hashlib.sha256(TEMPLATE_REG.encode()).hexdigest()[:16]
+    return f"{TEMPLATE_VERSION} {settings} {wine_version()}\n"
+
+
+def template_is_current(directory: Path) -> bool:
+    stamp = directory / TEMPLATE_STAMP
+    return stamp.is_file() and stamp.read_text() == _template_stamp()
+
+
+def make_template(directory: Path, log=sys.stdout) -> bool:
+    """Makes the prefix template in directory unless a current one is there already.
+    Returns True when a new template was made."""
+    directory = directory.resolve()
+    if template_is_current(directory):
+        print(f"template {directory} is current", file=log)
+        return False
+    work = directory.with_name(directory.name + ".new")
+    shutil.rmtree(work, ignore_errors=True)
+    work.parent.mkdir(parents=True, exist_ok=True)
+    env = _clean_env()
+    env.update(WINE_ENV)
+    env["WINEPREFIX"] = str(work)
+    env.pop("DISPLAY", None)  # nothing to show while the prefix is made
+    started = time.monotonic()
+    try:
+        subprocess.run(["wineboot", "-i"], env=env, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=300)
+        settings = work / "e2e-settings.reg"
+        settings.write_bytes(b"\xff\xfe" + TEMPLATE_REG.replace("\n", "\r\n").encode("utf-16-le"))
+        subprocess.run(["wine", "regedit", "/S", str(settings)], env=env,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
+        settings.unlink()
+        subprocess.run(["wineserver", "-w"], env=env, timeout=120)
+    finally:
+        # wineboot may leave a server behind if it failed half-way.
+        subprocess.run(["wineserver", "-k"], env=env, stderr=subprocess.DEVNULL)
+    if not (work / "system.reg").is_file():
+        raise HarnessError(f"wineboot did not make a prefix in {work}")
+    # regedit /S says nothing either way: check that the settings landed.
+    if ("browser_recorder.exe" not in (work / "system.reg").read_text(errors="replace")
+            or "ShowCrashDialog" not in (work / "user.reg").read_text(errors="replace")):
+        raise HarnessError(f"the template's settings are missing in {work}")
+    _detach_home_folders(work)
+    (work / "drive_c" / "e2e").mkdir(exist_ok=True)
+    (work / TEMPLATE_STAMP).write_text(_template_stamp())
+    shutil.rmtree(directory, ignore_errors=True)
+    work.rename(directory)
+    print(f"made template {directory} in {time.monotonic() - started:.1f} s", file=log)
+    return True
+
+
+def _detach_home_folders(prefix: Path) -> None:
+    """wineboot links Desktop, Documents, ... to the host's home; a test must not write there."""
+    for user in (prefix / "drive_c" / "users").iterdir():
+        for entry in user.iterdir():
+            if entry.is_symlink():
+                entry.unlink()
+                entry.mkdir()
+
+
+def _clean_env() -> dict:
+    env = dict(os.environ)
+    for name in ("WINEPREFIX", "DISPLAY", "WINEARCH", "WINESERVER", "WINELOADER", "XAUTHORITY"):
+        env.pop(name, None)
+    return env
+
+
+# ---------------------------------------------------------------------------------------------
+# Processes
+
+
+class Process:
+    """A process the harness started; ended only through its own id."""
+
+    def __init__(self, name: str, popen: subprocess.Popen, started: float):
+        self.name = name
+        self.popen = popen
+        self.started = started  # time.monotonic() just before it was started
+
+    @property
+    def pid(self) -> int:
+        return self.popen.pid
+
+    def running(self) -> bool:
+        return self.popen.poll() is None
+
+    def wait(self, timeout: float) -> int:
+        """Waits until the process has ended; returns its exit code."""
+        try:
+            return self.popen.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            raise HarnessError(f"{self.name} (pid {self.pid}) still runs after {timeout} s")
+
+    def stop(self, grace: float = 3.0) -> None:
+        """Ends the process by its id (SIGTERM, then SIGKILL) and reaps it."""
+        for sig in (signal.SIGTERM, signal.SIGKILL):
+            if self.popen.poll() is not None:
+                return
+            self.popen.send_signal(sig)  # Popen signals only its own, still unreaped child
+            try:
+                self.popen.wait(timeout=grace)
+            except subprocess.TimeoutExpired:
+                continue
+        self.popen.wait(timeout=grace)
+
+
+class Xvfb:
+    """A private X display; the server picks a free display number itself (-displayfd)."""
+
+    def __init__(self, screen: str = SCREEN, log_path: Path | None = None):
+        self.screen = screen
+        self.log_path = log_path
+        self.popen: subprocess.Popen | None = None
+        self.display = ""
+        self.start_seconds = 0.0
+
+    def start(self, timeout: float = 20.0) -> str:
+        read_end, write_end = os.pipe()
+        log = open(self.log_path, "wb") if self.log_path else subprocess.DEVNULL
+        started = time.monotonic()
+        try:
+            self.popen = subprocess.Popen(
+                [_tool("Xvfb"), "-displayfd", str(write_end), "-screen", "0", self.screen,
+                 "-nolisten", "tcp", "-noreset"],
+                pass_fds=(write_end,), stdin=subprocess.DEVNULL, stdout=log, stderr=log,
+                start_new_session=True)
+        finally:
+            os.close(write_end)
+            if log is not subprocess.DEVNULL:
+                log.close()
+        number = b""
+        deadline = started + timeout
+        try:
+            while not number.endswith(b"\n"):
+                left = deadline - time.monotonic()
+                ready, _, _ = select.select([read_end], [], [], max(left, 0))
+                if not ready:
+                    raise HarnessError("Xvfb did not report its display")
+                chunk = os.read(read_end, 16)
+                if not chunk:
+                    raise HarnessError(f"Xvfb ended before it was ready (see {self.log_path})")
+                number += chunk
+        except BaseException:
+            self.stop()
+            raise
+        finally:
+            os.close(read_end)
+        self.display = ":" + number.decode().strip()
+        self.start_seconds = time.monotonic() - started
+        return self.display
+
+    def stop(self) -> None:
+        if self.popen and self.popen.poll() is None:
+            self.popen.terminate()
+            try:
+                self.popen.wait(timeout=5)
+            except subprocess.TimeoutExpired:
+                self.popen.kill()
+                self.popen.wait(timeout=5)
+
+
+# ---------------------------------------------------------------------------------------------
+# Images
+
+
+@dataclass
+class Image:
+    """An RGB picture read through ImageMagick (as binary PPM)."""
+
+    width: int
+    height: int
+    data: bytes
+
+    @classmethod
+    def load(cls, path: Path) -> "Image":
+        raw = subprocess.run([_imagemagick("convert"), str(path), "-depth", "8", "ppm:-"],
+                             capture_output=True, check=True).stdout
+        fields = raw.split(maxsplit=4)  # magic, width, height, maximum value, pixels
+        if len(fields) < 5 or fields[0] != b"P6" or fields[3] != b"255":
+            raise HarnessError(f"unexpected picture format from {path}")
+        width, height = int(fields[1]), int(fields[2])
+        # One whitespace byte ends the header; the pixels follow.
+        data = raw[len(raw) - width * height * 3:]
+        return cls(width, height, data)
+
+    def pixel(self, x: int, y: int) -> tuple:
+        i = (y * self.width + x) * 3
+        return tuple(self.data[i:i + 3])
+
+    def row(self, y: int, x0: int = 0, x1: int | None = None) -> list:
+        x1 = self.width if x1 is None else x1
+        start = (y * self.width + x0) * 3
+        chunk = self.data[start:start + (x1 - x0) * 3]
+        return [tuple(chunk[i:i + 3]) for i in range(0, len(chunk), 3)]
+
+    def most_common(self) -> tuple:
+        counts = Counter()
+        for y in range(self.height):
+            counts.update(self.row(y))
+        return counts.most_common(1)[0][0]
+
+
+def ocr(path: Path, psm: int = 6, lang: str | None = None) -> str:
+    lang = lang or os.environ.get("VARNEK_E2E_OCR_LANG", "eng")
+    result = subprocess.run([_tool("tesseract"), str(path), "stdout", "--psm", str(psm),
+                             "-l", lang], capture_output=True, text=True)
+    if result.returncode != 0:
+        raise HarnessError(f"tesseract failed on {path}: {result.stderr.strip()}")
+    return result.stdout
+
+
+def normalise_text(text: str) -> str:
+    return " ".join(text.split())
+
+
+# ---------------------------------------------------------------------------------------------
+# X windows
+
+
+@dataclass
+class XWindow:
+    id: int
+    name: str | None
+    wm_class: str | None
+    width: int
+    height: int
+    x: int
+    y: int
+
+    def contains(self, x: int, y: int) -> bool:
+        return self.x <= x < self.x + self.width and self.y <= y < self.y + self.height
+
+
+_TREE_LINE = re.compile(
+    r'^\s+(0x[0-9a-f]+) (?:"(.*)"|\(has no name\)): \((?:"([^"]*)" "[^"]*")?\)\s+'
+    r'(\d+)x(\d+)\+(-?\d+)\+(-?\d+)')
+
+
+@dataclass
+class MenuRow:
+    """One row of a popup menu as seen on screen."""
+
+    kind: str  # "entry" or "separator"
+    top: int  # pixel rows in the menu window, inclusive
+    bottom: int
+    left: int  # columns left .. right - 1: inside the frame, or the highlight bar
+    right: int
+    highlighted: bool = False
+    text: str = ""
+
+    @property
+    def label(self) -> str:
+        return SEPARATOR if self.kind == "separator" else self.text
+
+
+def analyse_menu_rows(image: Image) -> list[MenuRow]:
+    """Splits a menu picture into entries and separators by its pixel rows.
+
+    The menu's background is its most common colour. A row with no other colour is empty; an
+    entry is a band of rows with text (or a highlight bar, which fills the band); a separator is
+    a band of at most three rows, each a single stretch of one colour across most of the menu.
+    """
+    background = image.most_common()
+    x0, x1, y0, y1 = 0, image.width, 0, image.height
+
+    def share(pixels):
+        return sum(1 for p in pixels if p == background) / max(len(pixels), 1)
+
+    # Strip the frame: edge rows and columns with hardly any background colour.
+    for _ in range(4):
+        if y1 - y0 > 2 and share(image.row(y0, x0, x1)) < 0.5:
+            y0 += 1
+        if y1 - y0 > 2 and share(image.row(y1 - 1, x0, x1)) < 0.5:
+            y1 -= 1
+        if x1 - x0 > 2 and share([image.pixel(x0, y) for y in range(y0, y1)]) < 0.5:
+            x0 += 1
+        if x1 - x0 > 2 and share([image.pixel(x1 - 1, y) for y in range(y0, y1)]) < 0.5:
+            x1 -= 1
+    width = x1 - x0
+
+    def classify(y):
+        pixels = image.row(y, x0, x1)
+        ink = [(x, p) for x, p in enumerate(pixels) if p != background]
+        if not ink:
+            return "empty", None
+        colour, count = Counter(p for _, p in ink).most_common(1)[0]
+        xs = [x for x, p in ink if p == colour]
+        solid = (count >= 0.6 * width and count >= 0.9 * len(ink)
+                 and xs[-1] - xs[0] + 1 == count)
+        return ("solid", (x0 + xs[0], x0 + xs[-1] + 1)) if solid else ("ink", None)
+
+    rows = [classify(y) for y in range(y0, y1)]
+    result: list[MenuRow] = []
+    y = 0
+    while y < len(rows):
+        if rows[y][0] == "empty":
+            y += 1
+            continue
+        start = y
+        while y < len(rows) and rows[y][0] != "empty":
+            y += 1
+        band = rows[start:y]
+        solid = [kind for kind, _ in band if kind == "solid"]
+        if len(band) <= 3 and len(solid) == len(band):
+            result.append(MenuRow("separator", y0 + start, y0 + y - 1, x0, x1))
+        elif band[0][0] == "solid" and band[-1][0] == "solid":
+            # A highlight bar: the band's top and bottom rows are one solid colour.
+            left, right = band[0][1]
+            result.append(MenuRow("entry", y0 + start, y0 + y - 1, left, right, True))
+        else:
+            result.append(MenuRow("entry", y0 + start, y0 + y - 1, x0, x1))
+    return result
+
+
+class PopupMenu:
+    """An open popup menu: read as the user sees it, chosen from with the keyboard."""
+
+    def __init__(self, session: "Session", window: XWindow, name: str):
+        self.session = session
+        self.window = window
+        self.name = name
+        self.rows: list[MenuRow] = []
+        self.lines: list[str] = []  # OCR of the whole menu, one entry per line
+
+    def screenshot(self, suffix: str = "") -> Path:
+        return self.session.screenshot(f"{self.name}{suffix}", window=self.window.id)
+
+    def read(self) -> list[MenuRow]:
+        """Reads the menu: rows with their texts (OCR of each entry at 300 %)."""
+        shot = self.screenshot()
+        image = Image.load(shot)
+        self.rows = analyse_menu_rows(image)
+        convert = _imagemagick("convert")
+        scaled = shot.with_name(shot.stem + "-300.png")
+        subprocess.run([convert, str(shot), "-colorspace", "Gray", "-resize", "300%",
+                        str(scaled)], check=True)
+        self.lines = [line.strip() for line in ocr(scaled, psm=6).splitlines() if line.strip()]
+        with tempfile.TemporaryDirectory() as work:
+            for index, row in enumerate(self.rows):
+                if row.kind != "entry":
+                    continue
+                crop = Path(work) / f"row{index}.png"
+                # A little of the empty rows around plain text; just the bar when highlighted.
+                margin = 0 if row.highlighted else 2
+                top = max(row.top - margin, 0)
+                height = min(row.bottom + 1 + margin, image.height) - top
+                width = row.right - row.left
+                steps = [convert, str(shot), "-crop", f"{width}x{height}+{row.left}+{top}",
+                         "+repage", "-colorspace", "Gray", "-resize", "300%"]
+                if row.highlighted:  # light text on the highlight bar
+                    steps += ["-threshold", "75%", "-negate"]
+                steps += ["-bordercolor", "white", "-border", "12", str(crop)]
+                subprocess.run(steps, check=True)
+                row.text = normalise_text(ocr(crop, psm=7))
+        layout = "\n".join(f"{r.top:4}-{r.bottom:<4} {'*' if r.highlighted else ' '} {r.label}"
+                           for r in self.rows)
+        shot.with_suffix(".txt").write_text(layout + "\n\nOCR:\n" + "\n".join(self.lines) + "\n")
+        return self.rows
+
+    def labels(self) -> list[str]:
+        """Entries' texts and SEPARATOR for each separator, top to bottom."""
+        if not self.rows:
+            self.read()
+        return [row.label for row in self.rows]
+
+    def entries(self) -> list[MenuRow]:
+        if not self.rows:
+            self.read()
+        return [row for row in self.rows if row.kind == "entry"]
+
+    def highlighted_entry(self) -> int | None:
+        """Index (among the entries) of the highlighted entry, from a fresh screenshot."""
+        shot = self.session.screenshot(f"{self.name}-keys", window=self.window.id, keep=False)
+        bands = analyse_menu_rows(Image.load(shot))
+        entries = [row for row in bands if row.kind == "entry"]
+        for index, row in enumerate(entries):
+            if row.highlighted:
+                return index
+        return None
+
+    def find(self, label: str) -> int:
+        """Index (among the entries) of the entry whose text reads exactly label."""
+        texts = [normalise_text(row.text) for row in self.entries()]
+        wanted = normalise_text(label)
+        if wanted not in texts:
+            raise HarnessError(f"no entry {label!r} in menu {texts}")
+        return texts.index(wanted)
+
+    def choose(self, label: str, timeout: float = 5.0) -> None:
+        """Moves the highlight to the entry with Down presses, checks it, presses Return."""
+        target = self.find(label)
+        count = len(self.entries())
+        current = self.highlighted_entry()
+        for _ in range(2 * count + 2):
+            if current == target:
+                break
+            before = current
+            self.session.xdotool("key", "Down")
+            # Each press moves the highlight, so a changed picture is the fresh one.
+            current = wait_until(lambda: self._highlight_moved(before), 2.0, 0.05,
+                                 "the menu highlight to move")[0]
+        if current != target:
+            raise HarnessError(f"could not move the highlight to {label!r}")
+        self.session.xdotool("key", "Return")
+        self.wait_closed(timeout)
+
+    def _highlight_moved(self, before: int | None):
+        index = self.highlighted_entry()
+        return (index,) if index is not None and (index != before or before is None) else None
+
+    def close(self, timeout: float = 5.0) -> None:
+        self.session.xdotool("key", "Escape")
+        self.wait_closed(timeout)
+
+    def is_open(self) -> bool:
+        return self.session.window_viewable(self.window.id)
+
+    def wait_closed(self, timeout: float = 5.0) -> None:
+        wait_until(lambda: not self.is_open(), timeout, what="the menu to close")
+
+
+class SystemTray:
+    """Wine's tray window ("Wine System Tray") and the icons in it."""
+
+    def __init__(self, session: "Session"):
+        self.session = session
+
+    def window(self) -> XWindow | None:
+        ids = self.session.xdotool_ids("search", "--onlyvisible", "--name", f"^{TRAY_TITLE}$")
+        for window in self.session.top_windows():
+            if window.id in ids:
+                return window
+        return None
+
+    def wait_visible(self, timeout: float = 30.0) -> XWindow:
+        return wait_until(self.window, timeout, what="the tray window")
+
+    def wait_gone(self, timeout: float = 30.0) -> None:
+        wait_until(lambda: self.window() is None, timeout, what="the tray window to go")
+
+    def icon_slots(self) -> list[bool]:
+        """For each icon place in the tray window (squares as high as the window, from the left),
+        whether an icon is drawn there."""
+        window = self.window()
+        if window is None:
+            return []
+        size = window.height
+        try:
+            image = Image.load(self.session.screenshot("tray", window=window.id, keep=False))
+        except subprocess.CalledProcessError:
+            return []  # the window went while we looked
+        background = image.pixel(image.width - 1, image.height - 1)
+        slots = []
+        for left in range(0, image.width - size + 1, size):
+            ink = sum(1 for y in range(image.height) for p in image.row(y, left, left + size)
+                      if p != background)
+            slots.append(ink >= 8)
+        return slots
+
+    def icon_count(self) -> int:
+        """Icons drawn from the left of the tray window. Wine 8 does not redraw the icons that
+        move left when an icon before them is removed, so count after additions, or after the
+        last icon went."""
+        count = 0
+        for drawn in self.icon_slots():
+            if not drawn:
+                break
+            count += 1
+        return count
+
+    def wait_icon_count(self, count: int, timeout: float = 30.0) -> None:
+        seen = []
+
+        def reached():
+            seen.append(self.icon_count())
+            return seen[-1] == count
+
+        try:
+            wait_until(reached, timeout, what=f"{count} tray icon(s)")
+        except HarnessError as error:
+            raise HarnessError(f"{error}; last saw {seen[-1] if seen else None}") from None
+
+    def icon_centre(self, index: int = 0) -> tuple[int, int]:
+        window = self.wait_visible(5.0)
+        size = window.height
+        return window.x + index * size + size // 2, window.y + size // 2
+
+    def click(self, index: int = 0, button: int = 1, repeat: int = 1) -> None:
+        x, y = self.icon_centre(index)
+        self.session.move_pointer(x, y)
+        args = ["click"]
+        if repeat > 1:
+            args += ["--repeat", str(repeat), "--delay", "120"]
+        self.session.xdotool(*args, str(button))
+
+    def left_click(self, index: int = 0) -> None:
+        self.click(index, 1)
+
+    def right_click(self, index: int = 0) -> None:
+        self.click(index, 3)
+
+    def double_click(self, index: int = 0) -> None:
+        self.click(index, 1, repeat=2)
+
+    def open_menu(self, index: int = 0, owner: Process | None = None,
+                  timeout: float = 10.0, name: str = "menu") -> PopupMenu:
+        """Right-clicks the icon and waits for the popup menu's window to show and settle."""
+        # Wine may map a window it made earlier again, so "new" means newly viewable.
+        shown = {w.id for w in self.session.top_windows() if self.session.window_viewable(w.id)}
+        self.right_click(index)
+
+        def new_menu():
+            for window in self.session.top_windows():
+                if window.id in shown or window.width < 8 or window.height < 8:
+                    continue
+                if owner and self.session.window_pid(window.id) != owner.pid:
+                    continue
+                if not owner and (window.wm_class or "").lower() == "explorer.exe":
+                    continue  # the tray's own tooltips
+                if self.session.window_viewable(window.id, override_redirect=True):
+                    return window
+            return None
+
+        window = wait_until(new_menu, timeout, what="the popup menu")
+        menu = PopupMenu(self.session, window, name)
+        self.session.wait_window_settled(window.id, timeout)
+        return menu
+
+
+# ---------------------------------------------------------------------------------------------
+# Registry exports
+
+
+@dataclass
+class RegValue:
+    type: str  # REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ, REG_DWORD, REG_QWORD, REG_BINARY, hex(N)
+    data: object
+
+
+def _unescape_reg_string(text: str) -> str:
+    out, i = [], 0
+    while i < len(text):
+        c = text[i]
+        if c == "\\" and i + 1 < len(text):
+            nxt = text[i + 1]
+            out.append({"n": "\n", "r": "\r", "0": "\0"}.get(nxt, nxt))
+            i += 2
+        else:
+            out.append(c)
+            i += 1
+    return "".join(out)
+
+
+def _read_quoted(text: str, start: int) -> tuple[str, int]:
+    """Reads a "..." string at text[start]; returns its raw contents and the index after it."""
+    assert text[start] == '"'
+    i = start + 1
+    while text[i] != '"':
+        i += 2 if text[i] == "\\" else 1
+    return text[start + 1:i], i + 1
+
+
+def _reg_data(raw: str) -> RegValue:
+    if raw.startswith('"'):
+        contents, _ = _read_quoted(raw, 0)
+        return RegValue("REG_SZ", _unescape_reg_string(contents))
+    if raw.startswith("dword:"):
+        return RegValue("REG_DWORD", int(raw[6:], 16))
+    match = re.match(r"hex(?:\(([0-9a-fA-F]+)\))?:(.*)$", raw, re.S)
+    if not match:
+        raise HarnessError(f"cannot read registry data {raw!r}")
+    kind = int(match.group(1), 16) if match.group(1) else 3
+    hexes = re.sub(r"[\s\\]", "", match.group(2))
+    data = bytes(int(h, 16) for h in hexes.split(",") if h)
+    if kind in (1, 2):
+        return RegValue("REG_SZ" if kind == 1 else "REG_EXPAND_SZ",
+                        data.decode("utf-16-le").rstrip("\0"))
+    if kind == 7:
+        text = data.decode("utf-16-le")
+        return RegValue("REG_MULTI_SZ", [s for s in text.rstrip("\0").split("\0")] if
+                        text.strip("\0") else [])
+    if kind == 0xB:
+        return RegValue("REG_QWORD", int.from_bytes(data, "little"))
+    if kind == 3:
+        return RegValue("REG_BINARY", data)
+    return RegValue(f"hex({kind:x})", data)
+
+
+def parse_reg_export(text: str) -> dict[str, dict[str, RegValue]]:
+    """Parses a regedit export: {key path: {value name ("" for the default): RegValue}}."""
+    keys: dict[str, dict[str, RegValue]] = {}
+    current = None
+    lines = text.replace("\r\n", "\n").split("\n")
+    i = 0
+    while i < len(lines):
+        line = lines[i]
+        i += 1
+        if line.startswith("[") and line.rstrip().endswith("]"):
+            current = keys.setdefault(line.strip()[1:-1], {})
+            continue
+        if current is None or not line.strip() or line.startswith(";"):
+            continue
+        if line.startswith("@="):
+            name, rest = "", line[2:]
+        elif line.startswith('"'):
+            raw_name, end = _read_quoted(line, 0)
+            name, rest = _unescape_reg_string(raw_name), line[end + 1:]
+        else:
+            raise HarnessError(f"cannot read registry line {line!r}")
+        if rest.startswith("hex"):
+            while rest.rstrip().endswith("\\") and i < len(lines):
+                rest = rest.rstrip()[:-1] + lines[i].strip()
+                i += 1
+        current[name] = _reg_data(rest)
+    return keys
+
+
+# ---------------------------------------------------------------------------------------------
+# The support server
+
+
+class SupportServer:
+    """tools/support_server.py on 127.0.0.1, started and stopped by its process id.
+
+    users: {"user name": "password"} or a JSON file of that; faults: {"/path": {"mode": ...}}
+    (see the server's FAULT_MODES) at start, or later through set_faults()."""
+
+    def __init__(self, session: "Session", root: Path, users: dict | Path | None = None,
+                 port: int = SUPPORT_PORT, faults: dict | None = None,
+                 extra_args: list[str] | None = None):
+        self.session = session
+        self.root = Path(root)
+        self.users = users
+        self.port = port
+        self.faults = faults
+        self.extra_args = extra_args or []
+        self.log_path = session.artifacts / "support_server.log"
+        self.process: Process | None = None
+        self.base_url = f"http://127.0.0.1:{port}"
+
+    def _json_file(self, name: str, value) -> str:
+        if isinstance(value, (str, Path)):
+            return str(value)
+        path = self.session.temp / name
+        path.write_text(json.dumps(value, ensure_ascii=False), encoding="utf-8")
+        return str(path)
+
+    def start(self, timeout: float = 20.0) -> "SupportServer":
+        script = source_dir() / "tools" / "support_server.py"
+        if not script.is_file():
+            raise HarnessError(f"{script} is missing")
+        args = [sys.executable, str(script), "--root", str(self.root), "--port", str(self.port),
+                "--log", str(self.log_path)]
+        if self.users is not None:
+            args += ["--users", self._json_file("support-users.json", self.users)]
+        if self.faults is not None:
+            args += ["--faults", self._json_file("support-faults.json", self.faults)]
+        output_path = self.session.artifacts / "support_server.out"
+        with open(output_path, "wb") as output:
+            popen = subprocess.Popen(args + self.extra_args, stdout=subprocess.PIPE,
+                                     stderr=output, stdin=subprocess.DEVNULL,
+                                     start_new_session=True)
+        self.process = self.session.adopt("support_server", popen)
+        deadline = time.monotonic() + timeout
+        line = b""
+        while not line.endswith(b"\n"):
+            ready, _, _ = select.select([popen.stdout], [], [], max(deadline - time.monotonic(), 0))
+            chunk = os.read(popen.stdout.fileno(), 1) if ready else b""
+            if not chunk:
+                self.stop()
+                why = "did not report it was ready" if not ready else "ended before it was ready"
+                raise HarnessError(f"the support server {why} (see {output_path})")
+            line += chunk
+        if line.split()[:2] != [b"ready", str(self.port).encode()]:
+            self.stop()
+            raise HarnessError(f"unexpected first line from the support server: {line!r}")
+        # Keep reading its output so that it never blocks on a full pipe.
+        threading.Thread(target=self._drain, args=(popen.stdout,), daemon=True).start()
+        return self
+
+    @staticmethod
+    def _drain(stream):
+        for _ in iter(lambda: stream.read1(4096), b""):
+            pass
+        stream.close()
+
+    def set_faults(self, faults: dict) -> None:
+        """Replaces the server's fault table while it runs."""
+        request = urllib.request.Request(self.base_url + "/_faults", method="PUT",
+                                         data=json.dumps(faults).encode())
+        with urllib.request.urlopen(request, timeout=10) as reply:
+            reply.read()
+
+    def log_entries(self) -> list[dict]:
+        """The requests the server answered, one dict each, oldest first."""
+        if not self.log_path.exists():
+            return []
+        lines = self.log_path.read_text(encoding="utf-8").splitlines()
+        return [json.loads(line) for line in lines if line]
+
+    def stop(self) -> None:
+        if self.process:
+            self.process.stop()
+
+    def __enter__(self):
+        return self.start() if not self.process else self
+
+    def __exit__(self, *exc):
+        self.stop()
+
+
+# ---------------------------------------------------------------------------------------------
+# The session: one test's prefix, display and processes
+
+
+def source_dir() -> Path:
+    return Path(os.environ.get(ENV_SOURCE, HERE.parent.parent))
+
+
+def tools_dir() -> Path | None:
+    value = os.environ.get(ENV_TOOLS)
+    return Path(value) if value else None
+
+
+def program_exe() -> Path:
+    value = os.environ.get(ENV_EXE)
+    if not value:
+        raise HarnessError(f"{ENV_EXE} does not name the program under test")
+    path = Path(value)
+    if not path.is_file():
+        raise HarnessError(f"{path} is missing: build the project first")
+    return path
+
+
+def artifacts_root() -> Path:
+    return Path(os.environ.get(ENV_ARTIFACTS, Path.cwd() / "e2e-artifacts"))
+
+
+def template_dir() -> Path:
+    value = os.environ.get(ENV_TEMPLATE)
+    if not value:
+        raise HarnessError(f"{ENV_TEMPLATE} does not name the prefix template")
+    return Path(value)
+
+
+class Session:
+    """A fresh prefix (copied from the template), a private display and the processes started
+    in them. Use as a context manager; close() always runs every cleanup step."""
+
+    def __init__(self, name: str, template: Path | None = None, screen: str = SCREEN):
+        self.name = re.sub(r"[^A-Za-z0-9_.-]+", "_", name)
+        self.template = template or template_dir()
+        self.screen = screen
+        self.artifacts = artifacts_root() / self.name
+        self.temp: Path | None = None
+        self.prefix: Path | None = None
+        self.xvfb: Xvfb | None = None
+        self.env: dict = {}
+        self.processes: list[Process] = []
+        self.timings: dict[str, float] = {}
+        self._tray: SystemTray | None = None
+        self._shots = 0
+
+    # -- set-up and clean-up -----------------------------------------------------------------
+
+    def open(self) -> "Session":
+        if not template_is_current(self.template):
+            raise HarnessError(f"no current prefix template in {self.template} "
+                               "(run: harness.py make-template DIR)")
+        shutil.rmtree(self.artifacts, ignore_errors=True)
+        self.artifacts.mkdir(parents=True)
+        self.temp = Path(tempfile.mkdtemp(prefix="varnek-e2e-"))
+        try:
+            started = time.monotonic()
+            self.prefix = self.temp / "prefix"
+            subprocess.run(["cp", "-a", str(self.template), str(self.prefix)], check=True)
+            self.timings["copy_prefix"] = time.monotonic() - started
+            self.xvfb = Xvfb(self.screen, self.artifacts / "xvfb.log")
+            self.xvfb.start()
+            self.timings["start_xvfb"] = self.xvfb.start_seconds
+            self.env = _clean_env()
+            self.env.update(WINE_ENV)
+            self.env["WINEPREFIX"] = str(self.prefix)
+            self.env["DISPLAY"] = self.xvfb.display
+            self._install_tools()
+        except BaseException:
+            self.close()
+            raise
+        return self
+
+    def _install_tools(self) -> None:
+        """Copies the current test tools into the prefix's C:\\e2e (the browser recorder must
+        live there: the prefix's http/https handler points at it and it logs beside itself)."""
+        tools = tools_dir()
+        target = self.unix_path(TOOLS_FOLDER)
+        target.mkdir(parents=True, exist_ok=True)
+        if tools and tools.is_dir():
+            for exe in tools.glob("*.exe"):
+                shutil.copy2(exe, target / exe.name)
+
+    def close(self) -> None:
+        errors = []
+        for process in reversed(self.processes):
+            try:
+                process.stop()
+            except Exception as error:  # keep cleaning up
+                errors.append(error)
+        if self.prefix and self.prefix.exists():
+            # Always with this session's own prefix named, never an inherited one.
+            env = dict(self.env or _clean_env(), WINEPREFIX=str(self.prefix))
+            subprocess.run(["wineserver", "-k"], env=env, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL)
+            try:
+                subprocess.run(["wineserver", "-w"], env=env, stdout=subprocess.DEVNULL,
+                               stderr=subprocess.DEVNULL, timeout=30)
+            except subprocess.TimeoutExpired as error:
+                errors.append(error)
+        if self.xvfb:
+            self.xvfb.stop()
+        for scratch in self.artifacts.glob("_*.png"):  # pictures taken only to be looked at
+            scratch.unlink()
+        if self.artifacts.exists() and self.timings:
+            (self.artifacts / "timings.json").write_text(json.dumps(self.timings, indent=2))
+        if self.temp and not os.environ.get(ENV_KEEP):
+            shutil.rmtree(self.temp, ignore_errors=True)
+        if errors:
+            raise errors[0]
+
+    def __enter__(self):
+        return self.open()
+
+    def __exit__(self, *exc):
+        self.close()
+
+    # -- paths ---------------------------------------------------------------------------------
+
+    def unix_path(self, windows_path: str) -> Path:
+        """C:\\Varnek\\x.exe -> <prefix>/drive_c/Varnek/x.exe (drive C only)."""
+        match = re.match(r"^[cC]:[\\/]?(.*)$", windows_path)
+        if not match:
+            raise HarnessError(f"not a C: path: {windows_path}")
+        parts = [p for p in re.split(r"[\\/]", match.group(1)) if p]
+        return self.prefix.joinpath("drive_c", *parts)
+
+    def windows_path(self, unix_path: Path) -> str:
+        relative = Path(unix_path).resolve().relative_to((self.prefix / "drive_c").resolve())
+        return "C:\\" + "\\".join(relative.parts)
+
+    def install_program(self, folder: str = PROGRAM_FOLDER, exe: Path | None = None,
+                        name: str | None = None) -> str:
+        """Copies the program into a folder of the prefix; returns its Windows path."""
+        exe = Path(exe) if exe else program_exe()
+        target = self.unix_path(folder)
+        target.mkdir(parents=True, exist_ok=True)
+        shutil.copy2(exe, target / (name or exe.name))
+        return folder.rstrip("\\") + "\\" + (name or exe.name)
+
+    def install_tool(self, tool: str, folder: str, name: str | None = None) -> str:
+        """Copies one of the test tools (e.g. a stand-in) into a folder under another name."""
+        tools = tools_dir()
+        source = tools / tool if tools else None
+        if not source or not source.is_file():
+            raise HarnessError(f"test tool {tool} is missing in {tools}: build the tools first")
+        return self.install_program(folder, source, name)
+
+    # -- processes ----------------------------------------------------------------------------
+
+    def adopt(self, name: str, popen: subprocess.Popen, started: float | None = None) -> Process:
+        process = Process(name, popen, started or time.monotonic())
+        self.processes.append(process)
+        return process
+
+    def start(self, args: list[str], name: str | None = None, cwd: Path | None = None) -> Process:
+        """Starts a host command in the session's environment; its output goes to artifacts."""
+        name = name or Path(args[0]).name
+        log = open(self.artifacts / f"{name}.{len(self.processes)}.log", "wb")
+        started = time.monotonic()
+        with log:
+            popen = subprocess.Popen(args, env=self.env, cwd=cwd or self.temp,
+                                     stdin=subprocess.DEVNULL, stdout=log, stderr=log,
+                                     start_new_session=True)
+        return self.adopt(name, popen, started)
+
+    def start_wine(self, program: str, args: list[str] | None = None,
+                   cwd: str | None = None) -> Process:
+        """Starts a Windows program (a C:\\ path or a host path) under Wine. The working folder is
+        the program's own folder unless given."""
+        if re.match(r"^[cC]:", program):
+            folder = cwd or program.rsplit("\\", 1)[0]
+            unix_cwd = self.unix_path(folder)
+        else:
+            unix_cwd = self.unix_path(cwd) if cwd else Path(program).parent
+        name = re.split(r"[\\/]", program)[-1]
+        return self.start(["wine", program, *(args or [])], name=name, cwd=unix_cwd)
+
+    def run_wine(self, args: list[str], timeout: float = 60.0,
+                 check: bool = True) -> subprocess.CompletedProcess:
+        """Runs a Wine command to its end (reg, regedit, a console tool) and returns its output."""
+        try:
+            result = subprocess.run(["wine", *args], env=self.env, cwd=self.temp,
+                                    capture_output=True, timeout=timeout, stdin=subprocess.DEVNULL)
+        except subprocess.TimeoutExpired:
+            raise HarnessError(f"wine {' '.join(args)} did not end within {timeout} s")
+        if check and result.returncode != 0:
+            raise HarnessError(f"wine {' '.join(args)} failed ({result.returncode}): "
+                               f"{result.stdout.decode(errors='replace')}"
+                               f"{result.stderr.decode(errors='replace')}")
+        return result
+
+    # -- X -------------------------------------------------------------------------------------
+
+    def x_command(self, *args: str, check: bool = True) -> str:
+        result = subprocess.run(list(args), env=self.env, capture_output=True, text=True,
+                                timeout=30)
+        if check and result.returncode != 0:
+            raise HarnessError(f"{' '.join(args)} failed: {result.stderr.strip()}")
+        return result.stdout
+
+    def xdotool(self, *args: str) -> str:
+        return self.x_command(_tool("xdotool"), *args)
+
+    def pointer(self) -> tuple[int, int]:
+        out = self.xdotool("getmouselocation", "--shell")
+        values = dict(line.split("=", 1) for line in out.split())
+        return int(values["X"]), int(values["Y"])
+
+    def move_pointer(self, x: int, y: int) -> None:
+        # mousemove --sync waits for a motion, and there is none if the pointer is there already.
+        if self.pointer() != (x, y):
+            self.xdotool("mousemove", "--sync", str(x), str(y))
+
+    def xdotool_ids(self, *args: str) -> set[int]:
+        # xdotool search exits with 1 when nothing matches.
+        out = self.x_command(_tool("xdotool"), *args, check=False)
+        return {int(line) for line in out.split()}
+
+    def top_windows(self) -> list[XWindow]:
+        out = self.x_command(_tool("xwininfo"), "-root", "-children")
+        windows = []
+        for line in out.splitlines():
+            match = _TREE_LINE.match(line)
+            if match:
+                ident, name, wm_class, w, h, x, y = match.groups()
+                windows.append(XWindow(int(ident, 16), name, wm_class, int(w), int(h), int(x),
+                                       int(y)))
+        return windows
+
+    def window_viewable(self, window_id: int, override_redirect: bool | None = None) -> bool:
+        result = subprocess.run([_tool("xwininfo"), "-id", str(window_id)], env=self.env,
+                                capture_output=True, text=True, timeout=30)
+        if result.returncode != 0:
+            return False
+        if "Map State: IsViewable" not in result.stdout:
+            return False
+        if override_redirect is None:
+            return True
+        return ("Override Redirect State: yes" in result.stdout) == override_redirect
+
+    def window_pid(self, window_id: int) -> int | None:
+        out = self.x_command(_tool("xprop"), "-id", str(window_id), "_NET_WM_PID", check=False)
+        match = re.search(r"= (\d+)", out)
+        return int(match.group(1)) if match else None
+
+    def find_windows(self, title: str, process: Process | None = None,
+                     visible_only: bool = False) -> list[int]:
+        """X windows whose title is exactly title (also hidden ones unless visible_only)."""
+        args = ["search", "--all"]  # every condition must hold (xdotool's default is any)
+        if visible_only:
+            args.append("--onlyvisible")
+        if process:
+            args += ["--pid", str(process.pid)]
+        args += ["--name", "^" + re.escape(title) + "$"]
+        return sorted(self.xdotool_ids(*args))
+
+    def request_close(self, window_id: int) -> None:
+        """Asks a window to close as a window manager's close button does (WM_DELETE_WINDOW);
+        Wine turns this into SC_CLOSE, and so WM_CLOSE, for the program's window."""
+        _send_delete_window(self.env["DISPLAY"], window_id)
+
+    def wait_window_settled(self, window_id: int, timeout: float = 10.0) -> None:
+        """Waits until a window has been painted: two screenshots alike and not of one colour."""
+        previous = [None]
+
+        def settled():
+            try:
+                shot = self.screenshot("settle", window=window_id, keep=False)
+                image = Image.load(shot)
+            except (subprocess.CalledProcessError, HarnessError):
+                return False
+            same = previous[0] == image.data
+            previous[0] = image.data
+            return same and len(set(image.data[i:i + 3] for i in range(0, len(image.data), 3))) > 1
+
+        wait_until(settled, timeout, 0.1, "the window to be painted")
+
+    def screenshot(self, name: str, window: int | None = None, keep: bool = True) -> Path:
+        """Saves a PNG of the display (or of one window) under the test's artifacts."""
+        if keep:
+            self._shots += 1
+            path = self.artifacts / f"{self._shots:02d}-{name}.png"
+        else:
+            path = self.artifacts / f"_{name}.png"
+        target = "root" if window is None else str(window)
+        result = subprocess.run([_imagemagick("import"), "-silent", "-window", target, str(path)],
+                                env=self.env, capture_output=True, timeout=30)
+        if result.returncode != 0:
+            raise subprocess.CalledProcessError(result.returncode, "import", result.stderr)
+        return path
+
+    @property
+    def tray(self) -> SystemTray:
+        if not self._tray:
+            self._tray = SystemTray(self)
+        return self._tray
+
+    # -- registry ------------------------------------------------------------------------------
+
+    def reg_export(self, key: str) -> dict[str, dict[str, RegValue]]:
+        """Exports a key with its subkeys through regedit (exact, UTF-16); {} if it is missing."""
+        with tempfile.TemporaryDirectory(dir=self.temp) as work:
+            out = Path(work) / "export.reg"
+            self.run_wine(["regedit", "/E", str(out), key])
+            if not out.exists():
+                return {}
+            return parse_reg_export(out.read_bytes().decode("utf-16"))
+
+    def reg_values(self, key: str) -> dict[str, RegValue] | None:
+        """The values of one key, or None if the key is missing."""
+        return self.reg_export(key).get(key)
+
+    def reg_get(self, key: str, name: str):
+        """The data of one value (str, int, list or bytes), or None if it is missing."""
+        values = self.reg_values(key)
+        if values is None or name not in values:
+            return None
+        return values[name].data
+
+    def reg_add(self, key: str, name: str | None, data: str | int, kind: str = "REG_SZ") -> None:
+        args = ["reg", "add", key]
+        args += ["/ve"] if name is None else ["/v", name]
+        self.run_wine(args + ["/t", kind, "/d", str(data), "/f"])
+
+    def reg_delete(self, key: str, name: str | None = None) -> None:
+        args = ["reg", "delete", key] + (["/v", name] if name is not None else []) + ["/f"]
+        self.run_wine(args, check=False)
+
+    # -- tools ---------------------------------------------------------------------------------
+
+    def support_server(self, root: Path, users: dict | Path | None = None,
+                       **kwargs) -> SupportServer:
+        return SupportServer(self, root, users, **kwargs)
+
+    def uidriver(self, *args: str, timeout: float = 60.0,
+                 check: bool = True) -> subprocess.CompletedProcess:
+        """Runs the UI driver in this prefix and display; stdout/stderr decoded as UTF-8."""
+        exe = self.unix_path(TOOLS_FOLDER + r"\uidriver.exe")
+        if not exe.is_file():
+            raise HarnessError("uidriver.exe is missing: build the tools first")
+        result = self.run_wine([TOOLS_FOLDER + r"\uidriver.exe", *args], timeout, check=False)
+        completed = subprocess.CompletedProcess(result.args, result.returncode,
+                                                result.stdout.decode("utf-8", "replace"),
+                                                result.stderr.decode("utf-8", "replace"))
+        if check and completed.returncode != 0:
+            raise HarnessError(f"uidriver {' '.join(args)} failed ({completed.returncode}): "
+                               f"{completed.stdout}{completed.stderr}")
+        return completed
+
+    def uidriver_records(self, *args: str, timeout: float = 60.0) -> list[dict]:
+        """Runs a listing command of the UI driver with --json: one dict per record."""
+        out = self.uidriver(*args, "--json", timeout=timeout).stdout
+        return [json.loads(line) for line in out.splitlines() if line.strip()]
+
+    def windows_processes(self, exe: str, gone: bool = False, timeout: float = 10.0) -> list[dict]:
+        """Waits until a Windows process of that name runs (or, with gone, until none is left)
+        and lists them: the program's children are started by Wine, not by the harness."""
+        args = ["processes", "--name", exe, "--timeout", str(int(timeout * 1000))]
+        if gone:
+            args.append("--gone")
+        return self.uidriver_records(*args, timeout=timeout + 30)
+
+    def browser_log(self) -> list[dict]:
+        """Addresses the prefix's browser received, as logged by the browser recorder."""
+        log = self.unix_path(TOOLS_FOLDER + r"\browser_recorder.log")
+        if not log.exists():
+            return []
+        return [json.loads(line) for line in log.read_text(encoding="utf-8").splitlines() if line]
+
+    def wait_browser_log(self, count: int, timeout: float = 20.0) -> list[dict]:
+        return wait_until(lambda: (lambda log: log if len(log) >= count else None)(
+            self.browser_log()), timeout, what=f"{count} browser launch(es)")
+
+
+def _send_delete_window(display: str, window_id: int) -> None:
+    library = ctypes.util.find_library("X11")
+    if not library:
+        raise HarnessError("libX11 is missing")
+    x11 = ctypes.cdll.LoadLibrary(library)
+    x11.XOpenDisplay.restype = ctypes.c_void_p
+    x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
+    x11.XInternAtom.restype = ctypes.c_ulong
+    x11.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
+    x11.XFlush.argtypes = [ctypes.c_void_p]
+    x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
+
+    class ClientMessage(ctypes.Structure):
+        _fields_ = [("type", ctypes.c_int), ("serial", ctypes.c_ulong),
+                    ("send_event", ctypes.c_int), ("display", ctypes.c_void_p),
+                    ("window", ctypes.c_ulong), ("message_type", ctypes.c_ulong),
+                    ("format", ctypes.c_int), ("data", ctypes.c_long * 5)]
+
+    class Event(ctypes.Union):
+        _fields_ = [("xclient", ClientMessage), ("pad", ctypes.c_long * 24)]
+
+    x11.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_long,
+                               ctypes.POINTER(Event)]
+    connection = x11.XOpenDisplay(display.encode())
+    if not connection:
+        raise HarnessError(f"cannot open display {display}")
+    try:
+        event = Event()
+        event.xclient.type = 33  # ClientMessage
+        event.xclient.window = window_id
+        event.xclient.message_type = x11.XInternAtom(connection, b"WM_PROTOCOLS", 0)
+        event.xclient.format = 32
+        event.xclient.data[0] = x11.XInternAtom(connection, b"WM_DELETE_WINDOW", 0)
+        if not x11.XSendEvent(connection, window_id, 0, 0, ctypes.byref(event)):
+            raise HarnessError(f"could not send WM_DELETE_WINDOW to {window_id:#x}")
+        x11.XFlush(connection)
+    finally:
+        x11.XCloseDisplay(connection)
+
+
+# ---------------------------------------------------------------------------------------------
+# unittest glue
+
+
+class E2ETestCase(unittest.TestCase):
+    """Gives each test self.session (fresh prefix and display), cleaned up even on failure; a
+    last screenshot of the display is kept as final.png."""
+
+    session: Session
+
+    def setUp(self):
+        name = self.id().split(".", 1)[-1]  # Class.test_method
+        self.session = Session(name)
+        self.session.open()
+        self.addCleanup(self._finish)
+
+    def _finish(self):
+        try:
+            self.session.screenshot("final")
+        except Exception as error:  # the display may already be gone; keep cleaning up
+            print(f"no final screenshot: {error}", file=sys.stderr)
+        finally:
+            self.session.close()
+
+
+def main(argv: list[str]) -> int:
+    if len(argv) == 3 and argv[1] == "make-template":
+        make_template(Path(argv[2]))
+        return 0
+    print(__doc__, file=sys.stderr)
+    return 2
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))
