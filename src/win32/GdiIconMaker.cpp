@@ -31,7 +31,8 @@ IconHandle GdiIconMaker::CreateIconFromBitmap(BitmapHandle bitmapHandle) {
     return reinterpret_cast<IconHandle>(icon);
 }
 
-IconHandle GdiIconMaker::CreateMaskedIcon(BitmapHandle bitmapHandle, std::int32_t transparentColour) {
+IconHandle GdiIconMaker::CreateMaskedIcon(BitmapHandle bitmapHandle,
+                                          std::int32_t transparentColour) {
     const auto bitmap = reinterpret_cast<HBITMAP>(bitmapHandle);
     HDC colourDC = CreateCompatibleDC(nullptr);
     HDC maskDC = CreateCompatibleDC(nullptr);
@@ -59,7 +60,9 @@ IconHandle GdiIconMaker::CreateMaskedIcon(BitmapHandle bitmapHandle, std::int32_
     return reinterpret_cast<IconHandle>(icon);
 }
 
-void GdiIconMaker::DestroyIcon(IconHandle icon) { ::DestroyIcon(reinterpret_cast<HICON>(icon)); }
+void GdiIconMaker::DestroyIcon(IconHandle icon) {
+    ::DestroyIcon(reinterpret_cast<HICON>(icon));
+}
 
 HBITMAP CreateMaskBitmap(HDC sourceDC, COLORREF colour) {
     HDC dc = CreateCompatibleDC(sourceDC);

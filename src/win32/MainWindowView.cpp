@@ -13,7 +13,9 @@ namespace {
 constexpr const wchar_t* PictureClassName = L"VarnekIT.Picture";
 constexpr int PictureSize = 32;
 
-HINSTANCE Instance() { return GetModuleHandleW(nullptr); }
+HINSTANCE Instance() {
+    return GetModuleHandleW(nullptr);
+}
 
 // The mouse buttons of a mouse message, as 1 left, 2 right, 4 middle.
 int Buttons(WPARAM wParam) {
@@ -107,7 +109,9 @@ void MainWindowView::DoEvents() {
     }
 }
 
-void MainWindowView::Hide() { ShowWindow(hwnd_, SW_HIDE); }
+void MainWindowView::Hide() {
+    ShowWindow(hwnd_, SW_HIDE);
+}
 
 void MainWindowView::SetUpdateTimerEnabled(bool enabled) {
     if (enabled) {
@@ -138,7 +142,9 @@ int MainWindowView::PopupMenu(const MenuCaptions& captions) {
     return chosen - 1;
 }
 
-void MainWindowView::EndProgram() { ExitProcess(0); }
+void MainWindowView::EndProgram() {
+    ExitProcess(0);
+}
 
 BitmapHandle MainWindowView::MakeDrawnImageThePicture() {
     if (picture_ == nullptr) {
@@ -149,8 +155,7 @@ BitmapHandle MainWindowView::MakeDrawnImageThePicture() {
     return reinterpret_cast<BitmapHandle>(picture_);
 }
 
-LRESULT CALLBACK MainWindowView::WindowProc(HWND hwnd, UINT message, WPARAM wParam,
-                                            LPARAM lParam) {
+LRESULT CALLBACK MainWindowView::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     auto* self = reinterpret_cast<MainWindowView*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
     if (self == nullptr) {
         return DefWindowProcW(hwnd, message, wParam, lParam);

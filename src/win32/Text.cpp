@@ -30,7 +30,11 @@ std::string Narrow(UINT codePage, std::wstring_view wide) {
 
 } // namespace
 
-std::string Utf8(std::wstring_view wide) { return Narrow(CP_UTF8, wide); }
-std::string Ansi(std::wstring_view wide) { return Narrow(CP_ACP, wide); }
+std::string Utf8(std::wstring_view wide) {
+    return Narrow(CP_UTF8, wide);
+}
+std::string Ansi(std::wstring_view wide) {
+    return Narrow(CP_ACP, wide);
+}
 
 } // namespace varnek::win32
