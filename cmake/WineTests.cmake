@@ -36,6 +36,6 @@ function(varnek_add_test)
     set_tests_properties(${ARG_NAME} PROPERTIES TIMEOUT ${ARG_TIMEOUT})
     if(WIN32)
         set_tests_properties(${ARG_NAME} PROPERTIES FIXTURES_REQUIRED wineprefix
-                             ENVIRONMENT "${VARNEK_WINE_ENV}")
+                             RESOURCE_LOCK wineprefix ENVIRONMENT "${VARNEK_WINE_ENV}")
     endif()
 endfunction()

@@ -14,6 +14,8 @@ export DISPLAY
 rm -f "$tmp"
 wine "$@"
 code=$?
+# The prefix serves one test at a time: what this one left running ends with it.
+wineserver -k 2>/dev/null
 kill "$xvfb" 2>/dev/null
 wait "$xvfb" 2>/dev/null
 exit $code

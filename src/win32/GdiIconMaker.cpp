@@ -1,5 +1,7 @@
 #include "win32/GdiIconMaker.h"
 
+#include <vector>
+
 namespace varnek::win32 {
 
 namespace {
@@ -24,8 +26,12 @@ IconHandle GdiIconMaker::CreateIconFromBitmap(BitmapHandle bitmapHandle) {
     if (GetObjectA(bitmap, sizeof description, &description) == 0) {
         return 0;
     }
-    // An empty mask: no pixel is transparent.
-    HBITMAP mask = CreateBitmap(description.bmWidth, description.bmHeight, 0, 0, nullptr);
+    // An empty mask, so that no pixel is transparent: a zeroed monochrome bitmap (a bitmap
+    // asked for with no planes and no bits is refused by some systems, and one made without
+    // bits has undefined content).
+    const int stride = (description.bmWidth + 15) / 16 * 2; // rows are WORD-aligned
+    const std::vector<BYTE> zeros(static_cast<std::size_t>(stride) * description.bmHeight, 0);
+    HBITMAP mask = CreateBitmap(description.bmWidth, description.bmHeight, 1, 1, zeros.data());
     HICON icon = MakeIcon(mask, bitmap);
     DeleteObject(mask);
     return reinterpret_cast<IconHandle>(icon);
