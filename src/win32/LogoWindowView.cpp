@@ -1,0 +1,302 @@
+#include "win32/LogoWindowView.h"
+
+#include "resource.h"
+#include "win32/Text.h"
+
+#include <windows.h>
+
+#include <wincodec.h>
+#include <windowsx.h>
+
+namespace varnek::win32 {
+
+namespace {
+
+constexpr DWORD WindowStyle = WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
+
+template <class F> F User32Function(const char* name) {
+    const FARPROC proc = GetProcAddress(GetModuleHandleW(L"user32.dll"), name);
+    return reinterpret_cast<F>(reinterpret_cast<void (*)()>(proc));
+}
+
+UINT WindowDpi(HWND hwnd) {
+    using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
+    static const auto getDpiForWindow = User32Function<GetDpiForWindowFn>("GetDpiForWindow");
+    if (getDpiForWindow) {
+        if (const UINT dpi = getDpiForWindow(hwnd)) {
+            return dpi;
+        }
+    }
+    const HDC screen = GetDC(nullptr);
+    const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+    ReleaseDC(nullptr, screen);
+    return dpi > 0 ? static_cast<UINT>(dpi) : 96;
+}
+
+// Sizes the window so that its client area is width × height pixels; the frame's size is
+// measured rather than computed, so it holds whatever the frame metrics at this DPI are.
+void SetClientSize(HWND hwnd, int width, int height) {
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        RECT window{};
+        RECT client{};
+        GetWindowRect(hwnd, &window);
+        GetClientRect(hwnd, &client);
+        if (client.right == width && client.bottom == height) {
+            return;
+        }
+        const int frameWidth = (window.right - window.left) - client.right;
+        const int frameHeight = (window.bottom - window.top) - client.bottom;
+        SetWindowPos(hwnd, nullptr, 0, 0, width + frameWidth, height + frameHeight,
+                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+}
+
+void CentreOnScreen(HWND hwnd) {
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof monitor;
+    GetMonitorInfoW(MonitorFromWindow(hwnd, MONITOR_DEFAULTTOPRIMARY), &monitor);
+    const RECT& screen = monitor.rcMonitor;
+    RECT window{};
+    GetWindowRect(hwnd, &window);
+    const int x = screen.left + ((screen.right - screen.left) - (window.right - window.left)) / 2;
+    const int y = screen.top + ((screen.bottom - screen.top) - (window.bottom - window.top)) / 2;
+    SetWindowPos(hwnd, nullptr, x > screen.left ? x : screen.left, y > screen.top ? y : screen.top,
+                 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+// Owns one reference to a COM object.
+template <class T> class ComRef {
+public:
+    ComRef() = default;
+    ~ComRef() {
+        if (p_) {
+            p_->Release();
+        }
+    }
+    ComRef(const ComRef&) = delete;
+    ComRef& operator=(const ComRef&) = delete;
+    T** Put() { return &p_; }
+    T* Get() const { return p_; }
+    T* operator->() const { return p_; }
+
+private:
+    T* p_ = nullptr;
+};
+
+// The launcher picture from the program's resources, decoded and scaled to width × height as
+// a 32-bit top-down DIB section; null when the resource or the decoder is missing.
+HBITMAP LoadPicture(int width, int height) {
+    const HMODULE module = GetModuleHandleW(nullptr);
+    const HRSRC resource = FindResourceW(module, MAKEINTRESOURCEW(IDR_LAUNCHER_JPEG), RT_RCDATA);
+    const HGLOBAL loaded = resource ? LoadResource(module, resource) : nullptr;
+    const auto* bytes = loaded ? static_cast<BYTE*>(LockResource(loaded)) : nullptr;
+    if (!bytes) {
+        return nullptr;
+    }
+    ComRef<IWICImagingFactory> factory;
+    ComRef<IWICStream> stream;
+    ComRef<IWICBitmapDecoder> decoder;
+    ComRef<IWICBitmapFrameDecode> frame;
+    ComRef<IWICFormatConverter> converter;
+    ComRef<IWICBitmapScaler> scaler;
+    if (FAILED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
+                                IID_IWICImagingFactory, reinterpret_cast<void**>(factory.Put()))) ||
+        FAILED(factory->CreateStream(stream.Put())) ||
+        FAILED(stream->InitializeFromMemory(const_cast<BYTE*>(bytes),
+                                            SizeofResource(module, resource))) ||
+        FAILED(factory->CreateDecoderFromStream(stream.Get(), nullptr,
+                                                WICDecodeMetadataCacheOnDemand, decoder.Put())) ||
+        FAILED(decoder->GetFrame(0, frame.Put())) ||
+        FAILED(factory->CreateFormatConverter(converter.Put())) ||
+        FAILED(converter->Initialize(frame.Get(), GUID_WICPixelFormat32bppBGR,
+                                     WICBitmapDitherTypeNone, nullptr, 0.0,
+                                     WICBitmapPaletteTypeCustom))) {
+        return nullptr;
+    }
+    IWICBitmapSource* source = converter.Get();
+    UINT sourceWidth = 0;
+    UINT sourceHeight = 0;
+    source->GetSize(&sourceWidth, &sourceHeight);
+    if (static_cast<int>(sourceWidth) != width || static_cast<int>(sourceHeight) != height) {
+        if (FAILED(factory->CreateBitmapScaler(scaler.Put())) ||
+            FAILED(scaler->Initialize(source, static_cast<UINT>(width), static_cast<UINT>(height),
+                                      WICBitmapInterpolationModeFant))) {
+            return nullptr;
+        }
+        source = scaler.Get();
+    }
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height; // top-down, as WIC writes the rows
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    const HBITMAP bitmap = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    if (!bitmap) {
+        return nullptr;
+    }
+    const UINT stride = static_cast<UINT>(width) * 4;
+    if (FAILED(source->CopyPixels(nullptr, stride, stride * static_cast<UINT>(height),
+                                  static_cast<BYTE*>(bits)))) {
+        DeleteObject(bitmap);
+        return nullptr;
+    }
+    return bitmap;
+}
+
+class LogoWindow final : public IFormView {
+public:
+    explicit LogoWindow(LogoForm& model);
+    ~LogoWindow() override;
+    LogoWindow(const LogoWindow&) = delete;
+    LogoWindow& operator=(const LogoWindow&) = delete;
+
+    void Show() override;
+    void ControlChanged(int) override {}
+
+private:
+    static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
+    void ApplyDpi(UINT dpi);
+    void Paint();
+
+    LogoForm& model_;
+    HWND hwnd_ = nullptr;
+    UINT dpi_ = 96;
+    HBITMAP picture_ = nullptr; // the picture at dpi_
+    int pictureWidth_ = 0;
+    int pictureHeight_ = 0;
+    bool shown_ = false;
+};
+
+ATOM RegisterLogoClass(WNDPROC proc) {
+    static const ATOM atom = [proc] {
+        WNDCLASSEXW wc{};
+        wc.cbSize = sizeof wc;
+        wc.lpfnWndProc = proc;
+        wc.hInstance = GetModuleHandleW(nullptr);
+        wc.hIcon = LoadIconW(wc.hInstance, MAKEINTRESOURCEW(IDI_VARNEKIT));
+        wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+        wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+        wc.lpszClassName = LogoWindowClass;
+        return RegisterClassExW(&wc);
+    }();
+    return atom;
+}
+
+LogoWindow::LogoWindow(LogoForm& model) : model_(model) {
+    RegisterLogoClass(&LogoWindow::WindowProc);
+    const std::wstring caption = Wide(LogoForm::Caption);
+    CreateWindowExW(0, LogoWindowClass, caption.c_str(), WindowStyle, CW_USEDEFAULT, CW_USEDEFAULT,
+                    400, 400, nullptr, nullptr, GetModuleHandleW(nullptr), this);
+    if (hwnd_) {
+        ApplyDpi(WindowDpi(hwnd_));
+    }
+}
+
+LogoWindow::~LogoWindow() {
+    if (hwnd_) {
+        // No message of the dying window may reach this object any more.
+        SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
+        DestroyWindow(hwnd_);
+    }
+    if (picture_) {
+        DeleteObject(picture_);
+    }
+}
+
+// Sizes the window and makes the picture for `dpi`, once.
+void LogoWindow::ApplyDpi(UINT dpi) {
+    dpi_ = dpi;
+    const int scale = static_cast<int>(dpi);
+    pictureWidth_ = MulDiv(LogoForm::PictureWidth, scale, 96);
+    pictureHeight_ = MulDiv(LogoForm::PictureHeight, scale, 96);
+    if (picture_) {
+        DeleteObject(picture_);
+    }
+    picture_ = LoadPicture(pictureWidth_, pictureHeight_);
+    SetClientSize(hwnd_, MulDiv(LogoForm::ClientWidthTwips, scale, 1440),
+                  MulDiv(LogoForm::ClientHeightTwips, scale, 1440));
+    InvalidateRect(hwnd_, nullptr, TRUE);
+}
+
+void LogoWindow::Show() {
+    if (!hwnd_) {
+        return;
+    }
+    if (!shown_) {
+        CentreOnScreen(hwnd_);
+        shown_ = true;
+    }
+    ShowWindow(hwnd_, IsIconic(hwnd_) ? SW_RESTORE : SW_SHOW);
+    SetForegroundWindow(hwnd_);
+}
+
+void LogoWindow::Paint() {
+    PAINTSTRUCT paint;
+    const HDC dc = BeginPaint(hwnd_, &paint);
+    if (picture_) {
+        const HDC memory = CreateCompatibleDC(dc);
+        const HGDIOBJ old = SelectObject(memory, picture_);
+        BitBlt(dc, 0, 0, pictureWidth_, pictureHeight_, memory, 0, 0, SRCCOPY);
+        SelectObject(memory, old);
+        DeleteDC(memory);
+    }
+    EndPaint(hwnd_, &paint);
+}
+
+LRESULT CALLBACK LogoWindow::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_NCCREATE) {
+        auto* self = static_cast<LogoWindow*>(
+            reinterpret_cast<const CREATESTRUCTW*>(lParam)->lpCreateParams);
+        self->hwnd_ = hwnd;
+        SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+    }
+    auto* self = reinterpret_cast<LogoWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    if (!self) {
+        return DefWindowProcW(hwnd, message, wParam, lParam);
+    }
+    if (message == WM_NCDESTROY) {
+        SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
+        self->hwnd_ = nullptr;
+        return DefWindowProcW(hwnd, message, wParam, lParam);
+    }
+    return self->Handle(message, wParam, lParam);
+}
+
+LRESULT LogoWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_PAINT:
+        Paint();
+        return 0;
+    case WM_LBUTTONUP: {
+        const int scale = static_cast<int>(dpi_);
+        model_.ClickAt(MulDiv(GET_X_LPARAM(lParam), 1440, scale),
+                       MulDiv(GET_Y_LPARAM(lParam), 1440, scale));
+        return 0;
+    }
+    case WM_DPICHANGED: {
+        const auto* suggested = reinterpret_cast<const RECT*>(lParam);
+        SetWindowPos(hwnd_, nullptr, suggested->left, suggested->top, 0, 0,
+                     SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+        ApplyDpi(HIWORD(wParam));
+        return 0;
+    }
+    case WM_CLOSE:
+        model_.Unload();
+        return 0;
+    default:
+        break;
+    }
+    return DefWindowProcW(hwnd_, message, wParam, lParam);
+}
+
+} // namespace
+
+std::unique_ptr<varnek::IFormView> CreateLogoWindow(varnek::LogoForm& model) {
+    return std::make_unique<LogoWindow>(model);
+}
+
+} // namespace varnek::win32

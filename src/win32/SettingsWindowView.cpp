@@ -1,0 +1,421 @@
+#include "win32/SettingsWindowView.h"
+
+#include "resource.h"
+#include "win32/Text.h"
+
+#include <windows.h>
+
+#include <array>
+#include <iterator>
+#include <string>
+
+namespace varnek::win32 {
+
+namespace {
+
+constexpr DWORD WindowStyle = WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
+constexpr DWORD WindowExStyle = WS_EX_CONTROLPARENT;
+// The window's controls were laid out for 8.25-point MS Sans Serif: a wider face cuts the
+// longer captions. Where a system has no MS Sans Serif of the size the DPI asks for, its
+// TrueType twin or the dialog font stands in.
+constexpr const wchar_t* FontFaces[] = {L"MS Sans Serif", L"Microsoft Sans Serif", L"MS Shell Dlg"};
+constexpr int FontSizeHundredths = 825; // 8.25 points
+
+template <class F> F User32Function(const char* name) {
+    const FARPROC proc = GetProcAddress(GetModuleHandleW(L"user32.dll"), name);
+    return reinterpret_cast<F>(reinterpret_cast<void (*)()>(proc));
+}
+
+UINT WindowDpi(HWND hwnd) {
+    using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
+    static const auto getDpiForWindow = User32Function<GetDpiForWindowFn>("GetDpiForWindow");
+    if (getDpiForWindow) {
+        if (const UINT dpi = getDpiForWindow(hwnd)) {
+            return dpi;
+        }
+    }
+    const HDC screen = GetDC(nullptr);
+    const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+    ReleaseDC(nullptr, screen);
+    return dpi > 0 ? static_cast<UINT>(dpi) : 96;
+}
+
+int Pixels(int twips, UINT dpi) {
+    return MulDiv(twips, static_cast<int>(dpi), 1440);
+}
+
+// Sizes the window so that its client area is width × height pixels; the frame's size is
+// measured rather than computed, so it holds whatever the frame metrics at this DPI are.
+void SetClientSize(HWND hwnd, int width, int height) {
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        RECT window{};
+        RECT client{};
+        GetWindowRect(hwnd, &window);
+        GetClientRect(hwnd, &client);
+        if (client.right == width && client.bottom == height) {
+            return;
+        }
+        const int frameWidth = (window.right - window.left) - client.right;
+        const int frameHeight = (window.bottom - window.top) - client.bottom;
+        SetWindowPos(hwnd, nullptr, 0, 0, width + frameWidth, height + frameHeight,
+                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+}
+
+void CentreOnScreen(HWND hwnd) {
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof monitor;
+    GetMonitorInfoW(MonitorFromWindow(hwnd, MONITOR_DEFAULTTOPRIMARY), &monitor);
+    const RECT& screen = monitor.rcMonitor;
+    RECT window{};
+    GetWindowRect(hwnd, &window);
+    const int x = screen.left + ((screen.right - screen.left) - (window.right - window.left)) / 2;
+    const int y = screen.top + ((screen.bottom - screen.top) - (window.bottom - window.top)) / 2;
+    SetWindowPos(hwnd, nullptr, x > screen.left ? x : screen.left, y > screen.top ? y : screen.top,
+                 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+HFONT MakeFont(UINT dpi, bool bold) {
+    LOGFONTW font{};
+    font.lfHeight = -MulDiv(FontSizeHundredths, static_cast<int>(dpi), 7200);
+    font.lfWeight = bold ? FW_BOLD : FW_NORMAL;
+    font.lfCharSet = DEFAULT_CHARSET;
+    const HDC screen = GetDC(nullptr);
+    HFONT chosen = nullptr;
+    for (const wchar_t* face : FontFaces) {
+        lstrcpynW(font.lfFaceName, face, LF_FACESIZE);
+        chosen = CreateFontIndirectW(&font);
+        if (face == FontFaces[std::size(FontFaces) - 1]) {
+            break;
+        }
+        // The font mapper hands out another face when it has none of this name and size.
+        wchar_t actual[LF_FACESIZE] = {};
+        const HGDIOBJ old = SelectObject(screen, chosen);
+        GetTextFaceW(screen, LF_FACESIZE, actual);
+        SelectObject(screen, old);
+        if (lstrcmpiW(actual, face) == 0) {
+            break;
+        }
+        DeleteObject(chosen);
+    }
+    ReleaseDC(nullptr, screen);
+    return chosen;
+}
+
+std::wstring WindowText(HWND hwnd) {
+    std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(hwnd)) + 1, L'\0');
+    text.resize(
+        static_cast<std::size_t>(GetWindowTextW(hwnd, text.data(), static_cast<int>(text.size()))));
+    return text;
+}
+
+bool IsToggle(ControlKind kind) {
+    return kind == ControlKind::Option || kind == ControlKind::Check;
+}
+
+class SettingsWindow final : public IFormView {
+public:
+    explicit SettingsWindow(f_Indstillinger& model);
+    ~SettingsWindow() override;
+    SettingsWindow(const SettingsWindow&) = delete;
+    SettingsWindow& operator=(const SettingsWindow&) = delete;
+
+    void Show() override;
+    void ControlChanged(int control) override;
+
+private:
+    static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
+    void CreateControls();
+    void ApplyDpi(UINT dpi);
+    void Render(Ctl control);
+    void Command(int id, int code);
+
+    f_Indstillinger& model_;
+    HWND hwnd_ = nullptr;
+    std::array<HWND, ControlCount> controls_{};
+    HWND focus_ = nullptr; // the control that had the focus when the window was deactivated
+    HFONT font_ = nullptr;
+    HFONT boldFont_ = nullptr;
+    bool rendering_ = false;
+    bool shown_ = false;
+};
+
+ATOM RegisterSettingsClass(WNDPROC proc) {
+    static const ATOM atom = [proc] {
+        WNDCLASSEXW wc{};
+        wc.cbSize = sizeof wc;
+        wc.lpfnWndProc = proc;
+        wc.hInstance = GetModuleHandleW(nullptr);
+        wc.hIcon = LoadIconW(wc.hInstance, MAKEINTRESOURCEW(IDI_VARNEKIT));
+        wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+        wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+        wc.lpszClassName = SettingsWindowClass;
+        return RegisterClassExW(&wc);
+    }();
+    return atom;
+}
+
+SettingsWindow::SettingsWindow(f_Indstillinger& model) : model_(model) {
+    RegisterSettingsClass(&SettingsWindow::WindowProc);
+    const std::wstring caption = Wide(f_Indstillinger::Caption);
+    CreateWindowExW(WindowExStyle, SettingsWindowClass, caption.c_str(), WindowStyle, CW_USEDEFAULT,
+                    CW_USEDEFAULT, 400, 400, nullptr, nullptr, GetModuleHandleW(nullptr), this);
+    if (!hwnd_) {
+        return;
+    }
+    CreateControls();
+    ApplyDpi(WindowDpi(hwnd_));
+}
+
+SettingsWindow::~SettingsWindow() {
+    if (hwnd_) {
+        // No message of the dying window may reach this object any more.
+        SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
+        DestroyWindow(hwnd_);
+    }
+    if (font_) {
+        DeleteObject(font_);
+    }
+    if (boldFont_) {
+        DeleteObject(boldFont_);
+    }
+}
+
+void SettingsWindow::CreateControls() {
+    ControlKind previous = ControlKind::Label;
+    for (int i = 0; i < ControlCount; ++i) {
+        const ControlDesign& design = f_Indstillinger::Design(static_cast<Ctl>(i));
+        if (!design.placed) {
+            continue;
+        }
+        const wchar_t* className = L"BUTTON";
+        DWORD style = WS_CHILD;
+        switch (design.kind) {
+        case ControlKind::Button:
+            style |= BS_PUSHBUTTON | WS_TABSTOP;
+            break;
+        case ControlKind::Frame:
+            style |= BS_GROUPBOX;
+            break;
+        case ControlKind::Option:
+            style |= BS_AUTORADIOBUTTON | WS_TABSTOP;
+            break;
+        case ControlKind::Check:
+            style |= BS_AUTOCHECKBOX | WS_TABSTOP;
+            break;
+        case ControlKind::Label:
+            className = L"STATIC";
+            style |= SS_LEFT;
+            break;
+        case ControlKind::Edit:
+            className = L"EDIT";
+            style |= WS_BORDER | ES_AUTOHSCROLL | WS_TABSTOP;
+            break;
+        case ControlKind::PasswordEdit:
+            className = L"EDIT";
+            style |= WS_BORDER | ES_AUTOHSCROLL | ES_PASSWORD | WS_TABSTOP;
+            break;
+        }
+        // Option buttons that follow each other form one group; every other control starts
+        // a group of its own, so the option group ends where they end.
+        if (!(design.kind == ControlKind::Option && previous == ControlKind::Option)) {
+            style |= WS_GROUP;
+        }
+        previous = design.kind;
+        controls_[i] = CreateWindowExW(
+            0, className, L"", style, 0, 0, 0, 0, hwnd_,
+            reinterpret_cast<HMENU>(static_cast<INT_PTR>(SettingsControlId(static_cast<Ctl>(i)))),
+            GetModuleHandleW(nullptr), nullptr);
+        Render(static_cast<Ctl>(i));
+    }
+}
+
+// Makes the fonts for `dpi`, places the controls and sizes the window.
+void SettingsWindow::ApplyDpi(UINT dpi) {
+    const HFONT oldFont = font_;
+    const HFONT oldBold = boldFont_;
+    font_ = MakeFont(dpi, false);
+    boldFont_ = MakeFont(dpi, true);
+    for (int i = 0; i < ControlCount; ++i) {
+        const HWND control = controls_[i];
+        if (!control) {
+            continue;
+        }
+        const ControlDesign& design = f_Indstillinger::Design(static_cast<Ctl>(i));
+        int left = design.left;
+        int top = design.top;
+        if (design.parent != Ctl::Count) {
+            const ControlDesign& frame = f_Indstillinger::Design(design.parent);
+            left += frame.left;
+            top += frame.top;
+        }
+        SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(design.bold ? boldFont_ : font_),
+                     FALSE);
+        SetWindowPos(control, nullptr, Pixels(left, dpi), Pixels(top, dpi),
+                     Pixels(design.width, dpi), Pixels(design.height, dpi),
+                     SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    if (oldFont) {
+        DeleteObject(oldFont);
+    }
+    if (oldBold) {
+        DeleteObject(oldBold);
+    }
+    SetClientSize(hwnd_, Pixels(f_Indstillinger::ClientWidthTwips, dpi),
+                  Pixels(f_Indstillinger::ClientHeightTwips, dpi));
+    InvalidateRect(hwnd_, nullptr, TRUE);
+}
+
+void SettingsWindow::Show() {
+    if (!hwnd_) {
+        return;
+    }
+    if (!shown_) {
+        CentreOnScreen(hwnd_);
+        shown_ = true;
+    }
+    ShowWindow(hwnd_, IsIconic(hwnd_) ? SW_RESTORE : SW_SHOW);
+    SetForegroundWindow(hwnd_);
+}
+
+void SettingsWindow::ControlChanged(int control) {
+    if (control >= 0 && control < ControlCount) {
+        Render(static_cast<Ctl>(control));
+    }
+}
+
+void SettingsWindow::Render(Ctl ctl) {
+    const HWND control = controls_[static_cast<int>(ctl)];
+    if (!control) {
+        return;
+    }
+    const ControlState& state = model_.State(ctl);
+    // Setting a text or a check raises notifications that are not the user's input.
+    const bool wasRendering = rendering_;
+    rendering_ = true;
+    const std::wstring text = Wide(state.caption);
+    if (WindowText(control) != text) {
+        SetWindowTextW(control, text.c_str());
+    }
+    if (IsToggle(f_Indstillinger::Design(ctl).kind)) {
+        SendMessageW(control, BM_SETCHECK, state.value ? BST_CHECKED : BST_UNCHECKED, 0);
+    }
+    const bool visible = (GetWindowLongW(control, GWL_STYLE) & WS_VISIBLE) != 0;
+    if (visible != state.visible) {
+        ShowWindow(control, state.visible ? SW_SHOWNA : SW_HIDE);
+    }
+    rendering_ = wasRendering;
+}
+
+void SettingsWindow::Command(int id, int code) {
+    const int index = id - SettingsControlIdBase;
+    if (rendering_ || index < 0 || index >= ControlCount || !controls_[index]) {
+        return;
+    }
+    const Ctl ctl = static_cast<Ctl>(index);
+    const HWND control = controls_[index];
+    switch (f_Indstillinger::Design(ctl).kind) {
+    case ControlKind::Edit:
+    case ControlKind::PasswordEdit:
+        if (code == EN_CHANGE) {
+            model_.UserEdited(ctl, Utf8(WindowText(control)));
+        }
+        break;
+    case ControlKind::Check:
+        if (code == BN_CLICKED) {
+            model_.UserToggled(ctl, SendMessageW(control, BM_GETCHECK, 0, 0) == BST_CHECKED);
+        }
+        break;
+    case ControlKind::Option:
+        if (code == BN_CLICKED) {
+            model_.UserToggled(ctl, true);
+            // The model decides which button is selected; show its decision.
+            Render(Ctl::b_Sprog0);
+            Render(Ctl::b_Sprog1);
+        }
+        break;
+    case ControlKind::Button:
+        if (code == BN_CLICKED) {
+            model_.UserClicked(ctl);
+        }
+        break;
+    default:
+        break;
+    }
+}
+
+LRESULT CALLBACK SettingsWindow::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_NCCREATE) {
+        auto* self = static_cast<SettingsWindow*>(
+            reinterpret_cast<const CREATESTRUCTW*>(lParam)->lpCreateParams);
+        self->hwnd_ = hwnd;
+        SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+    }
+    auto* self = reinterpret_cast<SettingsWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    if (!self) {
+        return DefWindowProcW(hwnd, message, wParam, lParam);
+    }
+    if (message == WM_NCDESTROY) {
+        SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
+        self->hwnd_ = nullptr;
+        self->controls_.fill(nullptr);
+        return DefWindowProcW(hwnd, message, wParam, lParam);
+    }
+    return self->Handle(message, wParam, lParam);
+}
+
+LRESULT SettingsWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_COMMAND:
+        Command(LOWORD(wParam), HIWORD(wParam));
+        return 0;
+    case WM_CTLCOLORSTATIC: {
+        const auto control = reinterpret_cast<HWND>(lParam);
+        const int index = GetDlgCtrlID(control) - SettingsControlIdBase;
+        if (index >= 0 && index < ControlCount && controls_[index] == control &&
+            f_Indstillinger::Design(static_cast<Ctl>(index)).red) {
+            const auto dc = reinterpret_cast<HDC>(wParam);
+            SetTextColor(dc, RGB(255, 0, 0));
+            SetBkColor(dc, GetSysColor(COLOR_BTNFACE));
+            return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
+        }
+        break;
+    }
+    case WM_ACTIVATE:
+        // Keep the keyboard focus on a control across deactivation, as a dialog does.
+        if (LOWORD(wParam) == WA_INACTIVE) {
+            const HWND focus = GetFocus();
+            focus_ = focus && IsChild(hwnd_, focus) ? focus : nullptr;
+        } else if (!HIWORD(wParam)) {
+            const HWND target = focus_ && IsChild(hwnd_, focus_)
+                                    ? focus_
+                                    : GetNextDlgTabItem(hwnd_, nullptr, FALSE);
+            if (target) {
+                SetFocus(target);
+            }
+        }
+        return 0;
+    case WM_DPICHANGED: {
+        const auto* suggested = reinterpret_cast<const RECT*>(lParam);
+        SetWindowPos(hwnd_, nullptr, suggested->left, suggested->top, 0, 0,
+                     SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+        ApplyDpi(HIWORD(wParam));
+        return 0;
+    }
+    case WM_CLOSE:
+        model_.Unload();
+        return 0;
+    default:
+        break;
+    }
+    return DefWindowProcW(hwnd_, message, wParam, lParam);
+}
+
+} // namespace
+
+std::unique_ptr<varnek::IFormView> CreateSettingsWindow(varnek::f_Indstillinger& model) {
+    return std::make_unique<SettingsWindow>(model);
+}
+
+} // namespace varnek::win32

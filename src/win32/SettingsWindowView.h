@@ -1,0 +1,22 @@
+// The settings window: real controls that show f_Indstillinger's state and hand the user's
+// input back to it.
+#pragma once
+
+#include "app/Views.h"
+#include "settings/f_Indstillinger.h"
+
+#include <memory>
+
+namespace varnek::win32 {
+
+// Creates the window hidden, with one control for each placed control of the model.
+std::unique_ptr<varnek::IFormView> CreateSettingsWindow(varnek::f_Indstillinger& model);
+
+// The window class and the child id of a control, for tests and the UI driver.
+inline constexpr wchar_t SettingsWindowClass[] = L"VarnekIT.Indstillinger";
+inline constexpr int SettingsControlIdBase = 1000;
+constexpr int SettingsControlId(varnek::Ctl control) {
+    return SettingsControlIdBase + static_cast<int>(control);
+}
+
+} // namespace varnek::win32

@@ -1,0 +1,362 @@
+// The launcher window as a real Win32 window: its size, the picture it paints and where its
+// clicks land, at 100, 150 and 200 %.
+#include "Config.h"
+#include "app/Application.h"
+#include "app/LogoForm.h"
+#include "fakes/Fakes.h"
+#include "settings/f_Indstillinger.h"
+#include "win32/LogoWindowView.h"
+#include "win32/SettingsWindowView.h"
+#include "win32/ViewFactory.h"
+
+#include <windows.h>
+
+#include <objbase.h>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace varnek {
+namespace {
+
+// The painted buttons of the launcher picture, in picture pixels at 100 %
+// (resources/launcher/make_launcher.py draws them there).
+struct PaintedButton {
+    const char* effect; // what a click on it does, as Observe() names it
+    int left, top, width, height;
+};
+constexpr PaintedButton Buttons[] = {
+    {"home page", 16, 264, 169, 49},     {"remote support", 216, 264, 161, 49},
+    {"support page", 400, 264, 201, 49}, {"settings", 376, 424, 153, 49},
+    {"closed", 560, 424, 73, 49},
+};
+
+// Picture pixels at 100 % to pixels at `dpi`: the first pixel at or after the position.
+int From100(int pixels, int dpi) {
+    return (pixels * dpi + 95) / 96;
+}
+
+struct WindowSearch {
+    const wchar_t* className;
+    std::vector<HWND> found;
+};
+
+BOOL CALLBACK CollectOfClass(HWND window, LPARAM data) {
+    auto& search = *reinterpret_cast<WindowSearch*>(data);
+    wchar_t name[64] = {};
+    GetClassNameW(window, name, 64);
+    if (lstrcmpW(name, search.className) == 0) {
+        search.found.push_back(window);
+    }
+    return TRUE;
+}
+
+std::vector<HWND> ThreadWindows(const wchar_t* className) {
+    WindowSearch search{className, {}};
+    EnumThreadWindows(GetCurrentThreadId(), CollectOfClass, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+BOOL CALLBACK CountOne(HWND, LPARAM data) {
+    ++*reinterpret_cast<int*>(data);
+    return TRUE;
+}
+
+BOOL CALLBACK CountWithChildren(HWND window, LPARAM data) {
+    ++*reinterpret_cast<int*>(data);
+    EnumChildWindows(window, CountOne, data);
+    return TRUE;
+}
+
+// Windows of this thread, children included.
+int WindowCount() {
+    int count = 0;
+    EnumThreadWindows(GetCurrentThreadId(), CountWithChildren, reinterpret_cast<LPARAM>(&count));
+    return count;
+}
+
+// The process's GDI objects. Wine's GetGuiResources counts nothing; its GDI handle table
+// accepts a bare table index as a handle, so there the live entries are counted instead.
+int GdiObjectCount() {
+    if (const DWORD count = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS)) {
+        return static_cast<int>(count);
+    }
+    int count = 0;
+    for (UINT_PTR index = 1; index < 0x10000; ++index) {
+        if (GetObjectType(reinterpret_cast<HGDIOBJ>(index)) != 0) {
+            ++count;
+        }
+    }
+    return count;
+}
+
+// What the window's client area shows, read back from the screen.
+class Capture {
+public:
+    explicit Capture(HWND window) {
+        RECT client{};
+        GetClientRect(window, &client);
+        width_ = client.right;
+        height_ = client.bottom;
+        BITMAPINFO info{};
+        info.bmiHeader.biSize = sizeof info.bmiHeader;
+        info.bmiHeader.biWidth = width_;
+        info.bmiHeader.biHeight = -height_;
+        info.bmiHeader.biPlanes = 1;
+        info.bmiHeader.biBitCount = 32;
+        void* bits = nullptr;
+        bitmap_ = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+        pixels_ = static_cast<const DWORD*>(bits);
+        HDC windowDc = GetDC(window);
+        HDC memory = CreateCompatibleDC(windowDc);
+        HGDIOBJ old = SelectObject(memory, bitmap_);
+        BitBlt(memory, 0, 0, width_, height_, windowDc, 0, 0, SRCCOPY);
+        SelectObject(memory, old);
+        DeleteDC(memory);
+        ReleaseDC(window, windowDc);
+    }
+    ~Capture() { DeleteObject(bitmap_); }
+    Capture(const Capture&) = delete;
+    Capture& operator=(const Capture&) = delete;
+
+    int Red(int x, int y) const { return (At(x, y) >> 16) & 0xFF; }
+    int Green(int x, int y) const { return (At(x, y) >> 8) & 0xFF; }
+    int Blue(int x, int y) const { return At(x, y) & 0xFF; }
+    COLORREF Colour(int x, int y) const { return RGB(Red(x, y), Green(x, y), Blue(x, y)); }
+    // The dark blue of the painted button faces.
+    bool IsFace(int x, int y) const {
+        return Red(x, y) < 0x40 && Green(x, y) > 0x40 && Green(x, y) < 0x80 && Blue(x, y) > 0x78;
+    }
+    // The light page around the buttons.
+    bool IsPage(int x, int y) const {
+        return Red(x, y) > 0xD0 && Green(x, y) > 0xD0 && Blue(x, y) > 0xD0;
+    }
+
+private:
+    DWORD At(int x, int y) const { return pixels_[y * width_ + x]; }
+    int width_ = 0;
+    int height_ = 0;
+    HBITMAP bitmap_ = nullptr;
+    const DWORD* pixels_ = nullptr;
+};
+
+class LogoViewTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        app_ = std::make_unique<Application>(
+            Services{fake_.store, fake_.notifyShell, fake_.iconMaker, fake_.shell, fake_.files,
+                     fake_.processes, fake_.dialogs, fake_.registry, views_, fake_.programFolder});
+        // The areas call into the main window.
+        app_->LoadMainWindow();
+    }
+    void TearDown() override {
+        app_.reset();
+        Pump();
+        CoUninitialize();
+    }
+
+    // The launcher window of this thread; creates the model when it is not loaded.
+    HWND Window() {
+        app_->Logo();
+        const auto windows = ThreadWindows(win32::LogoWindowClass);
+        return windows.size() == 1 ? windows.front() : nullptr;
+    }
+    HWND SettingsWindow() {
+        const auto windows = ThreadWindows(win32::SettingsWindowClass);
+        return windows.size() == 1 ? windows.front() : nullptr;
+    }
+    void Pump() {
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+        if (app_) {
+            app_->ReleaseUnloaded();
+        }
+    }
+    static void SetDpi(HWND window, int dpi) {
+        RECT suggested{0, 0, 800, 600};
+        SendMessageW(window, WM_DPICHANGED, MAKEWPARAM(dpi, dpi),
+                     reinterpret_cast<LPARAM>(&suggested));
+    }
+    // What the clicks since the last call did, "" for nothing.
+    std::string Observe() {
+        std::string seen;
+        const auto add = [&seen](const char* what) {
+            seen += seen.empty() ? what : std::string("+") + what;
+        };
+        for (const auto& call : fake_.shell.calls) {
+            add(call.file == HomePageUrl        ? "home page"
+                : call.file == SupportServerUrl ? "support page"
+                                                : "other launch");
+        }
+        if (!fake_.dialogs.shown.empty()) {
+            add("remote support"); // no client in the program folder: its message box
+        }
+        const HWND settings = SettingsWindow();
+        if (settings && IsWindowVisible(settings)) {
+            add("settings");
+            ShowWindow(settings, SW_HIDE);
+        }
+        if (!app_->LogoLoaded()) {
+            add("closed");
+        }
+        fake_.shell.calls.clear();
+        fake_.dialogs.shown.clear();
+        return seen;
+    }
+    std::string Click(int dpi, int x, int y) {
+        HWND window = Window();
+        if (!app_->LogoLoaded() || !window) {
+            return "no window";
+        }
+        SetDpi(window, dpi);
+        SendMessageW(window, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(x, y));
+        SendMessageW(window, WM_LBUTTONUP, 0, MAKELPARAM(x, y));
+        const std::string seen = Observe();
+        Pump(); // a closed window goes now, and the next click opens a new one
+        return seen;
+    }
+
+    fakes::FakePlatform fake_;
+    win32::ViewFactory views_;
+    std::unique_ptr<Application> app_;
+};
+
+TEST_F(LogoViewTest, WindowIsAFixedSizeCaptionedWindowCreatedHidden) {
+    const HWND window = Window();
+    ASSERT_NE(window, nullptr);
+    EXPECT_FALSE(IsWindowVisible(window));
+    wchar_t caption[64] = {};
+    GetWindowTextW(window, caption, 64);
+    EXPECT_STREQ(caption, L" Varnek IT Consulting");
+    const auto style = static_cast<DWORD>(GetWindowLongW(window, GWL_STYLE));
+    EXPECT_EQ(style & (WS_CAPTION | WS_SYSMENU), static_cast<DWORD>(WS_CAPTION | WS_SYSMENU));
+    EXPECT_EQ(style & (WS_THICKFRAME | WS_MAXIMIZEBOX), 0u);
+    EXPECT_EQ(GetClassLongPtrW(window, GCLP_HBRBACKGROUND), COLOR_WINDOW + 1);
+
+    HDC screen = GetDC(nullptr);
+    const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+    ReleaseDC(nullptr, screen);
+    if (dpi == 96) {
+        RECT client{};
+        GetClientRect(window, &client);
+        EXPECT_EQ(client.right, 643);
+        EXPECT_EQ(client.bottom, 482);
+    }
+    for (const int newDpi : {144, 192, 96}) {
+        SetDpi(window, newDpi);
+        RECT client{};
+        GetClientRect(window, &client);
+        EXPECT_EQ(client.right, (643 * newDpi + 48) / 96) << newDpi;
+        EXPECT_EQ(client.bottom, 482 * newDpi / 96) << newDpi;
+    }
+}
+
+TEST_F(LogoViewTest, ShowCentresTheWindowAndBringsItToTheFront) {
+    const HWND window = Window();
+    ASSERT_NE(window, nullptr);
+    app_->Logo().Show();
+    Pump();
+    EXPECT_TRUE(IsWindowVisible(window));
+    EXPECT_EQ(GetForegroundWindow(), window);
+    RECT rect{};
+    GetWindowRect(window, &rect);
+    EXPECT_NEAR((rect.left + rect.right) / 2, GetSystemMetrics(SM_CXSCREEN) / 2, 1);
+    EXPECT_NEAR((rect.top + rect.bottom) / 2, GetSystemMetrics(SM_CYSCREEN) / 2, 1);
+}
+
+TEST_F(LogoViewTest, PaintsThePictureWithItsButtonsUnderTheClickAreas) {
+    const HWND window = Window();
+    ASSERT_NE(window, nullptr);
+    app_->Logo().Show();
+    for (const int dpi : {96, 144, 192}) {
+        SetWindowPos(window, nullptr, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+        SetDpi(window, dpi);
+        SetWindowPos(window, nullptr, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+        UpdateWindow(window);
+        Pump();
+        const Capture shown(window);
+        for (const PaintedButton& button : Buttons) {
+            const int middle = From100(button.top + button.height / 2, dpi);
+            const int left = From100(button.left, dpi);
+            const int right = From100(button.left + button.width, dpi) - 1;
+            EXPECT_TRUE(shown.IsFace(left + From100(4, dpi), middle))
+                << button.effect << " at " << dpi << " DPI";
+            EXPECT_TRUE(shown.IsFace(right - From100(4, dpi), middle))
+                << button.effect << " at " << dpi << " DPI";
+            EXPECT_TRUE(shown.IsPage(left - From100(3, dpi), middle))
+                << button.effect << " at " << dpi << " DPI";
+            EXPECT_TRUE(shown.IsPage(right + From100(3, dpi), middle))
+                << button.effect << " at " << dpi << " DPI";
+        }
+        // Below the picture the window's own colour shows.
+        EXPECT_EQ(shown.Colour(10, From100(480, dpi) + 1), GetSysColor(COLOR_WINDOW)) << dpi;
+    }
+}
+
+TEST_F(LogoViewTest, AClickActsOnTheAreaUnderThePointerAtEveryDpi) {
+    for (const int dpi : {96, 144, 192}) {
+        for (const PaintedButton& button : Buttons) {
+            const int left = From100(button.left, dpi);
+            const int top = From100(button.top, dpi);
+            const int right = From100(button.left + button.width, dpi) - 1;
+            const int bottom = From100(button.top + button.height, dpi) - 1;
+            const int x = (left + right) / 2;
+            const int y = (top + bottom) / 2;
+            const std::string where = std::string(button.effect) + " " + std::to_string(dpi);
+            EXPECT_EQ(Click(dpi, x, y), button.effect) << where << " middle";
+            EXPECT_EQ(Click(dpi, left, top), button.effect) << where << " top left";
+            EXPECT_EQ(Click(dpi, right, bottom), button.effect) << where << " bottom right";
+            EXPECT_EQ(Click(dpi, left - 1, y), "") << where << " left of it";
+            EXPECT_EQ(Click(dpi, right + 1, y), "") << where << " right of it";
+            EXPECT_EQ(Click(dpi, x, top - 1), "") << where << " above it";
+            EXPECT_EQ(Click(dpi, x, bottom + 1), "") << where << " below it";
+        }
+    }
+}
+
+TEST_F(LogoViewTest, CloseBoxUnloadsTheWindow) {
+    const HWND window = Window();
+    ASSERT_NE(window, nullptr);
+    app_->Logo().Show();
+    SendMessageW(window, WM_CLOSE, 0, 0);
+    EXPECT_FALSE(app_->LogoLoaded());
+    EXPECT_TRUE(IsWindow(window)) << "kept until the message is done";
+    Pump();
+    EXPECT_FALSE(IsWindow(window));
+}
+
+TEST_F(LogoViewTest, OpeningAndClosingFiftyTimesLeaksNoGdiOrUserObjects) {
+    // One round first, so that the decoder and the window class are loaded.
+    app_->Logo().Show();
+    app_->Logo().Unload();
+    Pump();
+    const int gdiBefore = GdiObjectCount();
+    const int windowsBefore = WindowCount();
+    for (int i = 0; i < 50; ++i) {
+        const HWND window = Window();
+        ASSERT_NE(window, nullptr) << "round " << i;
+        if (i % 10 == 0) {
+            app_->Logo().Show(); // painted too
+            UpdateWindow(window);
+        }
+        if (i % 2) {
+            SetDpi(window, 144); // a second picture, and the first one deleted
+            UpdateWindow(window);
+        }
+        SendMessageW(window, WM_CLOSE, 0, 0);
+        Pump();
+        ASSERT_FALSE(IsWindow(window));
+    }
+    EXPECT_EQ(GdiObjectCount(), gdiBefore);
+    EXPECT_EQ(WindowCount(), windowsBefore);
+}
+
+} // namespace
+} // namespace varnek
