@@ -4,7 +4,7 @@
 set -eu
 packages="cmake ninja-build g++ googletest python3 g++-mingw-w64-i686-posix
 g++-mingw-w64-x86-64-posix wine wine32:i386 wine64 xvfb xdotool x11-utils imagemagick
-tesseract-ocr tesseract-ocr-eng fonts-dejavu-core"
+tesseract-ocr tesseract-ocr-eng fonts-dejavu-core fonts-wine"
 
 missing=""
 for package in $packages; do
