@@ -1,0 +1,41 @@
+// What the update service needs of files and processes beyond existence and deletion.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace varnek {
+
+// A local date and time.
+struct DateTime {
+    int year = 0, month = 0, day = 0;
+    int hour = 0, minute = 0, second = 0;
+    auto operator<=>(const DateTime&) const = default;
+};
+
+class IFileStore {
+public:
+    virtual ~IFileStore() = default;
+    // The file's creation time (local time), if the file exists.
+    virtual std::optional<DateTime> DateCreated(std::string_view path) = 0;
+    virtual bool SetDateCreated(std::string_view path, const DateTime& when) = 0;
+    // Writes the bytes as the whole new content of the file (replacing it); false on failure.
+    virtual bool WriteFile(std::string_view path, const std::vector<std::uint8_t>& bytes) = 0;
+    // Up to `count` bytes from the start of the file (empty when it cannot be read).
+    virtual std::vector<std::uint8_t> ReadStart(std::string_view path, std::size_t count) = 0;
+    // Moves `from` over `to`, replacing it in one step; false when `to` is unchanged.
+    virtual bool MoveReplace(std::string_view from, std::string_view to) = 0;
+    // The major, minor, build and revision numbers of the file's version resource.
+    virtual std::optional<std::array<int, 4>> FileVersion(std::string_view path) = 0;
+    // Local time now.
+    virtual DateTime Now() = 0;
+    // Starts a program or script by name in the given folder with a hidden window, without
+    // waiting; false when it could not be started.
+    virtual bool StartHidden(std::string_view file, std::string_view folder) = 0;
+};
+
+} // namespace varnek
