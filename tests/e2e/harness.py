@@ -1126,6 +1126,15 @@ class Session:
             raise subprocess.CalledProcessError(result.returncode, "import", result.stderr)
         return path
 
+    def read_window_text(self, window_id: int, name: str, psm: int = 7) -> str:
+        """Reads a window's text from the screen (a tooltip, say): a screenshot of it, kept,
+        scaled to 300 % in grey and read with tesseract; whitespace runs become one space."""
+        shot = self.screenshot(name, window=window_id)
+        scaled = shot.with_name(shot.stem + "-300.png")
+        subprocess.run([_imagemagick("convert"), str(shot), "-colorspace", "Gray", "-resize",
+                        "300%", str(scaled)], check=True)
+        return normalise_text(ocr(scaled, psm=psm))
+
     @property
     def tray(self) -> SystemTray:
         if not self._tray:
