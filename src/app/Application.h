@@ -5,7 +5,9 @@
 #include "app/GlobaleVariabler.h"
 #include "app/Languages.h"
 #include "app/Views.h"
+#include "platform/FileStore.h"
 #include "platform/NotifyShell.h"
+#include "platform/ReadService.h"
 #include "platform/Services.h"
 #include "platform/SettingsStore.h"
 
@@ -30,6 +32,8 @@ struct Services {
     IProcesses& processes;
     IDialogs& dialogs;
     IRegistry& registry;
+    IReadService& reads;
+    IFileStore& fileStore;
     IViewFactory& views;
     std::string programFolder; // the running executable's folder
 };

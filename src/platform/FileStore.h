@@ -25,6 +25,8 @@ public:
     virtual bool SetDateCreated(std::string_view path, const DateTime& when) = 0;
     // Writes the bytes as the whole new content of the file (replacing it); false on failure.
     virtual bool WriteFile(std::string_view path, const std::vector<std::uint8_t>& bytes) = 0;
+    // The file's size in bytes, if the file exists.
+    virtual std::optional<std::int64_t> FileSize(std::string_view path) = 0;
     // Up to `count` bytes from the start of the file (empty when it cannot be read).
     virtual std::vector<std::uint8_t> ReadStart(std::string_view path, std::size_t count) = 0;
     // Moves `from` over `to`, replacing it in one step; false when `to` is unchanged.

@@ -52,7 +52,14 @@ const ControlDesign& f_Indstillinger::Design(Ctl control) {
     return Designs[Index(control)];
 }
 
-f_Indstillinger::f_Indstillinger(Application& app) : app_(app) {
+f_Indstillinger::f_Indstillinger(Application& app)
+    : app_(app), VersionCheckTeamViewer(app.services.reads),
+      VersionCheckVarnekIT(app.services.reads),
+      Download_TeamViewer(app.services.reads, app.services.fileStore, app.services.files,
+                          app.services.dialogs),
+      Downloader1(app.services.reads, app.services.fileStore, app.services.files,
+                  app.services.dialogs) {
+    ConnectUpdateComponents();
     for (int i = 0; i < ControlCount; ++i) {
         controls_[i].caption = std::string(Designs[i].caption);
         controls_[i].visible = Designs[i].placed;
@@ -221,10 +228,6 @@ void f_Indstillinger::bAddAutostart_Click() {
 void f_Indstillinger::bRemoveAutostart_Click() {
     ModData1::DeleteRegistryValue(app_.services.registry, ModData1::HKEY_LOCAL_MACHINE,
                                   ModData1::RunKeyPath, ModData1::AutostartValueName);
-}
-
-void f_Indstillinger::bUpdateCheck_Click() {
-    // The update check comes with the update service.
 }
 
 } // namespace varnek

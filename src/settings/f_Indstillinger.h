@@ -3,11 +3,15 @@
 #pragma once
 
 #include "app/Views.h"
+#include "download/Download.h"
+#include "download/Downloader.h"
 
 #include <array>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace varnek {
 
@@ -103,13 +107,42 @@ public:
     void bRemoveAutostart_Click();
     void bUpdateCheck_Click();
 
+    // The update chain: the client's date, then the program's version, each followed by its
+    // download when the server has a newer one.
+    void StartVarnekITUpdateCheck();
+    void VersionCheckTeamViewer_DownloadComplete(const std::string& Key,
+                                                 const std::vector<std::uint8_t>& Value,
+                                                 std::int32_t FileType);
+    void VersionCheckVarnekIT_DownloadComplete(const std::string& Key,
+                                               const std::vector<std::uint8_t>& Value,
+                                               std::int32_t FileType);
+    void DownloadTeamViewer();
+    void DownloadVarnekIT();
+    void Download_TeamViewer_DownloadProgress(std::int32_t CurBytes, std::int32_t MaxBytes,
+                                              const std::string& SaveFile);
+    void Download_TeamViewer_DownloadComplete(std::int32_t MaxBytes, const std::string& SaveFile);
+    void Downloader1_DownloadProgress(std::int32_t CurBytes, std::int32_t MaxBytes,
+                                      const std::string& SaveFile);
+    void Downloader1_DownloadComplete(std::int32_t MaxBytes, const std::string& SaveFile);
+    // Writes the replacement script and, when it starts, ends the program.
+    void GenerateBatFile();
+
 private:
     static int Index(Ctl control) { return static_cast<int>(control); }
     void Changed(Ctl control);
+    void ConnectUpdateComponents();
 
     Application& app_;
     std::array<ControlState, ControlCount> controls_;
     std::unique_ptr<IFormView> view_;
+
+public:
+    // The update area's components. Declared last: they go first when the window goes, and
+    // reads still under way are dropped then.
+    Download VersionCheckTeamViewer;
+    Download VersionCheckVarnekIT;
+    Downloader Download_TeamViewer;
+    Downloader Downloader1;
 };
 
 } // namespace varnek

@@ -2,7 +2,9 @@
 // loop until the main window is unloaded.
 #include "app/Application.h"
 #include "app/VarnekIT.h"
+#include "win32/FileStore.h"
 #include "win32/GdiIconMaker.h"
+#include "win32/ReadService.h"
 #include "win32/ViewFactory.h"
 #include "win32/Win32Services.h"
 
@@ -40,9 +42,11 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     Processes processes;
     Dialogs dialogs;
     Registry registry;
+    ReadService reads;
+    FileStore fileStore;
     ViewFactory views;
     varnek::Application app({store, notifyShell, iconMaker, shell, files, processes, dialogs,
-                             registry, views, ProgramFolder()});
+                             registry, reads, fileStore, views, ProgramFolder()});
     app.LoadMainWindow();
 
     MSG message;

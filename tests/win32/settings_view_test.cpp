@@ -138,7 +138,8 @@ protected:
     void SetUp() override {
         app_ = std::make_unique<Application>(
             Services{fake_.store, fake_.notifyShell, fake_.iconMaker, fake_.shell, fake_.files,
-                     fake_.processes, fake_.dialogs, fake_.registry, views_, fake_.programFolder});
+                     fake_.processes, fake_.dialogs, fake_.registry, fake_.reads, fake_.fileStore,
+                     views_, fake_.programFolder});
     }
     void TearDown() override {
         app_.reset();
@@ -575,8 +576,8 @@ TEST_F(SettingsViewTest, OpeningAndClosingFiftyTimesLeaksNoGdiOrUserObjects) {
 TEST_F(SettingsViewTest, TwoProgramsInOneProcessHaveTheirOwnWindows) {
     fakes::FakePlatform other;
     Application second(Services{other.store, other.notifyShell, other.iconMaker, other.shell,
-                                other.files, other.processes, other.dialogs, other.registry, views_,
-                                other.programFolder});
+                                other.files, other.processes, other.dialogs, other.registry,
+                                other.reads, other.fileStore, views_, other.programFolder});
     Model();
     second.Indstillinger().SetCaption(Ctl::bGem, "Andet");
     const auto windows = ThreadWindows(win32::SettingsWindowClass);

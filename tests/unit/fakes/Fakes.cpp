@@ -1,5 +1,7 @@
 #include "fakes/Fakes.h"
 
+#include <algorithm>
+
 namespace varnek::fakes {
 
 std::string MemorySettingsStore::GetSetting(std::string_view app, std::string_view section,
@@ -45,6 +47,199 @@ std::intptr_t FakeShell::Execute(WindowHandle owner, std::string_view verb, std:
     }
     calls.push_back(call);
     return result;
+}
+
+FakeFileStore& FakeFileStore::operator=(const FakeFileStore& other) {
+    contents = other.contents;
+    created = other.created;
+    versions = other.versions;
+    now = other.now;
+    writeSucceeds = other.writeSucceeds;
+    moveSucceeds = other.moveSucceeds;
+    startSucceeds = other.startSucceeds;
+    log = other.log;
+    return *this;
+}
+
+void FakeFileStore::Put(const std::string& path, std::vector<std::uint8_t> bytes, DateTime when) {
+    fs_->files.insert(path);
+    contents[path] = std::move(bytes);
+    created[path] = when;
+}
+
+std::optional<std::vector<std::uint8_t>> FakeFileStore::Content(std::string_view path) const {
+    const auto found = contents.find(std::string(path));
+    if (!Exists(path) || found == contents.end()) {
+        return std::nullopt;
+    }
+    return found->second;
+}
+
+std::optional<DateTime> FakeFileStore::DateCreated(std::string_view path) {
+    const auto found = created.find(std::string(path));
+    if (!Exists(path) || found == created.end()) {
+        return std::nullopt;
+    }
+    return found->second;
+}
+
+namespace {
+
+std::string Text(const DateTime& t) {
+    return std::to_string(t.day) + "/" + std::to_string(t.month) + "/" + std::to_string(t.year) +
+           " " + std::to_string(t.hour) + ":" + std::to_string(t.minute) + ":" +
+           std::to_string(t.second);
+}
+
+} // namespace
+
+bool FakeFileStore::SetDateCreated(std::string_view path, const DateTime& when) {
+    log.push_back("created " + std::string(path) + " " + Text(when));
+    if (!Exists(path)) {
+        return false;
+    }
+    created[std::string(path)] = when;
+    return true;
+}
+
+bool FakeFileStore::WriteFile(std::string_view path, const std::vector<std::uint8_t>& bytes) {
+    log.push_back("write " + std::string(path) + " (" + std::to_string(bytes.size()) + " bytes)");
+    if (!writeSucceeds) {
+        return false;
+    }
+    const std::string name(path);
+    if (!Exists(name)) {
+        created[name] = now;
+    }
+    fs_->files.insert(name);
+    contents[name] = bytes;
+    return true;
+}
+
+std::optional<std::int64_t> FakeFileStore::FileSize(std::string_view path) {
+    const auto content = Content(path);
+    if (!content) {
+        return std::nullopt;
+    }
+    return static_cast<std::int64_t>(content->size());
+}
+
+std::vector<std::uint8_t> FakeFileStore::ReadStart(std::string_view path, std::size_t count) {
+    auto content = Content(path).value_or(std::vector<std::uint8_t>{});
+    content.resize(std::min(count, content.size()));
+    return content;
+}
+
+bool FakeFileStore::MoveReplace(std::string_view from, std::string_view to) {
+    log.push_back("move " + std::string(from) + " -> " + std::string(to));
+    if (!moveSucceeds || !Exists(from)) {
+        return false;
+    }
+    const std::string source(from), target(to);
+    // A moved file keeps its content, creation time and version resource.
+    contents[target] = contents[source];
+    contents.erase(source);
+    created.erase(target);
+    if (const auto found = created.find(source); found != created.end()) {
+        created[target] = found->second;
+        created.erase(source);
+    }
+    versions.erase(target);
+    if (const auto found = versions.find(source); found != versions.end()) {
+        versions[target] = found->second;
+        versions.erase(source);
+    }
+    fs_->files.erase(source);
+    fs_->files.insert(target);
+    return true;
+}
+
+std::optional<std::array<int, 4>> FakeFileStore::FileVersion(std::string_view path) {
+    const auto found = versions.find(std::string(path));
+    if (!Exists(path) || found == versions.end()) {
+        return std::nullopt;
+    }
+    return found->second;
+}
+
+bool FakeFileStore::StartHidden(std::string_view file, std::string_view folder) {
+    log.push_back("start " + std::string(file) + " in " + std::string(folder));
+    return startSucceeds;
+}
+
+void FakeReadService::AsyncRead(IAsyncReadOwner& owner, const ReadRequest& request) {
+    log.push_back("read " + request.url);
+    if (startError) {
+        throw *startError;
+    }
+    requests.push_back(request);
+    active.push_back({&owner, request});
+}
+
+void FakeReadService::CancelAsyncRead(IAsyncReadOwner& owner, std::string_view propertyName) {
+    log.push_back("cancel " + std::string(propertyName));
+    std::erase_if(active, [&](const Read& read) {
+        return read.owner == &owner && read.request.propertyName == propertyName;
+    });
+    if (cancelError) {
+        throw *cancelError;
+    }
+}
+
+void FakeReadService::ForgetOwner(IAsyncReadOwner& owner) {
+    log.push_back("forget");
+    std::erase_if(active, [&](const Read& read) { return read.owner == &owner; });
+}
+
+const FakeReadService::Read* FakeReadService::Active(std::string_view url) const {
+    for (const Read& read : active) {
+        if (read.request.url == url) {
+            return &read;
+        }
+    }
+    return nullptr;
+}
+
+namespace {
+
+void Fill(AsyncProperty& property, const ReadRequest& request) {
+    property.PropertyName = request.propertyName;
+    property.AsyncType = request.asyncType;
+    if (request.asyncType == vbAsyncTypeFile) {
+        property.FileName = request.targetFile;
+    }
+}
+
+} // namespace
+
+bool FakeReadService::Progress(std::string_view url, AsyncProperty property) {
+    const Read* read = Active(url);
+    if (!read) {
+        return false;
+    }
+    Fill(property, read->request);
+    read->owner->AsyncReadProgress(property);
+    return true;
+}
+
+bool FakeReadService::Complete(std::string_view url, AsyncProperty property) {
+    const Read* read = Active(url);
+    if (!read) {
+        return false;
+    }
+    IAsyncReadOwner* owner = read->owner;
+    Fill(property, read->request);
+    active.erase(active.begin() + (read - active.data()));
+    owner->AsyncReadComplete(property);
+    return true;
+}
+
+bool FakeReadService::CompleteWith(std::string_view url, std::string_view bytes) {
+    AsyncProperty property;
+    property.Value.assign(bytes.begin(), bytes.end());
+    property.BytesRead = property.BytesMax = static_cast<std::int32_t>(bytes.size());
+    property.StatusCode = vbAsyncStatusCodeEndDownloadData;
+    return Complete(url, property);
 }
 
 int FakeProcesses::TerminateProcessesNamed(std::string_view name) {

@@ -2,7 +2,9 @@
 #pragma once
 
 #include "app/Views.h"
+#include "platform/FileStore.h"
 #include "platform/NotifyShell.h"
+#include "platform/ReadService.h"
 #include "platform/Services.h"
 #include "platform/SettingsStore.h"
 
@@ -91,6 +93,74 @@ public:
     }
     std::set<std::string> files;
     std::vector<std::string> deleted;
+};
+
+// File contents, creation times, version resources and hidden starts, over the files of a
+// FakeFileSystem (a file exists when it is in that set).
+class FakeFileStore final : public IFileStore {
+public:
+    explicit FakeFileStore(FakeFileSystem& files) : fs_(&files) {}
+    FakeFileStore(const FakeFileStore&) = delete;
+    // Takes the other's data but stays on its own file system.
+    FakeFileStore& operator=(const FakeFileStore& other);
+
+    // Creates or replaces a file with the bytes and the creation time.
+    void Put(const std::string& path, std::vector<std::uint8_t> bytes, DateTime created);
+    bool Exists(std::string_view path) const { return fs_->files.count(std::string(path)) > 0; }
+    // The content of an existing file.
+    std::optional<std::vector<std::uint8_t>> Content(std::string_view path) const;
+
+    std::optional<DateTime> DateCreated(std::string_view path) override;
+    bool SetDateCreated(std::string_view path, const DateTime& when) override;
+    bool WriteFile(std::string_view path, const std::vector<std::uint8_t>& bytes) override;
+    std::optional<std::int64_t> FileSize(std::string_view path) override;
+    std::vector<std::uint8_t> ReadStart(std::string_view path, std::size_t count) override;
+    bool MoveReplace(std::string_view from, std::string_view to) override;
+    std::optional<std::array<int, 4>> FileVersion(std::string_view path) override;
+    DateTime Now() override { return now; }
+    bool StartHidden(std::string_view file, std::string_view folder) override;
+
+    std::map<std::string, std::vector<std::uint8_t>> contents;
+    std::map<std::string, DateTime> created;
+    std::map<std::string, std::array<int, 4>> versions;
+    DateTime now{2026, 3, 14, 10, 30, 0};
+    bool writeSucceeds = true;
+    bool moveSucceeds = true;
+    bool startSucceeds = true;
+    // "write PATH (N bytes)", "move FROM -> TO", "created PATH d/m/y h:m:s", "start FILE in DIR"
+    std::vector<std::string> log;
+
+private:
+    FakeFileSystem* fs_;
+};
+
+// Reads that the test delivers by hand, as the worker's posted messages would.
+class FakeReadService final : public IReadService {
+public:
+    struct Read {
+        IAsyncReadOwner* owner;
+        ReadRequest request;
+    };
+    void AsyncRead(IAsyncReadOwner& owner, const ReadRequest& request) override;
+    void CancelAsyncRead(IAsyncReadOwner& owner, std::string_view propertyName) override;
+    void ForgetOwner(IAsyncReadOwner& owner) override;
+
+    // The active read of that URL, if any.
+    const Read* Active(std::string_view url) const;
+    // Hands a notification to the owner of the active read of that URL, with its name, type
+    // and (file reads) file name filled in. False, and nothing delivered, when no read of the
+    // URL is active (never started, finished, cancelled, or its owner is gone).
+    bool Progress(std::string_view url, AsyncProperty property);
+    // The same for the last notification: the read ends first.
+    bool Complete(std::string_view url, AsyncProperty property);
+    // A byte-array read that succeeded with these bytes.
+    bool CompleteWith(std::string_view url, std::string_view bytes);
+
+    std::vector<ReadRequest> requests; // every read started, in order
+    std::vector<Read> active;
+    std::optional<AsyncReadError> startError;  // thrown by the next AsyncRead calls
+    std::optional<AsyncReadError> cancelError; // thrown by CancelAsyncRead
+    std::vector<std::string> log;              // "read URL", "cancel NAME", "forget"
 };
 
 class FakeProcesses final : public IProcesses {
@@ -193,6 +263,8 @@ struct FakePlatform {
     FakeProcesses processes;
     FakeDialogs dialogs;
     FakeRegistry registry;
+    FakeReadService reads;
+    FakeFileStore fileStore{files};
     FakeViews views;
     std::string programFolder = "C:\\Program Files\\Varnek";
 };

@@ -1,0 +1,203 @@
+#include "win32/FileStore.h"
+
+#include "win32/Text.h"
+
+#include <windows.h>
+
+#include <shellapi.h>
+#include <winver.h>
+
+#include <algorithm>
+
+namespace varnek::win32 {
+
+namespace {
+
+// Owns a file handle.
+class File {
+public:
+    explicit File(HANDLE h) : h_(h) {}
+    ~File() { Close(); }
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+    bool valid() const { return h_ != INVALID_HANDLE_VALUE; }
+    HANDLE get() const { return h_; }
+    bool Close() {
+        const bool closed = !valid() || CloseHandle(h_) != FALSE;
+        h_ = INVALID_HANDLE_VALUE;
+        return closed;
+    }
+
+private:
+    HANDLE h_;
+};
+
+DateTime FromSystemTime(const SYSTEMTIME& time) {
+    return {time.wYear, time.wMonth, time.wDay, time.wHour, time.wMinute, time.wSecond};
+}
+
+// The folder part of a path ("." when it has none).
+std::wstring FolderOf(const std::wstring& path) {
+    const std::size_t slash = path.find_last_of(L"\\/");
+    if (slash == std::wstring::npos) {
+        return L".";
+    }
+    return slash == 0 ? path.substr(0, 1) : path.substr(0, slash);
+}
+
+} // namespace
+
+std::optional<DateTime> FileStore::ToLocal(const FILETIME& utc) {
+    SYSTEMTIME universal{};
+    SYSTEMTIME local{};
+    if (!FileTimeToSystemTime(&utc, &universal) ||
+        !SystemTimeToTzSpecificLocalTime(nullptr, &universal, &local)) {
+        return std::nullopt;
+    }
+    return FromSystemTime(local);
+}
+
+std::optional<FILETIME> FileStore::ToFileTime(const DateTime& local) {
+    SYSTEMTIME time{};
+    time.wYear = static_cast<WORD>(local.year);
+    time.wMonth = static_cast<WORD>(local.month);
+    time.wDay = static_cast<WORD>(local.day);
+    time.wHour = static_cast<WORD>(local.hour);
+    time.wMinute = static_cast<WORD>(local.minute);
+    time.wSecond = static_cast<WORD>(local.second);
+    SYSTEMTIME universal{};
+    FILETIME utc{};
+    if (!TzSpecificLocalTimeToSystemTime(nullptr, &time, &universal) ||
+        !SystemTimeToFileTime(&universal, &utc)) {
+        return std::nullopt;
+    }
+    return utc;
+}
+
+std::optional<DateTime> FileStore::DateCreated(std::string_view path) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!GetFileAttributesExW(Wide(path).c_str(), GetFileExInfoStandard, &data)) {
+        return std::nullopt;
+    }
+    return ToLocal(data.ftCreationTime);
+}
+
+bool FileStore::SetDateCreated(std::string_view path, const DateTime& when) {
+    const auto created = ToFileTime(when);
+    if (!created) {
+        return false;
+    }
+    const std::wstring file = Wide(path);
+    {
+        File handle(CreateFileW(file.c_str(), FILE_WRITE_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        if (!handle.valid() || !SetFileTime(handle.get(), &*created, nullptr, nullptr)) {
+            return false;
+        }
+    }
+    // Whether the file system kept it.
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    return GetFileAttributesExW(file.c_str(), GetFileExInfoStandard, &data) &&
+           CompareFileTime(&data.ftCreationTime, &*created) == 0;
+}
+
+bool FileStore::WriteFile(std::string_view path, const std::vector<std::uint8_t>& bytes) {
+    const std::wstring target = Wide(path);
+    const DWORD attributes = GetFileAttributesW(target.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES &&
+        (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY))) {
+        return false; // as Windows refuses to replace it (Wine would not)
+    }
+    wchar_t temporary[MAX_PATH];
+    if (!GetTempFileNameW(FolderOf(target).c_str(), L"vit", 0, temporary)) {
+        return false;
+    }
+    File file(CreateFileW(temporary, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                          FILE_ATTRIBUTE_NORMAL, nullptr));
+    bool written = file.valid();
+    for (std::size_t done = 0; written && done < bytes.size();) {
+        const DWORD part = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1 << 20));
+        DWORD wrote = 0;
+        written =
+            ::WriteFile(file.get(), bytes.data() + done, part, &wrote, nullptr) && wrote == part;
+        done += wrote;
+    }
+    written = written && FlushFileBuffers(file.get()) && file.Close();
+    file.Close();
+    if (written && MoveFileExW(temporary, target.c_str(),
+                               MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        return true;
+    }
+    DeleteFileW(temporary);
+    return false;
+}
+
+std::optional<std::int64_t> FileStore::FileSize(std::string_view path) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!GetFileAttributesExW(Wide(path).c_str(), GetFileExInfoStandard, &data) ||
+        (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        return std::nullopt;
+    }
+    return (static_cast<std::int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+std::vector<std::uint8_t> FileStore::ReadStart(std::string_view path, std::size_t count) {
+    File file(CreateFileW(Wide(path).c_str(), GENERIC_READ,
+                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid()) {
+        return {};
+    }
+    std::vector<std::uint8_t> bytes(count);
+    std::size_t done = 0;
+    while (done < count) {
+        const DWORD part = static_cast<DWORD>(std::min<std::size_t>(count - done, 1 << 20));
+        DWORD got = 0;
+        if (!::ReadFile(file.get(), bytes.data() + done, part, &got, nullptr) || got == 0) {
+            break;
+        }
+        done += got;
+    }
+    bytes.resize(done);
+    return bytes;
+}
+
+bool FileStore::MoveReplace(std::string_view from, std::string_view to) {
+    return MoveFileExW(Wide(from).c_str(), Wide(to).c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
+}
+
+std::optional<std::array<int, 4>> FileStore::FileVersion(std::string_view path) {
+    const std::wstring file = Wide(path);
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeW(file.c_str(), &ignored);
+    if (size == 0) {
+        return std::nullopt;
+    }
+    std::vector<std::uint8_t> data(size);
+    VS_FIXEDFILEINFO* info = nullptr;
+    UINT length = 0;
+    if (!GetFileVersionInfoW(file.c_str(), 0, size, data.data()) ||
+        !VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&info), &length) ||
+        length < sizeof(VS_FIXEDFILEINFO) || info->dwSignature != VS_FFI_SIGNATURE) {
+        return std::nullopt;
+    }
+    return std::array<int, 4>{static_cast<int>(HIWORD(info->dwFileVersionMS)),
+                              static_cast<int>(LOWORD(info->dwFileVersionMS)),
+                              static_cast<int>(HIWORD(info->dwFileVersionLS)),
+                              static_cast<int>(LOWORD(info->dwFileVersionLS))};
+}
+
+DateTime FileStore::Now() {
+    SYSTEMTIME now{};
+    GetLocalTime(&now);
+    return FromSystemTime(now);
+}
+
+bool FileStore::StartHidden(std::string_view file, std::string_view folder) {
+    const HINSTANCE result =
+        ShellExecuteW(nullptr, L"open", Wide(file).c_str(), nullptr, Wide(folder).c_str(), SW_HIDE);
+    return reinterpret_cast<INT_PTR>(result) > 32;
+}
+
+} // namespace varnek::win32

@@ -1,0 +1,34 @@
+// The update service's file operations and its start of the replacement script, on Win32.
+#pragma once
+
+#include "platform/FileStore.h"
+
+#include <windows.h>
+
+namespace varnek::win32 {
+
+class FileStore final : public IFileStore {
+public:
+    std::optional<DateTime> DateCreated(std::string_view path) override;
+    // False also when the file system does not keep the time (Wine on Linux keeps none).
+    bool SetDateCreated(std::string_view path, const DateTime& when) override;
+    // Writes a temporary file beside the target and moves it over the target in one step, so a
+    // half-written file never replaces a good one.
+    bool WriteFile(std::string_view path, const std::vector<std::uint8_t>& bytes) override;
+    std::optional<std::int64_t> FileSize(std::string_view path) override;
+    std::vector<std::uint8_t> ReadStart(std::string_view path, std::size_t count) override;
+    bool MoveReplace(std::string_view from, std::string_view to) override;
+    // The VS_FIXEDFILEINFO file version.
+    std::optional<std::array<int, 4>> FileVersion(std::string_view path) override;
+    DateTime Now() override;
+    // ShellExecuteW "open" of the bare file name with `folder` as the working folder and a
+    // hidden window.
+    bool StartHidden(std::string_view file, std::string_view folder) override;
+
+    // A file time stamp (UTC) as local time and back, with the local time zone's rules for
+    // that date.
+    static std::optional<DateTime> ToLocal(const FILETIME& utc);
+    static std::optional<FILETIME> ToFileTime(const DateTime& local);
+};
+
+} // namespace varnek::win32

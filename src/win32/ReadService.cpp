@@ -1,0 +1,453 @@
+#include "win32/ReadService.h"
+
+#include "win32/Text.h"
+
+#include <wininet.h>
+
+#include <algorithm>
+#include <mutex>
+#include <system_error>
+#include <vector>
+
+namespace varnek::win32 {
+
+namespace {
+
+// The message a worker posts: wParam is the read's id, lParam a Notice the window takes over.
+constexpr UINT NoticeMessage = WM_APP + 1;
+constexpr const wchar_t* WindowClass = L"VarnekReadService";
+constexpr DWORD BlockSize = 64 * 1024;
+constexpr DWORD ReadFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
+                            INTERNET_FLAG_PRAGMA_NOCACHE | INTERNET_FLAG_NO_UI |
+                            INTERNET_FLAG_NO_COOKIES;
+
+struct Notice {
+    AsyncProperty property;
+    bool complete = false;
+};
+
+} // namespace
+
+// One read on its own thread. What it shares with the service, under its mutex: the stop
+// flag and its internet handles, which the service closes when it goes away.
+class ReadService::Worker {
+public:
+    Worker(HWND window, std::uintptr_t id, ReadRequest request, DWORD stallTimeoutMs)
+        : window_(window), id_(id), request_(std::move(request)), timeoutMs_(stallTimeoutMs) {}
+
+    // Asks the worker to stop; with `closeHandles` (the service is going away) also closes its
+    // internet handles, so a call that waits for the server returns at once.
+    void Stop(bool closeHandles) {
+        std::lock_guard lock(mutex_);
+        stopped_ = true;
+        closing_ = closing_ || closeHandles;
+        if (closeHandles && session_) {
+            for (HINTERNET handle : {request_handle_, connect_, session_}) {
+                if (handle) {
+                    InternetCloseHandle(handle);
+                }
+            }
+            request_handle_ = connect_ = session_ = nullptr;
+        }
+    }
+
+    void Run() {
+        AsyncProperty result = Property(vbAsyncStatusCodeError);
+        const std::string failure = Fetch(result);
+        CloseHandles();
+        if (file_ != INVALID_HANDLE_VALUE) {
+            CloseHandle(file_);
+            if (!failure.empty()) {
+                DeleteFileW(Wide(request_.targetFile).c_str());
+            }
+        }
+        if (failure.empty()) {
+            result.StatusCode = vbAsyncStatusCodeEndDownloadData;
+        } else {
+            result.StatusCode = vbAsyncStatusCodeError;
+            result.Status = failure;
+            result.Value.clear();
+            result.FileName.clear();
+        }
+        // The last message of a read: the service joins this thread when it arrives, so it
+        // must get there (the queue holds 10000 messages; wait while it is full).
+        auto* notice = new Notice{std::move(result), true};
+        while (!PostMessageW(window_, NoticeMessage, id_, reinterpret_cast<LPARAM>(notice))) {
+            if (Closing()) {
+                delete notice;
+                return;
+            }
+            Sleep(10);
+        }
+    }
+
+    static void CALLBACK StatusCallback(HINTERNET, DWORD_PTR context, DWORD status, LPVOID, DWORD) {
+        if (context == 0) {
+            return;
+        }
+        auto* worker = reinterpret_cast<Worker*>(context);
+        if (status == INTERNET_STATUS_CONNECTING_TO_SERVER) {
+            worker->Reach(vbAsyncStatusCodeConnecting);
+        } else if (status == INTERNET_STATUS_SENDING_REQUEST) {
+            worker->Reach(vbAsyncStatusCodeSendingRequest);
+        }
+    }
+
+private:
+    // Empty on success, else why the read failed.
+    std::string Fetch(AsyncProperty& result) {
+        Reach(vbAsyncStatusCodeFindingResource);
+        const std::wstring url = Wide(request_.url);
+        wchar_t host[INTERNET_MAX_HOST_NAME_LENGTH] = {};
+        std::wstring path(url.size() + 1, L'\0');
+        URL_COMPONENTSW parts{};
+        parts.dwStructSize = sizeof parts;
+        parts.lpszHostName = host;
+        parts.dwHostNameLength = INTERNET_MAX_HOST_NAME_LENGTH;
+        parts.lpszUrlPath = path.data();
+        parts.dwUrlPathLength = static_cast<DWORD>(path.size());
+        if (!InternetCrackUrlW(url.c_str(), 0, 0, &parts)) {
+            return "invalid address";
+        }
+        path.resize(parts.dwUrlPathLength);
+
+        HINTERNET session =
+            InternetOpenW(L"VarnekIT", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+        if (!session || !Keep(session_, session)) {
+            return "cancelled";
+        }
+        InternetSetStatusCallbackW(session, &StatusCallback);
+        const auto context = reinterpret_cast<DWORD_PTR>(this);
+        // The timeouts are set on the handles that do the work: Wine does not pass them down
+        // from the session handle.
+        HINTERNET connection = InternetConnectW(session, host, parts.nPort, nullptr, nullptr,
+                                                INTERNET_SERVICE_HTTP, 0, context);
+        if (!connection || !Keep(connect_, connection)) {
+            return "cannot connect";
+        }
+        SetTimeouts(connection);
+        const bool secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
+        const wchar_t* accept[] = {L"*/*", nullptr};
+        HINTERNET request =
+            HttpOpenRequestW(connection, L"GET", path.c_str(), nullptr, nullptr, accept,
+                             ReadFlags | (secure ? INTERNET_FLAG_SECURE : 0), context);
+        if (!request || !Keep(request_handle_, request)) {
+            return "cannot connect";
+        }
+        SetTimeouts(request);
+        const ULONGLONG sent = GetTickCount64();
+        if (!HttpSendRequestW(request, nullptr, 0, nullptr, 0)) {
+            return Failure("cannot connect", sent);
+        }
+        if (Stopped()) {
+            return "cancelled";
+        }
+        Reach(vbAsyncStatusCodeSendingRequest);
+
+        DWORD status = 0;
+        DWORD size = sizeof status;
+        if (!HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status,
+                            &size, nullptr)) {
+            return "no HTTP answer";
+        }
+        if (status < 200 || status > 299) {
+            return "HTTP status " + std::to_string(status);
+        }
+        DWORD length = 0;
+        size = sizeof length;
+        const bool known =
+            HttpQueryInfoW(request, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &length,
+                           &size, nullptr) != FALSE;
+        if (known && length > 0x7FFFFFFFu) {
+            return "answer too large";
+        }
+        const bool toFile = request_.asyncType == vbAsyncTypeFile;
+        const auto limit = static_cast<std::uint64_t>(request_.maxBytes);
+        if (!toFile && limit > 0 && known && length > limit) {
+            return "answer larger than " + std::to_string(limit) + " bytes";
+        }
+        if (toFile) {
+            file_ = CreateFileW(Wide(request_.targetFile).c_str(), GENERIC_WRITE, 0, nullptr,
+                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+            if (file_ == INVALID_HANDLE_VALUE) {
+                return "cannot write " + request_.targetFile;
+            }
+            result.FileName = request_.targetFile;
+        }
+        result.BytesMax = known ? static_cast<std::int32_t>(length) : 0;
+        Notify(vbAsyncStatusCodeBeginDownloadData, 0, result.BytesMax);
+
+        std::vector<std::uint8_t> block(BlockSize);
+        std::uint64_t total = 0;
+        for (;;) {
+            if (Stopped()) {
+                return "cancelled";
+            }
+            // What has arrived, up to a block, so progress follows the data.
+            DWORD available = 0;
+            DWORD got = 0;
+            const ULONGLONG waited = GetTickCount64();
+            if (!InternetQueryDataAvailable(request, &available, 0, 0) ||
+                (available > 0 &&
+                 !InternetReadFile(request, block.data(), std::min(available, BlockSize), &got))) {
+                return Failure("connection lost", waited);
+            }
+            if (got == 0) {
+                break;
+            }
+            total += got;
+            if (total > 0x7FFFFFFFu) {
+                return "answer too large";
+            }
+            if (toFile) {
+                DWORD written = 0;
+                if (!::WriteFile(file_, block.data(), got, &written, nullptr) || written != got) {
+                    return "cannot write " + request_.targetFile;
+                }
+            } else {
+                if (limit > 0 && total > limit) {
+                    return "answer larger than " + std::to_string(limit) + " bytes";
+                }
+                result.Value.insert(result.Value.end(), block.begin(), block.begin() + got);
+            }
+            result.BytesRead = static_cast<std::int32_t>(total);
+            Notify(vbAsyncStatusCodeDownloadingData, result.BytesRead, result.BytesMax);
+        }
+        if (known && total != length) {
+            return "answer shorter than announced";
+        }
+        if (!known) {
+            result.BytesMax = result.BytesRead;
+        }
+        Notify(vbAsyncStatusCodeEndDownloadData, result.BytesRead, result.BytesMax);
+        return {};
+    }
+
+    // Why the WinINet call that just failed, after waiting since `since`, did. Wine reports a
+    // stall as a socket timeout (10060) or, before the headers, as an aborted connection.
+    std::string Failure(const char* what, ULONGLONG since) const {
+        const DWORD error = GetLastError();
+        if (error == ERROR_INTERNET_TIMEOUT || error == 10060 ||
+            GetTickCount64() - since >= timeoutMs_ - timeoutMs_ / 10) {
+            return "timed out";
+        }
+        return std::string(what) + " (error " + std::to_string(error) + ")";
+    }
+
+    // Keeps a new handle where the service can close it; false when the read was stopped
+    // meanwhile. A handle made under a root the service has closed was closed with it.
+    bool Keep(HINTERNET& slot, HINTERNET handle) {
+        std::lock_guard lock(mutex_);
+        if (!stopped_) {
+            slot = handle;
+            return true;
+        }
+        if (&slot == &session_ || session_) {
+            InternetCloseHandle(handle);
+        }
+        return false;
+    }
+
+    void SetTimeouts(HINTERNET handle) {
+        for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_RECEIVE_TIMEOUT,
+                             INTERNET_OPTION_SEND_TIMEOUT}) {
+            InternetSetOptionW(handle, option, &timeoutMs_, sizeof timeoutMs_);
+        }
+    }
+
+    // Closes the handles from the newest to the root, unless the service has closed them.
+    void CloseHandles() {
+        std::lock_guard lock(mutex_);
+        if (session_) {
+            for (HINTERNET handle : {request_handle_, connect_, session_}) {
+                if (handle) {
+                    InternetCloseHandle(handle);
+                }
+            }
+        }
+        request_handle_ = connect_ = session_ = nullptr;
+    }
+
+    bool Stopped() {
+        std::lock_guard lock(mutex_);
+        return stopped_;
+    }
+    bool Closing() {
+        std::lock_guard lock(mutex_);
+        return closing_;
+    }
+
+    AsyncProperty Property(std::int32_t code) const {
+        AsyncProperty property;
+        property.PropertyName = request_.propertyName;
+        property.AsyncType = request_.asyncType;
+        property.StatusCode = code;
+        return property;
+    }
+
+    // Progress; dropped when the queue is full (the completion that follows says it all).
+    void Notify(std::int32_t code, std::int32_t bytesRead, std::int32_t bytesMax) {
+        auto* notice = new Notice{Property(code), false};
+        notice->property.BytesRead = bytesRead;
+        notice->property.BytesMax = bytesMax;
+        if (!PostMessageW(window_, NoticeMessage, id_, reinterpret_cast<LPARAM>(notice))) {
+            delete notice;
+        }
+    }
+
+    // The stages before the answer, each reported once and in order, whether WinINet tells of
+    // them or not.
+    void Reach(std::int32_t stage) {
+        static constexpr std::int32_t Stages[] = {vbAsyncStatusCodeFindingResource,
+                                                  vbAsyncStatusCodeConnecting,
+                                                  vbAsyncStatusCodeSendingRequest};
+        for (int i = 0; i < 3; ++i) {
+            if (i >= reached_) {
+                Notify(Stages[i], 0, 0);
+                reached_ = i + 1;
+            }
+            if (Stages[i] == stage) {
+                break;
+            }
+        }
+    }
+
+    const HWND window_;
+    const std::uintptr_t id_;
+    const ReadRequest request_;
+    DWORD timeoutMs_;
+    int reached_ = 0; // stages reported so far (worker thread only)
+    HANDLE file_ = INVALID_HANDLE_VALUE;
+    std::mutex mutex_; // guards the five below
+    bool stopped_ = false;
+    bool closing_ = false; // the service is going away
+    HINTERNET session_ = nullptr;
+    HINTERNET connect_ = nullptr;
+    HINTERNET request_handle_ = nullptr;
+};
+
+ReadService::ReadService(std::chrono::milliseconds stallTimeout) : stallTimeout_(stallTimeout) {
+    static const ATOM registered = [] {
+        WNDCLASSEXW wc{};
+        wc.cbSize = sizeof wc;
+        wc.lpfnWndProc = &ReadService::WindowProc;
+        wc.hInstance = GetModuleHandleW(nullptr);
+        wc.lpszClassName = WindowClass;
+        return RegisterClassExW(&wc);
+    }();
+    (void)registered;
+    window_ = CreateWindowExW(0, WindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                              GetModuleHandleW(nullptr), nullptr);
+    SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+}
+
+ReadService::~ReadService() {
+    for (auto& [id, read] : reads_) {
+        read.worker->Stop(true);
+    }
+    for (auto& [id, read] : reads_) {
+        read.thread.join();
+    }
+    MSG message;
+    while (PeekMessageW(&message, window_, NoticeMessage, NoticeMessage, PM_REMOVE)) {
+        delete reinterpret_cast<Notice*>(message.lParam);
+    }
+    DestroyWindow(window_);
+}
+
+void ReadService::AsyncRead(IAsyncReadOwner& owner, const ReadRequest& request) {
+    if (request.asyncType != vbAsyncTypeFile && request.asyncType != vbAsyncTypeByteArray) {
+        throw AsyncReadError(ErrorInvalidParameter, "unsupported read type");
+    }
+    if (request.asyncType == vbAsyncTypeFile && request.targetFile.empty()) {
+        throw AsyncReadError(ErrorInvalidParameter, "no target file");
+    }
+    const std::wstring url = Wide(request.url);
+    URL_COMPONENTSW parts{};
+    parts.dwStructSize = sizeof parts;
+    parts.dwHostNameLength = 1;
+    if (url.empty() || !InternetCrackUrlW(url.c_str(), 0, 0, &parts)) {
+        throw AsyncReadError(ErrorInvalidUrl, "invalid address: " + request.url);
+    }
+    if (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS) {
+        throw AsyncReadError(ErrorUnrecognizedScheme, "not an http or https address");
+    }
+    if (parts.dwHostNameLength == 0) {
+        throw AsyncReadError(ErrorInvalidUrl, "no host in " + request.url);
+    }
+
+    const std::uintptr_t id = nextId_++;
+    Read read;
+    read.owner = &owner;
+    read.propertyName = request.propertyName;
+    read.worker =
+        std::make_unique<Worker>(window_, id, request, static_cast<DWORD>(stallTimeout_.count()));
+    try {
+        read.thread = std::thread(&Worker::Run, read.worker.get());
+    } catch (const std::system_error&) {
+        throw AsyncReadError(ErrorNotEnoughMemory, "cannot start a thread for the read");
+    }
+    reads_.emplace(id, std::move(read));
+}
+
+void ReadService::CancelAsyncRead(IAsyncReadOwner& owner, std::string_view propertyName) {
+    for (auto& [id, read] : reads_) {
+        if (read.owner == &owner && read.propertyName == propertyName) {
+            Drop(read);
+        }
+    }
+}
+
+void ReadService::ForgetOwner(IAsyncReadOwner& owner) {
+    for (auto& [id, read] : reads_) {
+        if (read.owner == &owner) {
+            Drop(read);
+        }
+    }
+}
+
+// The read stays in the map, ownerless, until its worker's last message lets it be joined.
+// Its handles are left to the worker: closing them here could close a handle value that
+// WinINet has meanwhile given to another read.
+void ReadService::Drop(Read& read) {
+    read.owner = nullptr;
+    read.worker->Stop(false);
+}
+
+LRESULT CALLBACK ReadService::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == NoticeMessage) {
+        auto* service = reinterpret_cast<ReadService*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+        if (service) {
+            service->OnNotice(wParam, lParam);
+        } else {
+            delete reinterpret_cast<Notice*>(lParam);
+        }
+        return 0;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+void ReadService::OnNotice(WPARAM id, LPARAM lParam) {
+    const std::unique_ptr<Notice> notice(reinterpret_cast<Notice*>(lParam));
+    const auto found = reads_.find(id);
+    if (found == reads_.end()) {
+        return;
+    }
+    IAsyncReadOwner* owner = found->second.owner;
+    if (notice->complete) {
+        found->second.thread.join(); // its last act was posting this
+        reads_.erase(found);
+    }
+    if (!owner) {
+        return;
+    }
+    // Nothing of the service is touched after this: the owner may start, cancel or forget
+    // reads from its handler.
+    if (notice->complete) {
+        owner->AsyncReadComplete(notice->property);
+    } else {
+        owner->AsyncReadProgress(notice->property);
+    }
+}
+
+} // namespace varnek::win32

@@ -1,0 +1,81 @@
+// Background reads of http:// and https:// addresses with WinINet, one worker thread per read.
+#pragma once
+
+#include "platform/ReadService.h"
+
+#include <windows.h>
+
+#include <chrono>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <thread>
+
+namespace varnek::win32 {
+
+// Each read runs on a thread of its own, bypassing every cache. The worker never calls an
+// owner: it posts each notification to a message-only window of the service, and there, on the
+// thread that made the service (the user-interface thread), a map from the read's id to its
+// owner decides whether it is delivered. A cancelled or forgotten read leaves that map at once,
+// so nothing more of it reaches anyone; its worker stops at its next block of data or, if the
+// server is silent, at the stall timeout, and is joined when its last message comes in.
+//
+// Notifications of a read, in order: progress 1 (finding resource), 2 (connecting), 11 (sending
+// request), 4 (download started), 5 (after each block of up to 64 KiB, BytesRead so far), 6
+// (download complete), then the completion. BytesMax is the Content-Length; for an answer
+// without one it is 0 during the download and the final size in progress 6 and the completion.
+// The completion's StatusCode is 6 for a good read and 0 for a failed one, with Status a short
+// English reason: a non-2xx answer, no connection, a connection lost or a body shorter than its
+// Content-Length, a byte-array answer over ReadRequest::maxBytes, no byte for the stall timeout,
+// or a target file that cannot be written. A failed file read removes its target file.
+//
+// The service lives and dies on its user-interface thread; destroying it closes the internet
+// handles of the reads still running, joins their threads and delivers nothing more. Windows
+// ends a call blocked on a silent server when its handles close; Wine's WinINet only when its
+// socket times out, so there the wait is the stall timeout at most.
+//
+// The request goes through InternetConnectW and HttpOpenRequestW rather than InternetOpenUrlW,
+// with the same flags: the stall timeout must be set on those handles, as Wine does not pass it
+// down from the session handle.
+class ReadService final : public IReadService {
+public:
+    // A read that receives nothing for this long fails.
+    static constexpr std::chrono::milliseconds StallTimeout{30000};
+
+    // Numbers of the AsyncReadError raised when a read cannot be started (Win32 error codes).
+    static constexpr std::int32_t ErrorNotEnoughMemory = 8;        // no thread for the read
+    static constexpr std::int32_t ErrorInvalidParameter = 87;      // bad type, no target file
+    static constexpr std::int32_t ErrorInvalidUrl = 12005;         // empty or malformed address
+    static constexpr std::int32_t ErrorUnrecognizedScheme = 12006; // not http:// or https://
+
+    explicit ReadService(std::chrono::milliseconds stallTimeout = StallTimeout);
+    ~ReadService() override;
+    ReadService(const ReadService&) = delete;
+    ReadService& operator=(const ReadService&) = delete;
+
+    void AsyncRead(IAsyncReadOwner& owner, const ReadRequest& request) override;
+    void CancelAsyncRead(IAsyncReadOwner& owner, std::string_view propertyName) override;
+    void ForgetOwner(IAsyncReadOwner& owner) override;
+
+    class Worker;
+
+private:
+    struct Read {
+        IAsyncReadOwner* owner = nullptr; // null once the read is dropped
+        std::string propertyName;
+        std::unique_ptr<Worker> worker;
+        std::thread thread;
+    };
+
+    static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    void OnNotice(WPARAM id, LPARAM notice);
+    void Drop(Read& read);
+
+    std::chrono::milliseconds stallTimeout_;
+    HWND window_ = nullptr;
+    std::uintptr_t nextId_ = 1;
+    std::map<std::uintptr_t, Read> reads_;
+};
+
+} // namespace varnek::win32

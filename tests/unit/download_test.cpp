@@ -1,0 +1,364 @@
+// The Download (text) and Downloader (file) components over a fake read service: what they ask
+// the service for, how they sort its notifications into their events, and that a download
+// never damages the file it replaces.
+#include "download/Download.h"
+#include "download/Downloader.h"
+#include "fakes/Fakes.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+using namespace varnek;
+
+namespace {
+
+std::vector<std::uint8_t> Bytes(std::string_view text) {
+    return {text.begin(), text.end()};
+}
+
+struct DownloadTest : ::testing::Test {
+    fakes::FakeReadService reads;
+    std::unique_ptr<Download> download = std::make_unique<Download>(reads);
+    std::vector<std::string> events;
+
+    void SetUp() override {
+        download->DownloadProgress = [this](const std::string& key, std::int32_t progress,
+                                            std::int32_t max, std::int32_t status,
+                                            const std::string& text) {
+            events.push_back("progress " + key + " " + std::to_string(progress) + "/" +
+                             std::to_string(max) + " " + std::to_string(status) + " " + text);
+        };
+        download->DownloadError = [this](const std::string& key, std::int32_t code,
+                                         const std::string& description) {
+            events.push_back("error " + key + " " + std::to_string(code) + " " + description);
+        };
+        download->DownloadComplete = [this](const std::string& key,
+                                            const std::vector<std::uint8_t>& value,
+                                            std::int32_t type) {
+            events.push_back("complete " + key + " [" + std::string(value.begin(), value.end()) +
+                             "] " + std::to_string(type));
+        };
+    }
+
+    AsyncProperty Notification(std::int32_t status, std::int32_t read = 0, std::int32_t max = 0,
+                               std::string text = "") {
+        AsyncProperty property;
+        property.StatusCode = status;
+        property.BytesRead = read;
+        property.BytesMax = max;
+        property.Status = std::move(text);
+        return property;
+    }
+};
+
+const std::string url = "http://127.0.0.1:18080/v.txt";
+
+} // namespace
+
+TEST_F(DownloadTest, ARequestCarriesItsArgumentsAndTheTextCap) {
+    download->BeginDownload(url);
+    ASSERT_EQ(reads.requests.size(), 1u);
+    EXPECT_EQ(reads.requests[0].url, url);
+    EXPECT_EQ(reads.requests[0].propertyName, "");
+    EXPECT_EQ(reads.requests[0].asyncType, 2);
+    EXPECT_EQ(reads.requests[0].readOptions, 16);
+    EXPECT_EQ(reads.requests[0].maxBytes, 65536);
+    EXPECT_EQ(Download::MaxBytes, 65536);
+
+    download->BeginDownload("http://127.0.0.1:18080/b", "txt", 1, 0);
+    ASSERT_EQ(reads.requests.size(), 2u);
+    EXPECT_EQ(reads.requests[1].url, "http://127.0.0.1:18080/b");
+    EXPECT_EQ(reads.requests[1].propertyName, "txt");
+    EXPECT_EQ(reads.requests[1].asyncType, 1);
+    EXPECT_EQ(reads.requests[1].readOptions, 0);
+    EXPECT_EQ(reads.requests[1].maxBytes, 65536);
+    EXPECT_TRUE(events.empty());
+}
+
+TEST_F(DownloadTest, EveryStatusCodeHasItsText) {
+    const std::map<int, std::string> known = {
+        {0, "An Error Has Occurred."},
+        {1, "Finding Resource."},
+        {2, "Connecting To Resource."},
+        {3, "Redirecting."},
+        {4, "Download Initialized."},
+        {5, "Download In Progress."},
+        {6, "Download Complete."},
+        {10, "Using Cached Copy."},
+        {11, "Sending Request."},
+        {13, "MIME Type Is Available."},
+        {14, "Local Cache File Is Available."},
+        {15, "Synchronous Download Has Started."},
+        {16, "Synchronous Download Complete."},
+    };
+    for (int code = -3; code <= 20; ++code) {
+        const auto found = known.find(code);
+        EXPECT_EQ(Download::GetStatusCode(code), found == known.end() ? "Unknown." : found->second)
+            << code;
+    }
+    for (int code : {7, 8, 9, 12, 17, 255, -1, INT32_MIN, INT32_MAX}) {
+        EXPECT_EQ(Download::GetStatusCode(code), "Unknown.") << code;
+    }
+}
+
+TEST_F(DownloadTest, NotificationsAreSortedIntoProgressErrorAndComplete) {
+    download->BeginDownload(url, "txt");
+    EXPECT_TRUE(reads.Progress(url, Notification(1)));
+    EXPECT_TRUE(reads.Progress(url, Notification(5, 10, 40)));
+    EXPECT_TRUE(reads.Progress(url, Notification(12, 10, 40)));
+    EXPECT_TRUE(reads.Progress(url, Notification(5, 20, 40, "Reading 20 of 40")));
+    EXPECT_TRUE(reads.Progress(url, Notification(0)));
+    EXPECT_TRUE(reads.Progress(url, Notification(0, 0, 0, "HTTP 404")));
+    auto done = Notification(6, 3, 3);
+    done.Value = Bytes("1.0");
+    EXPECT_TRUE(reads.Complete(url, done));
+    EXPECT_EQ(events, (std::vector<std::string>{
+                          "progress txt 0/0 1 Finding Resource.",
+                          "progress txt 10/40 5 Download In Progress.",
+                          "progress txt 10/40 12 Unknown.",
+                          "progress txt 20/40 5 Reading 20 of 40",
+                          "error txt 0 An Error Has Occurred.",
+                          "error txt 0 HTTP 404",
+                          "complete txt [1.0] 2",
+                      }));
+
+    // A failed read ends in an error, never in a completion.
+    events.clear();
+    download->BeginDownload(url, "txt");
+    EXPECT_TRUE(reads.Complete(url, Notification(0, 0, 0, "The answer is too long")));
+    download->BeginDownload(url, "k2");
+    EXPECT_TRUE(reads.Complete(url, Notification(0)));
+    EXPECT_EQ(events, (std::vector<std::string>{"error txt 0 The answer is too long",
+                                                "error k2 0 An Error Has Occurred."}));
+}
+
+TEST_F(DownloadTest, AFileReadCompletesWithTheNameOfItsFile) {
+    download->BeginDownload(url, "f", vbAsyncTypeFile);
+    AsyncProperty done = Notification(6, 2, 2);
+    EXPECT_TRUE(reads.Complete(url, done)); // the fake names the file the request asked for
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0], "complete f [] 1");
+
+    events.clear();
+    ReadRequest request;
+    request.url = url;
+    request.asyncType = vbAsyncTypeFile;
+    request.propertyName = "g";
+    request.targetFile = "C:\\t\\v.txt";
+    reads.AsyncRead(*download, request);
+    EXPECT_TRUE(reads.Complete(url, done));
+    EXPECT_EQ(events, (std::vector<std::string>{"complete g [C:\\t\\v.txt] 1"}));
+}
+
+TEST_F(DownloadTest, AReadThatCannotStartRaisesTheErrorFromBeginDownload) {
+    reads.startError = AsyncReadError(5, "Access denied");
+    download->BeginDownload(url, "txt");
+    EXPECT_EQ(events, (std::vector<std::string>{"error txt 5 Access denied"}));
+    EXPECT_EQ(reads.Active(url), nullptr);
+
+    // Without a handler the failure passes silently.
+    download->DownloadError = nullptr;
+    download->BeginDownload(url, "txt");
+    EXPECT_EQ(events.size(), 1u);
+}
+
+TEST_F(DownloadTest, CancelStopsTheReadAndIgnoresErrors) {
+    download->BeginDownload(url, "txt");
+    download->Cancel("txt");
+    EXPECT_EQ(reads.log.back(), "cancel txt");
+    EXPECT_FALSE(reads.Complete(url, Notification(6)));
+
+    download->BeginDownload(url);
+    reads.cancelError = AsyncReadError(1, "no such read");
+    EXPECT_NO_THROW(download->Cancel());
+    EXPECT_EQ(reads.log.back(), "cancel ");
+    EXPECT_TRUE(events.empty());
+}
+
+TEST_F(DownloadTest, AComponentThatIsGoneGetsNothingMore) {
+    download->BeginDownload(url, "txt");
+    download->BeginDownload("http://127.0.0.1:18080/other", "other");
+    download.reset();
+    EXPECT_EQ(reads.log.back(), "forget");
+    EXPECT_TRUE(reads.active.empty());
+    EXPECT_FALSE(reads.Progress(url, Notification(5, 1, 2)));
+    EXPECT_FALSE(reads.Complete(url, Notification(6)));
+    EXPECT_TRUE(events.empty());
+}
+
+namespace {
+
+struct DownloaderTest : ::testing::Test {
+    fakes::FakeFileSystem files;
+    fakes::FakeFileStore store{files};
+    fakes::FakeReadService reads;
+    fakes::FakeDialogs dialogs;
+    std::unique_ptr<Downloader> downloader =
+        std::make_unique<Downloader>(reads, store, files, dialogs);
+    std::vector<std::string> events;
+
+    const std::string url = "http://127.0.0.1:18080/VarnekITApp/Pkg.zip";
+    const std::string target = "C:\\Program Files\\Varnek\\Pkg.exe";
+    const std::string temporary = "C:\\Program Files\\Varnek\\Pkg.exe.download";
+    const DateTime old{2025, 1, 2, 3, 4, 5};
+
+    void SetUp() override {
+        downloader->DownloadProgress = [this](std::int32_t cur, std::int32_t max,
+                                              const std::string& file) {
+            events.push_back("progress " + std::to_string(cur) + "/" + std::to_string(max) + " " +
+                             file);
+        };
+        downloader->DownloadError = [this](const std::string& file) {
+            events.push_back("error " + file);
+        };
+        downloader->DownloadComplete = [this](std::int32_t max, const std::string& file) {
+            events.push_back("complete " + std::to_string(max) + " " + file);
+        };
+    }
+
+    // The service wrote `body` to the temporary file and reports the end of the read.
+    void Arrive(std::string_view body, std::int32_t announced, std::int32_t status = 6) {
+        store.Put(temporary, Bytes(body), store.now);
+        AsyncProperty done;
+        done.StatusCode = status;
+        done.BytesRead = static_cast<std::int32_t>(body.size());
+        done.BytesMax = announced;
+        ASSERT_TRUE(reads.Complete(url, done));
+    }
+};
+
+} // namespace
+
+TEST_F(DownloaderTest, TheDataGoesToATemporaryFileBesideTheDestination) {
+    downloader->BeginDownload(url, target);
+    ASSERT_EQ(reads.requests.size(), 1u);
+    const ReadRequest& request = reads.requests[0];
+    EXPECT_EQ(request.url, url);
+    EXPECT_EQ(request.asyncType, 1);
+    EXPECT_EQ(request.propertyName, target);
+    EXPECT_EQ(request.readOptions, 16);
+    EXPECT_EQ(request.targetFile, temporary);
+    EXPECT_TRUE(dialogs.shown.empty());
+}
+
+TEST_F(DownloaderTest, ProgressWithoutAKnownSizeIsIgnored) {
+    downloader->BeginDownload(url, target);
+    AsyncProperty step;
+    step.StatusCode = 5;
+    step.BytesRead = 100;
+    step.BytesMax = 0;
+    EXPECT_TRUE(reads.Progress(url, step));
+    step.BytesMax = 400;
+    EXPECT_TRUE(reads.Progress(url, step));
+    step.StatusCode = 0; // the size decides, not the status
+    step.BytesRead = 400;
+    EXPECT_TRUE(reads.Progress(url, step));
+    EXPECT_EQ(events, (std::vector<std::string>{"progress 100/400 " + target,
+                                                "progress 400/400 " + target}));
+}
+
+TEST_F(DownloaderTest, AWholeDownloadReplacesTheDestinationByAMove) {
+    store.Put(target, Bytes("MZ old program"), old);
+    downloader->RequireExecutable = true;
+    downloader->BeginDownload(url, target);
+    Arrive("MZ new program!", 15);
+    EXPECT_EQ(events, (std::vector<std::string>{"complete 15 " + target}));
+    EXPECT_EQ(store.Content(target), Bytes("MZ new program!"));
+    EXPECT_FALSE(store.Exists(temporary));
+    EXPECT_EQ(store.log, (std::vector<std::string>{"move " + temporary + " -> " + target}));
+
+    // Without the option any body is taken; a destination that did not exist is created.
+    events.clear();
+    files.files.clear();
+    Downloader plain(reads, store, files, dialogs);
+    plain.DownloadComplete = downloader->DownloadComplete;
+    plain.BeginDownload(url, target);
+    Arrive("PK\x03\x04 zip", 8);
+    EXPECT_EQ(events, (std::vector<std::string>{"complete 8 " + target}));
+    EXPECT_EQ(store.Content(target), Bytes("PK\x03\x04 zip"));
+}
+
+TEST_F(DownloaderTest, AnythingButAWholeValidDownloadLeavesTheDestinationAsItWas) {
+    struct Case {
+        const char* what;
+        std::string body;
+        std::int32_t announced;
+        std::int32_t status;
+        bool moveSucceeds;
+    };
+    const std::string good = "MZ0123456789";
+    const Case cases[] = {
+        {"cut transfer", "MZ01234", 12, 6, true},
+        {"longer than announced", good + "xx", 12, 6, true},
+        {"not a program", "<html>error</html>", 18, 6, true},
+        {"lower-case mz", "mz0123456789", 12, 6, true},
+        {"one byte", "M", 1, 6, true},
+        {"failed read", good, 12, 0, true},
+        {"no size", good, 0, 6, true},
+        {"move failed", good, 12, 6, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        events.clear();
+        files.deleted.clear();
+        store.Put(target, Bytes("MZ good"), old);
+        store.moveSucceeds = c.moveSucceeds;
+        downloader->RequireExecutable = true;
+        downloader->BeginDownload(url, target);
+        Arrive(c.body, c.announced, c.status);
+        EXPECT_EQ(store.Content(target), Bytes("MZ good"));
+        EXPECT_EQ(store.DateCreated(target), old);
+        EXPECT_FALSE(store.Exists(temporary));
+        EXPECT_EQ(files.deleted, (std::vector<std::string>{temporary}));
+        EXPECT_EQ(events, (std::vector<std::string>{"error " + target, "complete 0 " + target}));
+    }
+
+    // The temporary file missing altogether is a failure too.
+    events.clear();
+    downloader->BeginDownload(url, target);
+    AsyncProperty done;
+    done.StatusCode = 6;
+    done.BytesMax = 12;
+    ASSERT_TRUE(reads.Complete(url, done));
+    EXPECT_EQ(events, (std::vector<std::string>{"error " + target, "complete 0 " + target}));
+    EXPECT_EQ(store.Content(target), Bytes("MZ good"));
+}
+
+TEST_F(DownloaderTest, ADownloadThatCannotStartIsShownInAMessageBox) {
+    reads.startError = AsyncReadError(5, "Access is denied.");
+    downloader->BeginDownload(url, target);
+    ASSERT_EQ(dialogs.shown.size(), 1u);
+    EXPECT_EQ(dialogs.shown[0].text,
+              "5:Error in call to BeginDownload().\r\n\r\nError Description: Access is denied.");
+    EXPECT_EQ(dialogs.shown[0].style, 16u);
+    EXPECT_EQ(dialogs.shown[0].title, std::optional<std::string>("Warning"));
+    EXPECT_TRUE(events.empty());
+
+    reads.startError = AsyncReadError(-2147012889, "The server name could not be resolved");
+    downloader->BeginDownload(url, target);
+    ASSERT_EQ(dialogs.shown.size(), 2u);
+    EXPECT_EQ(dialogs.shown[1].text, "-2147012889:Error in call to BeginDownload().\r\n\r\n"
+                                     "Error Description: The server name could not be resolved");
+    EXPECT_TRUE(events.empty());
+
+    // Nothing was started, so destroying the component removes nothing.
+    downloader.reset();
+    EXPECT_TRUE(files.deleted.empty());
+}
+
+TEST_F(DownloaderTest, AComponentThatIsGoneGetsNothingAndLeavesNoTemporaryFile) {
+    store.Put(target, Bytes("MZ good"), old);
+    downloader->BeginDownload(url, target);
+    store.Put(temporary, Bytes("MZ half"), store.now); // part of the data is written
+    downloader.reset();
+    EXPECT_EQ(reads.log.back(), "forget");
+    EXPECT_FALSE(store.Exists(temporary));
+    EXPECT_EQ(files.deleted, (std::vector<std::string>{temporary}));
+    AsyncProperty done;
+    done.StatusCode = 6;
+    done.BytesMax = 7;
+    EXPECT_FALSE(reads.Complete(url, done));
+    EXPECT_TRUE(events.empty());
+    EXPECT_EQ(store.Content(target), Bytes("MZ good"));
+}

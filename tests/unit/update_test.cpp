@@ -1,0 +1,508 @@
+// The update chain of the settings window on fake services: the client's date check, the
+// program's version check, both package downloads, the replacement script and the end of the
+// program that it waits for.
+#include "AppFixture.h"
+#include "Config.h"
+#include "update/ClientDate.h"
+#include "update/UpdateService.h"
+#include "update/VersionText.h"
+
+using namespace varnek;
+using varnek::testing::AppFixture;
+
+namespace {
+
+std::vector<std::uint8_t> Bytes(std::string_view text) {
+    return {text.begin(), text.end()};
+}
+
+const std::string server(SupportServerUrl);
+const std::string clientDateUrl = server + "/VarnekITApp/VersionTeamViewer.txt";
+const std::string programVersionUrl = server + "/VarnekITApp/VersionVarnekIT.txt";
+const std::string clientPackageUrl = server + "/VarnekITApp/Varnek_TeamViewer.zip";
+const std::string programPackageUrl = server + "/VarnekITApp/New_VarnekIT.zip";
+
+struct UpdateTest : AppFixture {
+    const std::string client = "C:\\Program Files\\Varnek\\Varnek_TeamViewer.exe";
+    const std::string newProgram = "C:\\Program Files\\Varnek\\New_VarnekIT.exe";
+    const std::string script = "C:\\Program Files\\Varnek\\DeleteOLD.bat";
+    const std::vector<std::uint8_t> programBody = Bytes("MZ\x90\x00 the new program");
+
+    void LocalClient(const DateTime& created) { p.fileStore.Put(client, Bytes("MZ old"), created); }
+    // The whole chain starts as the button (or the timer) starts it.
+    void Check(std::string_view clientDate) {
+        Settings().bUpdateCheck_Click();
+        ASSERT_TRUE(p.reads.CompleteWith(clientDateUrl, clientDate));
+    }
+    void CheckProgram(std::string_view version) {
+        Settings().StartVarnekITUpdateCheck();
+        ASSERT_TRUE(p.reads.CompleteWith(programVersionUrl, version));
+    }
+    // The service streamed the body to the file the read asked for and reports the end.
+    void DeliverFile(const std::string& url, const std::vector<std::uint8_t>& body) {
+        const auto* read = p.reads.Active(url);
+        ASSERT_NE(read, nullptr) << url;
+        p.fileStore.Put(read->request.targetFile, body, p.fileStore.now);
+        AsyncProperty done;
+        done.StatusCode = vbAsyncStatusCodeEndDownloadData;
+        done.BytesRead = done.BytesMax = static_cast<std::int32_t>(body.size());
+        ASSERT_TRUE(p.reads.Complete(url, done));
+    }
+    void FailFile(const std::string& url) {
+        AsyncProperty failed;
+        failed.Status = "HTTP 500";
+        ASSERT_TRUE(p.reads.Complete(url, failed));
+    }
+    bool Reading(const std::string& url) { return p.reads.Active(url) != nullptr; }
+    std::vector<std::string> Urls() {
+        std::vector<std::string> urls;
+        for (const auto& request : p.reads.requests) {
+            urls.push_back(request.url);
+        }
+        return urls;
+    }
+    bool IconRemoved() {
+        for (const auto& call : p.notifyShell.calls) {
+            if (call.message == NIM_DELETE) {
+                return true;
+            }
+        }
+        return false;
+    }
+};
+
+} // namespace
+
+TEST_F(UpdateTest, TheCheckAsksForTheClientDateAsText) {
+    Start();
+    Settings().bUpdateCheck_Click();
+    ASSERT_EQ(p.reads.requests.size(), 1u);
+    EXPECT_EQ(p.reads.requests[0].url, clientDateUrl);
+    EXPECT_EQ(p.reads.requests[0].propertyName, "txt");
+    EXPECT_EQ(p.reads.requests[0].asyncType, vbAsyncTypeByteArray);
+    EXPECT_EQ(p.reads.requests[0].readOptions, 16);
+    EXPECT_EQ(p.reads.requests[0].maxBytes, 64 * 1024);
+
+    // A check that cannot start passes silently.
+    p.reads.startError = AsyncReadError(12029, "Cannot connect");
+    EXPECT_NO_THROW(Settings().bUpdateCheck_Click());
+    EXPECT_NO_THROW(Settings().StartVarnekITUpdateCheck());
+    EXPECT_TRUE(p.dialogs.shown.empty());
+    EXPECT_EQ(p.reads.requests.size(), 1u);
+}
+
+TEST_F(UpdateTest, WithoutALocalClientTheClientIsDownloadedAtOnce) {
+    Start();
+    Check("1/3/2026");
+    const auto* read = p.reads.Active(clientPackageUrl);
+    ASSERT_NE(read, nullptr);
+    EXPECT_EQ(read->request.asyncType, vbAsyncTypeFile);
+    EXPECT_EQ(read->request.propertyName, client);
+    EXPECT_EQ(read->request.targetFile, client + ".download");
+    EXPECT_FALSE(Reading(programVersionUrl));
+    for (Ctl label : {Ctl::t_TeamViewerMinVer, Ctl::t_TeamViewerNyVer, Ctl::t_TeamViewerDateStat}) {
+        EXPECT_EQ(Caption(label), "");
+    }
+}
+
+TEST_F(UpdateTest, AClientOfTheSameDayOrLaterIsUpToDateAndTheProgramIsCheckedNext) {
+    LocalClient({2026, 3, 14, 23, 59, 59});
+    Start();
+    Check("14/3/2026");
+    EXPECT_EQ(Caption(Ctl::t_TeamViewerMinVer), "14/3/2026");
+    EXPECT_EQ(Caption(Ctl::t_TeamViewerNyVer), "14/3/2026");
+    EXPECT_EQ(Caption(Ctl::t_TeamViewerDateStat), "Up to Date");
+    EXPECT_EQ(Urls(), (std::vector<std::string>{clientDateUrl, programVersionUrl}));
+    EXPECT_EQ(p.reads.requests[1].propertyName, "txt");
+
+    Check("13/3/2026 23:59:59"); // the time of day does not count
+    EXPECT_EQ(Caption(Ctl::t_TeamViewerNyVer), "13/3/2026");
+    EXPECT_EQ(Caption(Ctl::t_TeamViewerDateStat), "Up to Date");
+    EXPECT_FALSE(Reading(clientPackageUrl));
+}
+
+TEST_F(UpdateTest, AnOlderClientIsReplaced) {
+    LocalClient({2026, 3, 13, 23, 59, 59});
+    Start();
+    Check("14-3-2026");
+    EXPECT_EQ(Caption(Ctl::t_TeamViewerMinVer), "13/3/2026");
+    EXPECT_EQ(Caption(Ctl::t_TeamViewerNyVer), "14/3/2026");
+    EXPECT_EQ(Caption(Ctl::t_TeamViewerDateStat), "Update Avalible");
+    EXPECT_EQ(Urls(), (std::vector<std::string>{clientDateUrl, clientPackageUrl}));
+    EXPECT_EQ(p.reads.requests[1].targetFile, client + ".download");
+}
+
+TEST_F(UpdateTest, TheClientDateIsReadByFixedRules) {
+    LocalClient({2026, 2, 7, 8, 0, 0});
+    Start();
+    const std::pair<const char*, const char*> valid[] = {
+        {"7/12/2026", "7/12/2026"},           {"07/12/2026", "7/12/2026"},
+        {"7-12-2026", "7/12/2026"},           {"7.12.2026", "7/12/2026"},
+        {"2026-12-07", "7/12/2026"},          {"2026-1-2", "2/1/2026"},
+        {"  7/12/2026\r\n", "7/12/2026"},     {"7/12/2026 ", "7/12/2026"},
+        {"\t7.12.2026 13:45\n", "7/12/2026"}, {"2026-12-07 08:05:09", "7/12/2026"},
+        {"29/2/2024", "29/2/2024"},           {"31/12/1999", "31/12/1999"},
+    };
+    for (const auto& [text, shown] : valid) {
+        Settings().SetCaption(Ctl::t_TeamViewerNyVer, "before");
+        Check(text);
+        EXPECT_EQ(Caption(Ctl::t_TeamViewerNyVer), shown) << text;
+        EXPECT_EQ(Caption(Ctl::t_TeamViewerMinVer), "7/2/2026");
+    }
+
+    const char* invalid[] = {"31/2/2026",
+                             "29/2/2025",
+                             "29/2/1900",
+                             "0/1/2026",
+                             "32/1/2026",
+                             "7/13/2026",
+                             "7/0/2026",
+                             "12/31/2026",
+                             "2026-13-01",
+                             "2026-02-30",
+                             "2026/12/07",
+                             "7/12-2026",
+                             "7-12.2026",
+                             "7/12/26",
+                             "7/12/20261",
+                             "123/1/2026",
+                             "7/12/2026x",
+                             "7/12/2026 x",
+                             "7/12/2026 25:00",
+                             "7/12/2026 1:5",
+                             "7/12/2026 12:60",
+                             "7/12/2026 12:00:61",
+                             "7/12/2026\t\t12:00x",
+                             "",
+                             "   ",
+                             "garbage",
+                             "+7/12/2026",
+                             "7 / 12 / 2026",
+                             "Dec 7, 2026",
+                             "7/12/2026 13:45 PM"};
+    for (const char* text : invalid) {
+        Settings().SetCaption(Ctl::t_TeamViewerNyVer, "before");
+        Settings().SetCaption(Ctl::t_TeamViewerDateStat, "before");
+        Settings().SetCaption(Ctl::t_TeamViewerMinVer, "");
+        const std::size_t reads = p.reads.requests.size();
+        Check(text);
+        EXPECT_EQ(Caption(Ctl::t_TeamViewerNyVer), "before") << text;
+        EXPECT_EQ(Caption(Ctl::t_TeamViewerDateStat), "before") << text;
+        EXPECT_EQ(Caption(Ctl::t_TeamViewerMinVer), "7/2/2026") << text; // shown before the text
+        EXPECT_EQ(p.reads.requests.size(), reads + 1) << text;           // nothing started after
+    }
+}
+
+TEST_F(UpdateTest, TheClientTextIsReadByteForByte) {
+    // A byte that is no blank (here Latin-1 no-break space) makes the text no date.
+    LocalClient({2026, 2, 7, 8, 0, 0});
+    Start();
+    Check("7/12/2026\xA0");
+    EXPECT_EQ(Caption(Ctl::t_TeamViewerNyVer), "");
+    EXPECT_EQ(AnsiToUtf8(Bytes("\xE6\xF8\xE5 A")), "æøå A");
+}
+
+TEST_F(UpdateTest, TheProgramVersionIsComparedAsNumbers) {
+    Start();
+    CheckProgram("1.0.2\r\n");
+    EXPECT_EQ(Caption(Ctl::t_Version_Ny), "Ny Version : 1.0.2");
+    EXPECT_EQ(Caption(Ctl::t_VarnekITNyVer), "1.0.2");
+    EXPECT_EQ(Caption(Ctl::t_VarnekITMinVer), "1.0.2");
+    EXPECT_FALSE(Reading(programPackageUrl));
+
+    for (const char* same :
+         {"1.0.2.0", "1.0.02", " 1.0.2 ", "1.0", "1", "0.9", "1.0.1", "0.99.99"}) {
+        CheckProgram(same);
+        EXPECT_FALSE(Reading(programPackageUrl)) << same;
+    }
+    EXPECT_EQ(Caption(Ctl::t_Version_Ny), "Ny Version : 0.99.99");
+    CheckProgram("0.9");
+    EXPECT_EQ(Caption(Ctl::t_Version_Ny), "Ny Version : 0.9");
+    EXPECT_EQ(Caption(Ctl::t_VarnekITNyVer), "0.9");
+    EXPECT_FALSE(Reading(programPackageUrl));
+
+    for (const char* newer : {"1.0.10", "1.0.3", "1.1", "2", "1.0.2.1", "01.000.0003\n"}) {
+        app.reset();
+        p = {};
+        Start();
+        CheckProgram(newer);
+        EXPECT_TRUE(Reading(programPackageUrl)) << newer;
+        EXPECT_EQ(Caption(Ctl::t_VarnekITNyVer), TrimBlanks(newer)) << newer;
+    }
+    EXPECT_GT(ParseVersion("1.0.10"), ParseVersion("1.0.9"));
+    EXPECT_EQ(ParseVersion("1.0"), ParseVersion("1.0.0"));
+    EXPECT_EQ(ParseVersion("999999999.0"), (VersionNumber{999999999, 0, 0, 0}));
+}
+
+TEST_F(UpdateTest, AProgramVersionThatIsNoNumberEndsTheCheckSilently) {
+    Start();
+    Settings().SetCaption(Ctl::t_Version_Ny, "Ny Version :");
+    for (const char* text :
+         {"", " ", "\r\n", "1.0.x", "1..2", ".1", "1.", "1.0.2.3.4", "-1.0", "+1.0", "1.0 .2",
+          "v1.0.3", "1,0,3", "1.0.3a", "1234567890.0", "1.99999999999999999999", "<html>"}) {
+        CheckProgram(text);
+        EXPECT_EQ(Caption(Ctl::t_Version_Ny), "Ny Version :") << text;
+        EXPECT_EQ(Caption(Ctl::t_VarnekITNyVer), "") << text;
+        EXPECT_EQ(Caption(Ctl::t_VarnekITMinVer), "") << text;
+    }
+    EXPECT_FALSE(Reading(programPackageUrl));
+
+    // Only the read started under "txt" counts.
+    Settings().VersionCheckVarnekIT_DownloadComplete("other", Bytes("9.9.9"), 2);
+    EXPECT_EQ(Caption(Ctl::t_Version_Ny), "Ny Version :");
+    EXPECT_FALSE(Reading(programPackageUrl));
+}
+
+TEST_F(UpdateTest, TheProgramDownloadStartsWithTheBalloon) {
+    Start();
+    const std::size_t before = p.notifyShell.calls.size();
+    CheckProgram("1.0.3");
+    ASSERT_EQ(p.notifyShell.calls.size(), before + 1);
+    EXPECT_EQ(p.notifyShell.calls.back().record.szInfo, u"Updating VarnekIT");
+    const auto* read = p.reads.Active(programPackageUrl);
+    ASSERT_NE(read, nullptr);
+    EXPECT_EQ(read->request.propertyName, newProgram);
+    EXPECT_EQ(read->request.targetFile, newProgram + ".download");
+    EXPECT_EQ(read->request.asyncType, vbAsyncTypeFile);
+}
+
+TEST_F(UpdateTest, ADownloadedClientIsDatedSoTheNextCheckFindsItUpToDate) {
+    // The server's date lies ahead of the clock: the client gets that date.
+    LocalClient({2026, 1, 1, 9, 0, 0});
+    Start();
+    Check("20/3/2026");
+    EXPECT_EQ(Caption(Ctl::t_TeamViewerDateStat), "Update Avalible");
+    DeliverFile(clientPackageUrl, Bytes("MZ new client"));
+    EXPECT_EQ(p.fileStore.Content(client), Bytes("MZ new client"));
+    EXPECT_EQ(p.fileStore.DateCreated(client), (DateTime{2026, 3, 20, 0, 0, 0}));
+    EXPECT_TRUE(Reading(programVersionUrl));
+
+    Check("20/3/2026");
+    EXPECT_EQ(Caption(Ctl::t_TeamViewerDateStat), "Up to Date");
+    EXPECT_EQ(Caption(Ctl::t_TeamViewerMinVer), "20/3/2026");
+
+    // A release date in the past: the client is dated now.
+    app.reset();
+    p = {};
+    LocalClient({2026, 2, 1, 9, 0, 0});
+    Start();
+    Check("1/3/2026");
+    DeliverFile(clientPackageUrl, Bytes("MZ new client"));
+    EXPECT_EQ(p.fileStore.DateCreated(client), p.fileStore.now);
+
+    // First install: no release date was shown yet, the client is dated now.
+    app.reset();
+    p = {};
+    Start();
+    Check("1/3/2026");
+    DeliverFile(clientPackageUrl, Bytes("MZ first client"));
+    EXPECT_EQ(p.fileStore.DateCreated(client), p.fileStore.now);
+    Check("1/3/2026");
+    EXPECT_EQ(Caption(Ctl::t_TeamViewerDateStat), "Up to Date");
+}
+
+TEST_F(UpdateTest, AFailedClientTransferKeepsTheOldClientAndStillChecksTheProgram) {
+    LocalClient({2026, 1, 1, 9, 0, 0});
+    Start();
+    for (bool cut : {false, true}) {
+        p.reads.requests.clear();
+        Check("20/3/2026");
+        if (cut) {
+            p.fileStore.Put(client + ".download", Bytes("MZ ne"), p.fileStore.now);
+            AsyncProperty done;
+            done.StatusCode = vbAsyncStatusCodeEndDownloadData;
+            done.BytesRead = 5;
+            done.BytesMax = 13;
+            ASSERT_TRUE(p.reads.Complete(clientPackageUrl, done));
+        } else {
+            FailFile(clientPackageUrl);
+        }
+        EXPECT_EQ(p.fileStore.Content(client), Bytes("MZ old")) << cut;
+        EXPECT_EQ(p.fileStore.DateCreated(client), (DateTime{2026, 1, 1, 9, 0, 0})) << cut;
+        EXPECT_FALSE(p.fileStore.Exists(client + ".download")) << cut;
+        EXPECT_EQ(Urls(),
+                  (std::vector<std::string>{clientDateUrl, clientPackageUrl, programVersionUrl}))
+            << cut;
+    }
+    // A package that is no program is refused the same way.
+    p.reads.requests.clear();
+    Check("20/3/2026");
+    DeliverFile(clientPackageUrl, Bytes("<html>Not found</html>"));
+    EXPECT_EQ(p.fileStore.Content(client), Bytes("MZ old"));
+    EXPECT_EQ(Urls().back(), programVersionUrl);
+}
+
+TEST_F(UpdateTest, AClientDownloadThatCannotStartIsShownAndEndsTheChain) {
+    Start();
+    Settings().bUpdateCheck_Click();
+    p.reads.startError = AsyncReadError(5, "Access is denied.");
+    ASSERT_TRUE(p.reads.CompleteWith(clientDateUrl, "1/3/2026"));
+    ASSERT_EQ(p.dialogs.shown.size(), 1u);
+    EXPECT_EQ(p.dialogs.shown[0].text,
+              "5:Error in call to BeginDownload().\r\n\r\nError Description: Access is denied.");
+    EXPECT_EQ(p.dialogs.shown[0].title, std::optional<std::string>("Warning"));
+    EXPECT_EQ(Urls(), (std::vector<std::string>{clientDateUrl}));
+}
+
+TEST_F(UpdateTest, ANewerProgramReplacesTheRunningOneThroughTheScript) {
+    Start();
+    CheckProgram("1.0.3");
+    p.fileStore.versions[newProgram + ".download"] = {1, 0, 3, 0};
+    EXPECT_THROW(DeliverFile(programPackageUrl, programBody), fakes::ProgramEnded);
+    EXPECT_EQ(p.fileStore.Content(newProgram), programBody);
+    EXPECT_EQ(p.fileStore.log,
+              (std::vector<std::string>{"move " + newProgram + ".download -> " + newProgram,
+                                        "write " + script + " (181 bytes)",
+                                        "start DeleteOLD.bat in C:\\Program Files\\Varnek"}));
+    const std::string expected = "@Echo off\r\n"
+                                 ":S\r\n"
+                                 "Del \"VarnekIT.exe\"\r\n"
+                                 "If Exist \"VarnekIT.exe\" Goto S\r\n"
+                                 ":D\r\n"
+                                 "ren \"New_VarnekIT.exe\" \"VarnekIT.exe\"\r\n"
+                                 "If Exist \"New_VarnekIT.exe\" Goto D\r\n"
+                                 "\"VarnekIT.exe\"\r\n"
+                                 "Del DeleteOLD.bat\r\n";
+    EXPECT_EQ(expected.size(), 181u);
+    EXPECT_EQ(p.fileStore.Content(script), Bytes(expected));
+    // The icon left the tray before the program ended.
+    EXPECT_TRUE(IconRemoved());
+    EXPECT_EQ(Main().SysTray, nullptr);
+}
+
+TEST_F(UpdateTest, AnExistingScriptIsReplacedAndARootFolderGetsNoDoubleBackslash) {
+    p.programFolder = "C:\\";
+    Start();
+    p.fileStore.Put("C:\\DeleteOLD.bat", Bytes("echo something else entirely\r\n"), {});
+    CheckProgram("1.1.0");
+    EXPECT_EQ(p.reads.Active(programPackageUrl)->request.targetFile,
+              "C:\\New_VarnekIT.exe.download");
+    p.fileStore.versions["C:\\New_VarnekIT.exe.download"] = {1, 1, 0, 0};
+    EXPECT_THROW(DeliverFile(programPackageUrl, programBody), fakes::ProgramEnded);
+    EXPECT_EQ(p.fileStore.Content("C:\\DeleteOLD.bat")->size(), 181u);
+    EXPECT_EQ(p.fileStore.log.back(), "start DeleteOLD.bat in C:\\");
+}
+
+TEST_F(UpdateTest, OnlyAProgramWhoseVersionResourceIsNewerIsInstalled) {
+    const std::pair<std::optional<std::array<int, 4>>, const char*> notNewer[] = {
+        {std::array<int, 4>{1, 0, 2, 0}, "equal"},
+        {std::array<int, 4>{1, 0, 2, 7}, "equal but the fourth number"},
+        {std::array<int, 4>{1, 0, 1, 9}, "older"},
+        {std::array<int, 4>{0, 9, 99, 0}, "older major"},
+        {std::nullopt, "no version resource"},
+    };
+    for (const auto& [version, what] : notNewer) {
+        SCOPED_TRACE(what);
+        app.reset();
+        p = {};
+        Start();
+        CheckProgram("1.0.3"); // the server claims a newer one
+        if (version) {
+            p.fileStore.versions[newProgram + ".download"] = *version;
+        }
+        DeliverFile(programPackageUrl, programBody);
+        EXPECT_FALSE(p.fileStore.Exists(newProgram));
+        EXPECT_EQ(p.files.deleted.back(), newProgram);
+        EXPECT_FALSE(p.fileStore.Exists(script));
+        EXPECT_FALSE(IconRemoved());
+    }
+}
+
+TEST_F(UpdateTest, AProgramLeftFromAnEarlierRunIsNeverInstalled) {
+    p.fileStore.Put(newProgram, programBody, {2025, 5, 5, 5, 5, 5});
+    p.fileStore.versions[newProgram] = {9, 0, 0, 0};
+    Start();
+    CheckProgram("1.0.3");
+    FailFile(programPackageUrl);
+    EXPECT_FALSE(p.fileStore.Exists(script));
+    EXPECT_FALSE(IconRemoved());
+    EXPECT_TRUE(app->services.files.FileExists(newProgram));
+    // Even when its own completion is raised by hand with nothing written.
+    Settings().Downloader1_DownloadComplete(0, newProgram);
+    EXPECT_FALSE(p.fileStore.Exists(script));
+}
+
+TEST_F(UpdateTest, WhenTheScriptCannotBeWrittenOrStartedTheProgramKeepsRunning) {
+    for (bool writeFails : {true, false}) {
+        SCOPED_TRACE(writeFails ? "write fails" : "start fails");
+        app.reset();
+        p = {};
+        p.fileStore.writeSucceeds = !writeFails;
+        p.fileStore.startSucceeds = false;
+        Start();
+        CheckProgram("1.0.3");
+        p.fileStore.versions[newProgram + ".download"] = {1, 0, 3, 0};
+        EXPECT_NO_THROW(DeliverFile(programPackageUrl, programBody));
+        EXPECT_FALSE(IconRemoved());
+        EXPECT_NE(Main().SysTray, nullptr);
+        const bool started = p.fileStore.log.back().starts_with("start ");
+        EXPECT_EQ(started, !writeFails);
+    }
+}
+
+TEST_F(UpdateTest, DownloadProgressIsShownInWholePercentRoundedHalfToEven) {
+    Start();
+    const std::tuple<std::int32_t, std::int32_t, const char*> steps[] = {
+        {1, 8, "12%"},
+        {3, 8, "38%"},
+        {8, 8, "100%"},
+        {0, 8, "0%"},
+        {1, 200, "0%"},
+        {3, 200, "2%"},
+        {5, 200, "2%"},
+        {7, 200, "4%"},
+        {2, 3, "67%"},
+        {21474837, 21474837, "100%"},
+        {30000000, 40000000, "75%"},
+        {2000000000, INT32_MAX, "93%"},
+        {INT32_MAX, INT32_MAX, "100%"},
+    };
+    LocalClient({2026, 1, 1, 0, 0, 0});
+    Check("2/1/2026");
+    CheckProgram("1.0.3");
+    const std::pair<const std::string*, Ctl> downloads[] = {
+        {&clientPackageUrl, Ctl::t_TeamViewer_Status},
+        {&programPackageUrl, Ctl::t_VarnekIT_Status}};
+    for (const auto& [url, label] : downloads) {
+        for (const auto& [cur, max, shown] : steps) {
+            AsyncProperty step;
+            step.StatusCode = vbAsyncStatusCodeDownloadingData;
+            step.BytesRead = cur;
+            step.BytesMax = max;
+            ASSERT_TRUE(p.reads.Progress(*url, step));
+            EXPECT_EQ(Caption(label), shown) << cur << " of " << max;
+        }
+        AsyncProperty unknownSize;
+        unknownSize.StatusCode = vbAsyncStatusCodeDownloadingData;
+        unknownSize.BytesRead = 5;
+        ASSERT_TRUE(p.reads.Progress(*url, unknownSize));
+        EXPECT_EQ(Caption(label), "100%"); // unchanged
+    }
+    EXPECT_EQ(Caption(Ctl::t_TeamViewer_Status), "100%");
+    EXPECT_EQ(PercentText(5, 0), "0%");
+}
+
+TEST_F(UpdateTest, ClosingTheWindowMidCheckDropsItsReads) {
+    LocalClient({2026, 1, 1, 0, 0, 0});
+    Start();
+    Settings().bUpdateCheck_Click();
+    CheckProgram("1.0.3"); // the program download is under way too
+    p.fileStore.Put(newProgram + ".download", Bytes("MZ par"), p.fileStore.now);
+    Settings().bLuk_Click();
+    app->ReleaseUnloaded();
+    EXPECT_FALSE(app->IndstillingerLoaded());
+    EXPECT_EQ(std::count(p.reads.log.begin(), p.reads.log.end(), "forget"), 4);
+    EXPECT_TRUE(p.reads.active.empty());
+    EXPECT_FALSE(p.fileStore.Exists(newProgram + ".download"));
+
+    // The worker's late messages reach nobody, and nothing of the old window survives.
+    EXPECT_FALSE(p.reads.CompleteWith(clientDateUrl, "20/3/2026"));
+    AsyncProperty step;
+    step.StatusCode = vbAsyncStatusCodeDownloadingData;
+    step.BytesRead = 1;
+    step.BytesMax = 2;
+    EXPECT_FALSE(p.reads.Progress(programPackageUrl, step));
+    EXPECT_EQ(Caption(Ctl::t_TeamViewerDateStat), ""); // a new window
+    EXPECT_EQ(Caption(Ctl::t_VarnekIT_Status), "");
+    EXPECT_FALSE(IconRemoved());
+}

@@ -1,0 +1,782 @@
+// The read service with Wine's WinINet against a small HTTP server on 127.0.0.1 that runs
+// inside the test, with the faults a support server can have.
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+#include "Win32TestSupport.h"
+#include "win32/ReadService.h"
+#include "win32/Text.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <string>
+#include <thread>
+#include <vector>
+
+using namespace varnek;
+using varnek::testing::TempPath;
+using varnek::win32::ReadService;
+using varnek::win32::Utf8;
+
+namespace {
+
+// How the server answers a path.
+struct Answer {
+    enum Mode {
+        Whole,        // `status` with the body and its Content-Length
+        Reset,        // headers and `part` bytes, then a TCP reset
+        Short,        // the full Content-Length, `part` bytes, then the connection closes
+        Stall,        // headers and `part` bytes, silence for `pauseMs`, then close
+        StallHeaders, // silence for `pauseMs` before anything, then close
+        Pause,        // headers and `part` bytes, silence for `pauseMs`, then the rest
+        Chunked,      // Transfer-Encoding: chunked, no Content-Length
+        Counting,     // "answer N" for the Nth request, cacheable for an hour
+    };
+    Mode mode = Whole;
+    std::string body;
+    int status = 200;
+    std::size_t part = 0;
+    DWORD pauseMs = 0;
+};
+
+std::string Reason(int status) {
+    switch (status) {
+    case 200:
+        return "OK";
+    case 404:
+        return "Not Found";
+    case 500:
+        return "Internal Server Error";
+    default:
+        return "Status";
+    }
+}
+
+bool SendAll(SOCKET socket, const char* data, std::size_t size) {
+    while (size > 0) {
+        const int sent =
+            send(socket, data, static_cast<int>(std::min<std::size_t>(size, 65536)), 0);
+        if (sent <= 0) {
+            return false;
+        }
+        data += sent;
+        size -= static_cast<std::size_t>(sent);
+    }
+    return true;
+}
+bool SendAll(SOCKET socket, const std::string& text) {
+    return SendAll(socket, text.data(), text.size());
+}
+
+// An HTTP/1.1 server on 127.0.0.1 and a free port, one thread per connection, one answer per
+// connection. Stops (ending stalls early) and joins its threads when destroyed.
+class TestServer {
+public:
+    TestServer() {
+        WSADATA data;
+        WSAStartup(MAKEWORD(2, 2), &data);
+        stop_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        listener_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address.sin_port = 0;
+        bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        listen(listener_, 16);
+        int length = sizeof address;
+        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
+        port_ = ntohs(address.sin_port);
+        acceptor_ = std::thread([this] { AcceptLoop(); });
+    }
+    ~TestServer() {
+        SetEvent(stop_);
+        closesocket(listener_);
+        acceptor_.join();
+        std::vector<std::thread> handlers;
+        {
+            std::lock_guard lock(mutex_);
+            handlers.swap(handlers_);
+        }
+        for (auto& handler : handlers) {
+            handler.join();
+        }
+        CloseHandle(stop_);
+        WSACleanup();
+    }
+
+    int port() const { return port_; }
+    std::string Url(const std::string& path) const {
+        return "http://127.0.0.1:" + std::to_string(port_) + path;
+    }
+    void Serve(const std::string& path, Answer answer) {
+        std::lock_guard lock(mutex_);
+        answers_[path] = std::move(answer);
+    }
+    // Requests received for the path.
+    int Requests(const std::string& path) {
+        std::lock_guard lock(mutex_);
+        return requests_[path];
+    }
+    // Connections of the path the server is done with, whatever became of them.
+    int Finished(const std::string& path) {
+        std::lock_guard lock(mutex_);
+        return finished_[path];
+    }
+    std::string LastRequest(const std::string& path) {
+        std::lock_guard lock(mutex_);
+        return lastRequest_[path];
+    }
+
+private:
+    void AcceptLoop() {
+        for (;;) {
+            const SOCKET client = accept(listener_, nullptr, nullptr);
+            if (client == INVALID_SOCKET) {
+                return; // the listener was closed
+            }
+            std::lock_guard lock(mutex_);
+            handlers_.emplace_back([this, client] { Handle(client); });
+        }
+    }
+
+    void Handle(SOCKET client) {
+        const DWORD receiveMs = 10000;
+        setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&receiveMs),
+                   sizeof receiveMs);
+        std::string request;
+        char buffer[4096];
+        while (request.find("\r\n\r\n") == std::string::npos && request.size() < 65536) {
+            const int got = recv(client, buffer, sizeof buffer, 0);
+            if (got <= 0) {
+                closesocket(client);
+                return;
+            }
+            request.append(buffer, static_cast<std::size_t>(got));
+            if (request.size() >= 4 && request.rfind("GET ", 0) != 0) {
+                break; // not HTTP (a TLS handshake, say): answered below with a 404
+            }
+        }
+        std::string path;
+        if (request.rfind("GET ", 0) == 0) {
+            path = request.substr(4, request.find(' ', 4) - 4);
+        }
+        Answer answer;
+        int count = 0;
+        {
+            std::lock_guard lock(mutex_);
+            count = ++requests_[path];
+            lastRequest_[path] = request;
+            const auto found = answers_.find(path);
+            if (found != answers_.end()) {
+                answer = found->second;
+            } else {
+                answer.status = 404;
+                answer.body = "no such page";
+            }
+        }
+        Send(client, answer, count);
+        closesocket(client);
+        std::lock_guard lock(mutex_);
+        ++finished_[path];
+    }
+
+    // False when the answer was cut short, by its fault or by the client.
+    bool Send(SOCKET client, const Answer& answer, int count) {
+        std::string head = "HTTP/1.1 " + std::to_string(answer.status) + " " +
+                           Reason(answer.status) + "\r\nConnection: close\r\n";
+        const std::string& body = answer.body;
+        switch (answer.mode) {
+        case Answer::Whole:
+            return SendAll(client, head + "Content-Length: " + std::to_string(body.size()) +
+                                       "\r\n\r\n" + body);
+        case Answer::Counting: {
+            const std::string text = "answer " + std::to_string(count);
+            return SendAll(client, head +
+                                       "Cache-Control: public, max-age=3600\r\n"
+                                       "Last-Modified: Mon, 01 Jan 2024 00:00:00 GMT\r\n"
+                                       "ETag: \"same\"\r\nContent-Length: " +
+                                       std::to_string(text.size()) + "\r\n\r\n" + text);
+        }
+        case Answer::Chunked: {
+            std::string text = head + "Transfer-Encoding: chunked\r\n\r\n";
+            for (std::size_t at = 0; at < body.size(); at += 1000) {
+                const std::string chunk = body.substr(at, 1000);
+                char size[16];
+                wsprintfA(size, "%x\r\n", static_cast<unsigned>(chunk.size()));
+                text += size + chunk + "\r\n";
+            }
+            return SendAll(client, text + "0\r\n\r\n");
+        }
+        case Answer::StallHeaders:
+            WaitForSingleObject(stop_, answer.pauseMs);
+            return false;
+        default:
+            break;
+        }
+        // The modes that send part of the body and then misbehave.
+        if (!SendAll(client,
+                     head + "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n") ||
+            !SendAll(client, body.data(), answer.part)) {
+            return false;
+        }
+        if (answer.mode == Answer::Reset) {
+            const linger abort{1, 0};
+            setsockopt(client, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&abort),
+                       sizeof abort);
+            return false;
+        }
+        if (answer.mode == Answer::Short) {
+            shutdown(client, SD_SEND);
+            return false;
+        }
+        if (WaitForSingleObject(stop_, answer.pauseMs) == WAIT_OBJECT_0 ||
+            answer.mode == Answer::Stall) {
+            return false;
+        }
+        return SendAll(client, body.data() + answer.part, body.size() - answer.part);
+    }
+
+    SOCKET listener_ = INVALID_SOCKET;
+    HANDLE stop_ = nullptr;
+    int port_ = 0;
+    std::thread acceptor_;
+    std::mutex mutex_;
+    std::vector<std::thread> handlers_;
+    std::map<std::string, Answer> answers_;
+    std::map<std::string, int> requests_;
+    std::map<std::string, int> finished_;
+    std::map<std::string, std::string> lastRequest_;
+};
+
+// A port on 127.0.0.1 with nothing listening.
+int ClosedPort() {
+    WSADATA data;
+    WSAStartup(MAKEWORD(2, 2), &data);
+    const SOCKET probe = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    int length = sizeof address;
+    getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
+    closesocket(probe);
+    WSACleanup();
+    return ntohs(address.sin_port);
+}
+
+// Bytes that differ from position to position (not a repeating short pattern).
+std::string Pattern(std::size_t size, std::uint32_t start) {
+    std::string bytes(size, '\0');
+    std::uint32_t x = start;
+    for (auto& byte : bytes) {
+        x = x * 1103515245u + 12345u;
+        byte = static_cast<char>(x >> 24);
+    }
+    return bytes;
+}
+
+std::string Text(const std::vector<std::uint8_t>& bytes) {
+    return std::string(bytes.begin(), bytes.end());
+}
+
+// Runs the thread's messages until `done` holds or the time is up.
+bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
+    const ULONGLONG end = GetTickCount64() + timeoutMs;
+    for (;;) {
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+        if (done()) {
+            return true;
+        }
+        if (GetTickCount64() >= end) {
+            return false;
+        }
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+    }
+}
+void PumpFor(DWORD ms) {
+    PumpUntil([] { return false; }, ms);
+}
+
+struct Event {
+    bool complete = false;
+    AsyncProperty property;
+    DWORD thread = 0;
+};
+
+// Records every notification with the thread it arrived on.
+class Recorder : public IAsyncReadOwner {
+public:
+    void AsyncReadProgress(const AsyncProperty& property) override {
+        events.push_back({false, property, GetCurrentThreadId()});
+    }
+    void AsyncReadComplete(const AsyncProperty& property) override {
+        events.push_back({true, property, GetCurrentThreadId()});
+    }
+
+    std::vector<Event> Of(const std::string& name) const {
+        std::vector<Event> found;
+        for (const auto& event : events) {
+            if (event.property.PropertyName == name) {
+                found.push_back(event);
+            }
+        }
+        return found;
+    }
+    const AsyncProperty* Completion(const std::string& name) const {
+        for (const auto& event : events) {
+            if (event.complete && event.property.PropertyName == name) {
+                return &event.property;
+            }
+        }
+        return nullptr;
+    }
+    // Progress codes, then the completion's code, of one read.
+    std::vector<int> Codes(const std::string& name) const {
+        std::vector<int> codes;
+        for (const auto& event : Of(name)) {
+            codes.push_back(event.property.StatusCode);
+        }
+        return codes;
+    }
+
+    std::vector<Event> events;
+};
+
+// Stands where a destroyed owner was and counts what still reaches that address.
+class Tripwire : public IAsyncReadOwner {
+public:
+    explicit Tripwire(int& calls) : calls_(calls) {}
+    void AsyncReadProgress(const AsyncProperty&) override { ++calls_; }
+    void AsyncReadComplete(const AsyncProperty&) override { ++calls_; }
+
+private:
+    int& calls_;
+};
+
+ReadRequest Bytes(const std::string& url, const std::string& name, std::int64_t maxBytes = 0) {
+    ReadRequest request;
+    request.url = url;
+    request.propertyName = name;
+    request.asyncType = vbAsyncTypeByteArray;
+    request.maxBytes = maxBytes;
+    return request;
+}
+
+ReadRequest ToFile(const std::string& url, const std::string& name, const std::string& target) {
+    ReadRequest request;
+    request.url = url;
+    request.propertyName = name;
+    request.asyncType = vbAsyncTypeFile;
+    request.targetFile = target;
+    return request;
+}
+
+std::string ReadWholeFile(const std::string& path) {
+    HANDLE file = CreateFileW(win32::Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return {};
+    }
+    std::string bytes;
+    char buffer[65536];
+    DWORD got = 0;
+    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) {
+        bytes.append(buffer, got);
+    }
+    CloseHandle(file);
+    return bytes;
+}
+
+bool Exists(const std::string& path) {
+    return GetFileAttributesW(win32::Wide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+struct ReadServiceTest : ::testing::Test {
+    // Starts a read and waits for its completion.
+    const AsyncProperty* ReadToEnd(const ReadRequest& request, DWORD timeoutMs = 20000) {
+        service->AsyncRead(owner, request);
+        PumpUntil([&] { return owner.Completion(request.propertyName) != nullptr; }, timeoutMs);
+        return owner.Completion(request.propertyName);
+    }
+
+    TestServer server;
+    std::unique_ptr<ReadService> service = std::make_unique<ReadService>();
+    Recorder owner;
+};
+
+} // namespace
+
+TEST_F(ReadServiceTest, AGoodReadReportsEveryStageInOrderOnTheUiThread) {
+    const std::string body = Pattern(300000, 1);
+    server.Serve("/VarnekITApp/Package.bin", {Answer::Whole, body});
+    const AsyncProperty* done = ReadToEnd(Bytes(server.Url("/VarnekITApp/Package.bin"), "package"));
+    ASSERT_NE(done, nullptr);
+    EXPECT_EQ(done->StatusCode, vbAsyncStatusCodeEndDownloadData) << done->Status;
+    EXPECT_EQ(done->PropertyName, "package");
+    EXPECT_EQ(done->AsyncType, vbAsyncTypeByteArray);
+    EXPECT_TRUE(Text(done->Value) == body) << done->Value.size() << " bytes";
+    EXPECT_EQ(done->BytesRead, 300000);
+    EXPECT_EQ(done->BytesMax, 300000);
+
+    const std::vector<Event> events = owner.Of("package");
+    ASSERT_GE(events.size(), 7u);
+    const std::vector<int> codes = owner.Codes("package");
+    const std::vector<int> start(codes.begin(), codes.begin() + 4);
+    EXPECT_EQ(start, (std::vector<int>{1, 2, 11, 4}));
+    // Then progress 5 with growing counts, progress 6 and the completion, nothing else.
+    std::int32_t before = 0;
+    std::size_t downloading = 0;
+    for (std::size_t i = 4; i + 2 < events.size(); ++i) {
+        const AsyncProperty& progress = events[i].property;
+        EXPECT_EQ(progress.StatusCode, 5) << "event " << i;
+        EXPECT_GT(progress.BytesRead, before);
+        EXPECT_EQ(progress.BytesMax, 300000);
+        before = progress.BytesRead;
+        ++downloading;
+    }
+    EXPECT_GE(downloading, 2u); // 300000 bytes come in blocks
+    EXPECT_EQ(events[events.size() - 2].property.StatusCode, 6);
+    EXPECT_EQ(events[events.size() - 2].property.BytesRead, 300000);
+    EXPECT_FALSE(events[events.size() - 2].complete);
+    EXPECT_TRUE(events.back().complete);
+    EXPECT_EQ(events[3].property.BytesMax, 300000);
+    for (const auto& event : events) {
+        EXPECT_EQ(event.thread, GetCurrentThreadId());
+        EXPECT_EQ(event.property.PropertyName, "package");
+    }
+    EXPECT_EQ(server.Requests("/VarnekITApp/Package.bin"), 1);
+}
+
+TEST_F(ReadServiceTest, EveryAnswerThatIsNotWholeAndGoodFailsWithCodeZero) {
+    const std::string body = Pattern(200000, 2);
+    server.Serve("/missing", {Answer::Whole, "gone", 404});
+    server.Serve("/broken", {Answer::Whole, "oops", 500});
+    server.Serve("/reset", {Answer::Reset, body, 200, 100000});
+    server.Serve("/short", {Answer::Short, body, 200, 150000});
+    server.Serve("/big", {Answer::Whole, body});
+    server.Serve("/bigchunked", {Answer::Chunked, body});
+    const struct {
+        ReadRequest request;
+        const char* reason;
+    } cases[] = {
+        {Bytes(server.Url("/missing"), "404"), "404"},
+        {Bytes(server.Url("/broken"), "500"), "500"},
+        {Bytes("http://127.0.0.1:" + std::to_string(ClosedPort()) + "/x", "refused"), ""},
+        {Bytes(server.Url("/reset"), "reset"), ""},
+        {Bytes(server.Url("/short"), "short"), "shorter"},
+        {Bytes(server.Url("/big"), "over limit", 199999), "larger"},
+        {Bytes(server.Url("/bigchunked"), "over limit, no length", 150000), "larger"},
+        // An https address whose server does not speak TLS.
+        {Bytes("https://127.0.0.1:" + std::to_string(server.port()) + "/big", "https"), ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.request.propertyName);
+        const AsyncProperty* done = ReadToEnd(c.request);
+        ASSERT_NE(done, nullptr);
+        EXPECT_EQ(done->StatusCode, vbAsyncStatusCodeError);
+        EXPECT_FALSE(done->Status.empty());
+        EXPECT_NE(done->Status.find(c.reason), std::string::npos) << done->Status;
+        EXPECT_TRUE(done->Value.empty());
+        const std::vector<int> codes = owner.Codes(c.request.propertyName);
+        EXPECT_EQ(std::count(codes.begin(), codes.end(), 6), 0);
+        EXPECT_EQ(codes.front(), 1);
+        for (const auto& event : owner.Of(c.request.propertyName)) {
+            EXPECT_EQ(event.thread, GetCurrentThreadId());
+        }
+    }
+    EXPECT_EQ(server.Requests("/missing"), 1);
+    EXPECT_EQ(server.Requests("/reset"), 1);
+    // At the limit exactly is still good.
+    const AsyncProperty* exact = ReadToEnd(Bytes(server.Url("/big"), "at limit", 200000));
+    ASSERT_NE(exact, nullptr);
+    EXPECT_EQ(exact->StatusCode, 6) << exact->Status;
+    EXPECT_TRUE(Text(exact->Value) == body);
+}
+
+TEST_F(ReadServiceTest, ASilentServerFailsTheReadAfterTheStallTimeout) {
+    service = std::make_unique<ReadService>(std::chrono::milliseconds(1500));
+    server.Serve("/stall", {Answer::Stall, Pattern(100000, 3), 200, 30000, 20000});
+    server.Serve("/stallheaders", {Answer::StallHeaders, "late", 200, 0, 20000});
+    for (const char* path : {"/stall", "/stallheaders"}) {
+        SCOPED_TRACE(path);
+        const ULONGLONG start = GetTickCount64();
+        const AsyncProperty* done = ReadToEnd(Bytes(server.Url(path), path), 15000);
+        const ULONGLONG took = GetTickCount64() - start;
+        ASSERT_NE(done, nullptr);
+        EXPECT_EQ(done->StatusCode, vbAsyncStatusCodeError);
+        EXPECT_EQ(done->Status, "timed out");
+        EXPECT_GE(took, 1400u);
+        EXPECT_LT(took, 6000u);
+    }
+    // Bytes 30000 had arrived before the silence.
+    const std::vector<Event> events = owner.Of("/stall");
+    EXPECT_EQ(events[events.size() - 2].property.BytesRead, 30000);
+    // A pause shorter than the timeout is no stall.
+    server.Serve("/pause", {Answer::Pause, Pattern(100000, 4), 200, 30000, 700});
+    const AsyncProperty* paused = ReadToEnd(Bytes(server.Url("/pause"), "pause"));
+    ASSERT_NE(paused, nullptr);
+    EXPECT_EQ(paused->StatusCode, 6) << paused->Status;
+    EXPECT_TRUE(Text(paused->Value) == Pattern(100000, 4));
+}
+
+TEST_F(ReadServiceTest, EmptyAndChunkedAnswersAreGoodReads) {
+    server.Serve("/empty", {Answer::Whole, ""});
+    const AsyncProperty* empty = ReadToEnd(Bytes(server.Url("/empty"), "empty"));
+    ASSERT_NE(empty, nullptr);
+    EXPECT_EQ(empty->StatusCode, 6) << empty->Status;
+    EXPECT_TRUE(empty->Value.empty());
+    EXPECT_EQ(empty->BytesRead, 0);
+    EXPECT_EQ(empty->BytesMax, 0);
+    EXPECT_EQ(owner.Codes("empty"), (std::vector<int>{1, 2, 11, 4, 6, 6}));
+
+    const std::string body = Pattern(123457, 5);
+    server.Serve("/chunked", {Answer::Chunked, body});
+    const AsyncProperty* chunked = ReadToEnd(Bytes(server.Url("/chunked"), "chunked"));
+    ASSERT_NE(chunked, nullptr);
+    EXPECT_EQ(chunked->StatusCode, 6) << chunked->Status;
+    EXPECT_TRUE(Text(chunked->Value) == body);
+    // No length is known until the end; then it is the size read.
+    EXPECT_EQ(chunked->BytesRead, 123457);
+    EXPECT_EQ(chunked->BytesMax, 123457);
+    const std::vector<Event> events = owner.Of("chunked");
+    ASSERT_GE(events.size(), 7u);
+    for (std::size_t i = 3; i + 2 < events.size(); ++i) {
+        EXPECT_EQ(events[i].property.BytesMax, 0) << "event " << i;
+    }
+    EXPECT_EQ(events[events.size() - 2].property.StatusCode, 6);
+    EXPECT_EQ(events[events.size() - 2].property.BytesMax, 123457);
+}
+
+TEST_F(ReadServiceTest, AFileReadStreamsIntoTheTargetAndAFailedOneLeavesNoFile) {
+    const std::string body = Pattern(5 * 1024 * 1024, 6);
+    server.Serve("/VarnekITApp/VarnekIT.exe", {Answer::Whole, body});
+    const std::string folder = Utf8(TempPath(L"læs"));
+    ASSERT_TRUE(CreateDirectoryW(win32::Wide(folder).c_str(), nullptr));
+    const std::string target = folder + "\\VarnekIT_ny.exe";
+    const AsyncProperty* done =
+        ReadToEnd(ToFile(server.Url("/VarnekITApp/VarnekIT.exe"), "file", target), 60000);
+    ASSERT_NE(done, nullptr);
+    EXPECT_EQ(done->StatusCode, 6) << done->Status;
+    EXPECT_EQ(done->AsyncType, vbAsyncTypeFile);
+    EXPECT_EQ(done->FileName, target);
+    EXPECT_TRUE(done->Value.empty());
+    EXPECT_EQ(done->BytesMax, 5 * 1024 * 1024);
+    // The file is closed by the time the owner hears of it: it can be opened exclusively.
+    HANDLE exclusive = CreateFileW(win32::Wide(target).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                                   nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_NE(exclusive, INVALID_HANDLE_VALUE);
+    CloseHandle(exclusive);
+    EXPECT_TRUE(ReadWholeFile(target) == body);
+    // Written as it came, in blocks of at most 64 KiB.
+    std::int32_t before = 0;
+    for (const auto& event : owner.Of("file")) {
+        if (!event.complete && event.property.StatusCode == 5) {
+            EXPECT_LE(event.property.BytesRead - before, 65536);
+            before = event.property.BytesRead;
+        }
+    }
+    EXPECT_EQ(before, 5 * 1024 * 1024);
+
+    // Failures: a target that cannot be created, a 404 and a reset mid-body.
+    server.Serve("/reset", {Answer::Reset, body, 200, 1000000});
+    const AsyncProperty* unwritable = ReadToEnd(ToFile(server.Url("/VarnekITApp/VarnekIT.exe"),
+                                                       "unwritable", folder + "\\no\\such\\x.exe"));
+    ASSERT_NE(unwritable, nullptr);
+    EXPECT_EQ(unwritable->StatusCode, 0);
+    EXPECT_NE(unwritable->Status.find("cannot write"), std::string::npos) << unwritable->Status;
+    const AsyncProperty* missing =
+        ReadToEnd(ToFile(server.Url("/nothing"), "404", folder + "\\a.exe"));
+    ASSERT_NE(missing, nullptr);
+    EXPECT_EQ(missing->StatusCode, 0);
+    EXPECT_FALSE(Exists(folder + "\\a.exe"));
+    const AsyncProperty* reset =
+        ReadToEnd(ToFile(server.Url("/reset"), "reset", folder + "\\b.exe"));
+    ASSERT_NE(reset, nullptr);
+    EXPECT_EQ(reset->StatusCode, 0);
+    EXPECT_GT(owner.Of("reset").size(), 4u); // it had begun writing
+    EXPECT_FALSE(Exists(folder + "\\b.exe"));
+
+    DeleteFileW(win32::Wide(target).c_str());
+    EXPECT_TRUE(RemoveDirectoryW(win32::Wide(folder).c_str()));
+}
+
+TEST_F(ReadServiceTest, ACancelledReadDeliversNothingAndOthersGoOn) {
+    const std::string body = Pattern(200000, 7);
+    server.Serve("/slow", {Answer::Pause, body, 200, 50000, 1500});
+    server.Serve("/quick", {Answer::Whole, "quick"});
+    // Cancelled at once, before anything came.
+    service->AsyncRead(owner, Bytes(server.Url("/slow"), "at once"));
+    service->CancelAsyncRead(owner, "at once");
+    // Cancelled after the download began.
+    service->AsyncRead(owner, Bytes(server.Url("/slow"), "midway"));
+    service->AsyncRead(owner, Bytes(server.Url("/quick"), "other"));
+    ASSERT_TRUE(PumpUntil(
+        [&] {
+            const auto codes = owner.Codes("midway");
+            return std::find(codes.begin(), codes.end(), 5) != codes.end();
+        },
+        10000));
+    service->CancelAsyncRead(owner, "midway");
+    const std::size_t seen = owner.Of("midway").size();
+    service->CancelAsyncRead(owner, "never started"); // no such read: nothing happens
+    // The server is done with the slow reads (the first may not have asked at all), and more
+    // time passes for the workers to end.
+    ASSERT_TRUE(PumpUntil(
+        [&] {
+            const int asked = server.Requests("/slow");
+            return asked >= 1 && server.Finished("/slow") == asked;
+        },
+        10000));
+    PumpFor(1000);
+    EXPECT_TRUE(owner.Of("at once").empty());
+    EXPECT_EQ(owner.Of("midway").size(), seen);
+    EXPECT_EQ(owner.Completion("midway"), nullptr);
+    ASSERT_NE(owner.Completion("other"), nullptr);
+    EXPECT_EQ(Text(owner.Completion("other")->Value), "quick");
+}
+
+TEST_F(ReadServiceTest, AForgottenOwnerIsNeverCalledAgainEvenWhenItsReadFinishes) {
+    server.Serve("/answer", {Answer::Whole, Pattern(100000, 8)});
+    server.Serve("/later", {Answer::Pause, "later", 200, 1, 500});
+    // The owner lives in this storage; after ForgetOwner it is destroyed and a tripwire takes
+    // its place, so whatever the service still sends to that address is counted.
+    alignas(Recorder) unsigned char storage[std::max(sizeof(Recorder), sizeof(Tripwire))];
+    auto* gone = new (storage) Recorder;
+    service->AsyncRead(*gone, Bytes(server.Url("/answer"), "first"));
+    service->AsyncRead(*gone, Bytes(server.Url("/answer"), "second"));
+    ASSERT_TRUE(PumpUntil([&] { return !gone->events.empty(); }, 10000));
+    service->ForgetOwner(*gone);
+    gone->~Recorder();
+    int calls = 0;
+    new (storage) Tripwire(calls);
+
+    // A read started after them, answered later, shows the queue has been run past them.
+    service->AsyncRead(owner, Bytes(server.Url("/later"), "witness"));
+    ASSERT_TRUE(PumpUntil([&] { return owner.Completion("witness") != nullptr; }, 10000));
+    ASSERT_TRUE(
+        PumpUntil([&] { return server.Finished("/answer") == server.Requests("/answer"); }, 10000));
+    PumpFor(500);
+    EXPECT_EQ(calls, 0);
+    EXPECT_EQ(owner.Completion("witness")->StatusCode, 6);
+    EXPECT_TRUE(owner.Of("first").empty());
+    EXPECT_TRUE(owner.Of("second").empty());
+}
+
+TEST_F(ReadServiceTest, EveryReadAsksTheServerAgain) {
+    // With a query, which reaches the server as it was written.
+    const std::string path = "/VarnekITApp/VersionVarnekIT.txt?check=1&sprog=%C3%A6";
+    server.Serve(path, {Answer::Counting, ""});
+    const std::string url = server.Url(path);
+    const AsyncProperty* first = ReadToEnd(Bytes(url, "first"));
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(Text(first->Value), "answer 1");
+    const AsyncProperty* second = ReadToEnd(Bytes(url, "second"));
+    ASSERT_NE(second, nullptr);
+    EXPECT_EQ(Text(second->Value), "answer 2");
+    // A new service (as after a restart of the program) does not see a cached copy either.
+    service = std::make_unique<ReadService>();
+    const AsyncProperty* third = ReadToEnd(Bytes(url, "third"));
+    ASSERT_NE(third, nullptr);
+    EXPECT_EQ(Text(third->Value), "answer 3");
+    EXPECT_EQ(server.Requests(path), 3);
+    const std::string request = server.LastRequest(path);
+    EXPECT_NE(request.find("no-cache"), std::string::npos) << request;
+    EXPECT_EQ(request.find("Cookie:"), std::string::npos) << request;
+}
+
+TEST_F(ReadServiceTest, ReadsRunSideBySide) {
+    std::vector<std::string> bodies;
+    for (int i = 0; i < 6; ++i) {
+        bodies.push_back(Pattern(150000 + i * 7919, 100 + i));
+        server.Serve("/part" + std::to_string(i), {Answer::Pause, bodies.back(), 200, 10000, 300});
+    }
+    const ULONGLONG start = GetTickCount64();
+    for (int i = 0; i < 6; ++i) {
+        service->AsyncRead(
+            owner, Bytes(server.Url("/part" + std::to_string(i)), "part" + std::to_string(i)));
+    }
+    ASSERT_TRUE(PumpUntil(
+        [&] {
+            return std::count_if(owner.events.begin(), owner.events.end(),
+                                 [](const Event& e) { return e.complete; }) == 6;
+        },
+        20000));
+    // Six pauses of 300 ms overlap rather than add up.
+    EXPECT_LT(GetTickCount64() - start, 1500u);
+    for (int i = 0; i < 6; ++i) {
+        const AsyncProperty* done = owner.Completion("part" + std::to_string(i));
+        ASSERT_NE(done, nullptr);
+        EXPECT_EQ(done->StatusCode, 6) << done->Status;
+        EXPECT_TRUE(Text(done->Value) == bodies[i]) << i;
+    }
+}
+
+TEST_F(ReadServiceTest, DestroyingTheServiceEndsItsReadsWithoutWaitingForTheServer) {
+    // Windows ends a blocked read when its handles are closed; Wine's WinINet only when the
+    // socket times out, so the wait is bounded by the stall timeout there.
+    service = std::make_unique<ReadService>(std::chrono::milliseconds(2000));
+    server.Serve("/stall", {Answer::Stall, Pattern(100000, 9), 200, 20000, 20000});
+    server.Serve("/stallheaders", {Answer::StallHeaders, "", 200, 0, 20000});
+    service->AsyncRead(owner, Bytes(server.Url("/stall"), "body"));
+    service->AsyncRead(owner, Bytes(server.Url("/stallheaders"), "headers"));
+    ASSERT_TRUE(PumpUntil(
+        [&] {
+            const auto codes = owner.Codes("body");
+            return server.Requests("/stallheaders") == 1 &&
+                   std::find(codes.begin(), codes.end(), 5) != codes.end();
+        },
+        10000));
+    const std::size_t seen = owner.events.size();
+    const ULONGLONG start = GetTickCount64();
+    service.reset();
+    const ULONGLONG took = GetTickCount64() - start;
+    EXPECT_LT(took, 3500u); // not the 20 s of the stalls
+    std::printf("destroying the service took %u ms\n", static_cast<unsigned>(took));
+    PumpFor(500);
+    EXPECT_EQ(owner.events.size(), seen);
+    EXPECT_EQ(owner.Completion("body"), nullptr);
+    EXPECT_EQ(owner.Completion("headers"), nullptr);
+}
+
+TEST_F(ReadServiceTest, ReadsThatCannotStartRaiseAnError) {
+    const struct {
+        ReadRequest request;
+        std::int32_t number;
+    } cases[] = {
+        {Bytes("", "empty"), ReadService::ErrorInvalidUrl},
+        {Bytes("not an address", "text"), ReadService::ErrorInvalidUrl},
+        {Bytes("ftp://127.0.0.1/VarnekIT.exe", "ftp"), ReadService::ErrorUnrecognizedScheme},
+        {Bytes("file:///C:/windows/win.ini", "file"), ReadService::ErrorUnrecognizedScheme},
+        {ToFile(server.Url("/x"), "no target", ""), ReadService::ErrorInvalidParameter},
+        {[&] {
+             ReadRequest picture = Bytes(server.Url("/x"), "picture");
+             picture.asyncType = vbAsyncTypePicture;
+             return picture;
+         }(),
+         ReadService::ErrorInvalidParameter},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.request.propertyName);
+        try {
+            service->AsyncRead(owner, c.request);
+            ADD_FAILURE() << "no error";
+        } catch (const AsyncReadError& error) {
+            EXPECT_EQ(error.Number(), c.number);
+            EXPECT_NE(std::string(error.what()), "");
+        }
+    }
+    PumpFor(300);
+    EXPECT_TRUE(owner.events.empty());
+    EXPECT_EQ(server.Requests("/x"), 0);
+}
