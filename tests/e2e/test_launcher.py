@@ -1,0 +1,171 @@
+"""The launcher window, end to end: opened by a real double click on the tray icon, its five
+areas hit with real clicks at 100, 150 and 200 % DPI, their commands seen through the browser
+recorder, the stand-in client, message boxes and the settings window."""
+
+import json
+import unittest
+
+import harness
+from test_settings import (KEY, PASSWORD, SETTINGS, USER, ProgramTestCase, digest,
+                           login_address)
+
+LAUNCHER = " Varnek IT Consulting"
+DESKTOP = r"HKEY_CURRENT_USER\Control Panel\Desktop"
+HOME_PAGE = f"{harness.SUPPORT_BASE}/home.html"
+
+# The areas over the picture's painted buttons at 96 DPI: left, top, width, height in pixels.
+AREAS = {
+    "Hjemmeside": (16, 264, 169, 49),
+    "Fjernstyring": (216, 264, 161, 49),
+    "Support System": (400, 264, 201, 49),
+    "Indstillinger": (376, 424, 153, 49),
+    "Luk": (560, 424, 73, 49),
+}
+# Points of the picture outside every area (between, above and beside the buttons).
+OUTSIDE = [(200, 288), (320, 100), (388, 288), (545, 448), (100, 460), (620, 300)]
+CLIENT_SIZE = {96: (643, 482), 144: (965, 723), 192: (1286, 964)}
+
+
+def centre(area: str) -> tuple[int, int]:
+    left, top, width, height = AREAS[area]
+    return left + width // 2, top + height // 2
+
+
+class Launcher(ProgramTestCase):
+    def open_launcher(self) -> dict:
+        """Opens the launcher with a real double click on the tray icon; its rect record."""
+        self.session.tray.double_click()
+        self.session.uidriver("wait", "--title", LAUNCHER, "--visible")
+        [rect] = self.session.uidriver_records("rect", "--title", LAUNCHER)
+        self.client = rect["client"]
+        self.dpi = rect["dpi"]
+        return rect
+
+    def click_launcher(self, x: int, y: int) -> None:
+        """A real click at a point of the launcher's client area given at 96 DPI, scaled to the
+        window's DPI."""
+        scale = self.dpi / 96
+        screen_x = self.client[0] + round(x * scale)
+        screen_y = self.client[1] + round(y * scale)
+        self.session.move_pointer(screen_x, screen_y)
+        self.session.xdotool("click", "1")
+
+    def click_area(self, area: str) -> None:
+        self.click_launcher(*centre(area))
+
+    def launcher_open(self) -> bool:
+        return bool(self.session.uidriver_records("windows", "--title", LAUNCHER))
+
+    def settings_open(self) -> bool:
+        return bool(self.session.uidriver_records("windows", "--title", SETTINGS))
+
+    def client_log(self):
+        return self.session.unix_path(rf"{harness.PROGRAM_FOLDER}\Varnek_TeamViewer.log")
+
+    def client_starts(self) -> list[dict]:
+        log = self.client_log()
+        lines = log.read_text(encoding="utf-8").splitlines() if log.exists() else []
+        return [json.loads(line) for line in lines]
+
+    def assert_browser(self, count: int, address: str) -> None:
+        log = self.session.wait_browser_log(count)
+        self.assertEqual(len(log), count)
+        self.assertEqual(log[-1]["args"], [address])
+
+    def assert_nothing_happened(self, browser: int, clients: int) -> None:
+        """No page, no box, no client start, no settings window; the launcher still open."""
+        self.assert_no_message_box(1500)
+        self.assertEqual(len(self.session.browser_log()), browser)
+        self.assertEqual(len(self.client_starts()), clients)
+        self.assertFalse(self.settings_open())
+        self.assertTrue(self.launcher_open())
+
+    def test_areas_outside_and_close_at_96_dpi(self):
+        session = self.session
+        self.start_program()
+        session.reg_add(KEY, "Brugernavn", USER)
+        session.reg_add(KEY, "Kodeord", digest(PASSWORD))
+        rect = self.open_launcher()
+        self.assertEqual(self.dpi, 96)
+        width, height = self.client[2] - self.client[0], self.client[3] - self.client[1]
+        self.assertEqual((width, height), CLIENT_SIZE[96])
+        self.screenshot_window(LAUNCHER, "launcher")
+
+        for point in OUTSIDE:
+            self.click_launcher(*point)
+        self.assert_nothing_happened(browser=0, clients=0)
+
+        self.click_area("Hjemmeside")
+        self.assert_browser(1, HOME_PAGE)
+        self.click_area("Support System")
+        self.assert_browser(2, login_address(USER, PASSWORD))
+
+        # No client yet: the error box; the launcher stays open.
+        self.click_area("Fjernstyring")
+        self.assert_client_missing_box("English")
+        self.assertTrue(self.launcher_open())
+        session.install_tool("standin_client.exe", harness.PROGRAM_FOLDER, "Varnek_TeamViewer.exe")
+        self.click_area("Fjernstyring")
+        [started] = harness.wait_until(self.client_starts, 20, 0.2, "the client to start")
+        self.assertEqual((started["exe"], started["show"]), (r"C:\Varnek\Varnek_TeamViewer.exe", 5))
+        self.assertIn(started["cwd"], (r"C:\Varnek", "C:\\Varnek\\"))
+
+        self.click_area("Indstillinger")
+        session.uidriver("wait", "--title", SETTINGS, "--visible")
+        self.assertTrue(self.launcher_open())
+
+        # Luk closes the launcher only: the program, the settings window, the icon and its
+        # menu go on, and the icon opens the launcher again.
+        self.click_area("Luk")
+        session.uidriver("wait", "--title", LAUNCHER, "--gone")
+        self.assertTrue(self.program.running())
+        self.assertTrue(self.settings_open())
+        self.menu("Varnek IT")
+        self.assert_browser(3, HOME_PAGE)
+        again = self.open_launcher()
+        self.assertEqual(again["client"], rect["client"])
+        self.click_launcher(*OUTSIDE[0])
+        self.assert_no_message_box(1000)
+        self.assertEqual(len(session.browser_log()), 3)
+        self.assertEqual(len(self.client_starts()), 1)
+        self.assertTrue(self.launcher_open())
+
+    def check_scaled(self, dpi: int, name: str) -> None:
+        session = self.session
+        # Read by Wine when a process starts: set before the program runs.
+        session.reg_add(DESKTOP, "LogPixels", dpi, "REG_DWORD")
+        self.assertEqual(session.reg_get(DESKTOP, "LogPixels"), dpi)
+        self.start_program()
+        self.open_launcher()
+        self.assertEqual(self.dpi, dpi, "Wine did not take the DPI from LogPixels")
+        width, height = self.client[2] - self.client[0], self.client[3] - self.client[1]
+        self.assertEqual((width, height), CLIENT_SIZE[dpi])
+        self.screenshot_window(LAUNCHER, name)
+
+        self.click_launcher(*OUTSIDE[0])
+        self.click_launcher(*OUTSIDE[3])
+        self.assert_nothing_happened(browser=0, clients=0)
+        self.click_area("Hjemmeside")
+        self.assert_browser(1, HOME_PAGE)
+        self.click_area("Support System")
+        self.assert_browser(2, harness.SUPPORT_BASE)  # nothing stored: the bare address
+        self.click_area("Fjernstyring")
+        self.assert_client_missing_box("English")
+        self.click_area("Indstillinger")
+        session.uidriver("wait", "--title", SETTINGS, "--visible")
+        [settings] = session.uidriver_records("rect", "--title", SETTINGS)
+        self.assertEqual(settings["dpi"], dpi)
+        self.click_area("Luk")
+        session.uidriver("wait", "--title", LAUNCHER, "--gone")
+        self.assertTrue(self.program.running())
+        self.assertTrue(self.settings_open())
+
+    def test_areas_at_150_percent(self):
+        self.check_scaled(144, "launcher_150")
+
+    def test_areas_at_200_percent(self):
+        self.check_scaled(192, "launcher_200")
+
+
+if __name__ == "__main__":
+    unittest.main()
