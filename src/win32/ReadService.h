@@ -1,6 +1,7 @@
 // Background reads of http:// and https:// addresses with WinINet, one worker thread per read.
 #pragma once
 
+#include "Config.h"
 #include "platform/ReadService.h"
 
 #include <windows.h>
@@ -41,7 +42,7 @@ namespace varnek::win32 {
 class ReadService final : public IReadService {
 public:
     // A read that receives nothing for this long fails.
-    static constexpr std::chrono::milliseconds StallTimeout{30000};
+    static constexpr std::chrono::milliseconds StallTimeout{ReadStallSeconds * 1000};
 
     // Numbers of the AsyncReadError raised when a read cannot be started (Win32 error codes).
     static constexpr std::int32_t ErrorNotEnoughMemory = 8;        // no thread for the read
