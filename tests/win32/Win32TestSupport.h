@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 namespace varnek::testing {
 
@@ -51,6 +52,61 @@ inline std::wstring ReadUtf16File(const std::wstring& path) {
         text.erase(0, 1);
     }
     return text;
+}
+
+// Windows of this thread by class, and counts of what a window or GDI leak would grow.
+struct WindowSearch {
+    const wchar_t* className;
+    std::vector<HWND> found;
+};
+
+inline BOOL CALLBACK CollectOfClass(HWND window, LPARAM data) {
+    auto& search = *reinterpret_cast<WindowSearch*>(data);
+    wchar_t name[64] = {};
+    GetClassNameW(window, name, 64);
+    if (lstrcmpW(name, search.className) == 0) {
+        search.found.push_back(window);
+    }
+    return TRUE;
+}
+
+inline std::vector<HWND> ThreadWindows(const wchar_t* className) {
+    WindowSearch search{className, {}};
+    EnumThreadWindows(GetCurrentThreadId(), CollectOfClass, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+inline BOOL CALLBACK CountOne(HWND, LPARAM data) {
+    ++*reinterpret_cast<int*>(data);
+    return TRUE;
+}
+
+inline BOOL CALLBACK CountWithChildren(HWND window, LPARAM data) {
+    ++*reinterpret_cast<int*>(data);
+    EnumChildWindows(window, CountOne, data);
+    return TRUE;
+}
+
+// Windows of this thread, children included.
+inline int WindowCount() {
+    int count = 0;
+    EnumThreadWindows(GetCurrentThreadId(), CountWithChildren, reinterpret_cast<LPARAM>(&count));
+    return count;
+}
+
+// The process's GDI objects. Wine's GetGuiResources counts nothing; its GDI handle table
+// accepts a bare table index as a handle, so there the live entries are counted instead.
+inline int GdiObjectCount() {
+    if (const DWORD count = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS)) {
+        return static_cast<int>(count);
+    }
+    int count = 0;
+    for (UINT_PTR index = 1; index < 0x10000; ++index) {
+        if (GetObjectType(reinterpret_cast<HGDIOBJ>(index)) != 0) {
+            ++count;
+        }
+    }
+    return count;
 }
 
 } // namespace varnek::testing

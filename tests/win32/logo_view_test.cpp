@@ -1,6 +1,7 @@
 // The launcher window as a real Win32 window: its size, the picture it paints and where its
 // clicks land, at 100, 150 and 200 %.
 #include "Config.h"
+#include "Win32TestSupport.h"
 #include "app/Application.h"
 #include "app/LogoForm.h"
 #include "fakes/Fakes.h"
@@ -22,6 +23,8 @@
 namespace varnek {
 namespace {
 
+using namespace varnek::testing;
+
 // The painted buttons of the launcher picture, in picture pixels at 100 %
 // (resources/launcher/make_launcher.py draws them there).
 struct PaintedButton {
@@ -37,60 +40,6 @@ constexpr PaintedButton Buttons[] = {
 // Picture pixels at 100 % to pixels at `dpi`: the first pixel at or after the position.
 int From100(int pixels, int dpi) {
     return (pixels * dpi + 95) / 96;
-}
-
-struct WindowSearch {
-    const wchar_t* className;
-    std::vector<HWND> found;
-};
-
-BOOL CALLBACK CollectOfClass(HWND window, LPARAM data) {
-    auto& search = *reinterpret_cast<WindowSearch*>(data);
-    wchar_t name[64] = {};
-    GetClassNameW(window, name, 64);
-    if (lstrcmpW(name, search.className) == 0) {
-        search.found.push_back(window);
-    }
-    return TRUE;
-}
-
-std::vector<HWND> ThreadWindows(const wchar_t* className) {
-    WindowSearch search{className, {}};
-    EnumThreadWindows(GetCurrentThreadId(), CollectOfClass, reinterpret_cast<LPARAM>(&search));
-    return search.found;
-}
-
-BOOL CALLBACK CountOne(HWND, LPARAM data) {
-    ++*reinterpret_cast<int*>(data);
-    return TRUE;
-}
-
-BOOL CALLBACK CountWithChildren(HWND window, LPARAM data) {
-    ++*reinterpret_cast<int*>(data);
-    EnumChildWindows(window, CountOne, data);
-    return TRUE;
-}
-
-// Windows of this thread, children included.
-int WindowCount() {
-    int count = 0;
-    EnumThreadWindows(GetCurrentThreadId(), CountWithChildren, reinterpret_cast<LPARAM>(&count));
-    return count;
-}
-
-// The process's GDI objects. Wine's GetGuiResources counts nothing; its GDI handle table
-// accepts a bare table index as a handle, so there the live entries are counted instead.
-int GdiObjectCount() {
-    if (const DWORD count = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS)) {
-        return static_cast<int>(count);
-    }
-    int count = 0;
-    for (UINT_PTR index = 1; index < 0x10000; ++index) {
-        if (GetObjectType(reinterpret_cast<HGDIOBJ>(index)) != 0) {
-            ++count;
-        }
-    }
-    return count;
 }
 
 // What the window's client area shows, read back from the screen.

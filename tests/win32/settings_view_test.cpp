@@ -1,5 +1,6 @@
 // The settings window as real Win32 controls: what it shows of the model, how it is laid out,
 // and how the user's input reaches the model.
+#include "Win32TestSupport.h"
 #include "app/Application.h"
 #include "app/Languages.h"
 #include "fakes/Fakes.h"
@@ -18,6 +19,8 @@
 
 namespace varnek {
 namespace {
+
+using namespace varnek::testing;
 
 using win32::SettingsControlId;
 
@@ -41,60 +44,6 @@ std::wstring ClassOf(HWND window) {
     GetClassNameW(window, buffer, 64);
     CharUpperW(buffer);
     return buffer;
-}
-
-struct WindowSearch {
-    const wchar_t* className;
-    std::vector<HWND> found;
-};
-
-BOOL CALLBACK CollectOfClass(HWND window, LPARAM data) {
-    auto& search = *reinterpret_cast<WindowSearch*>(data);
-    wchar_t name[64] = {};
-    GetClassNameW(window, name, 64);
-    if (lstrcmpW(name, search.className) == 0) {
-        search.found.push_back(window);
-    }
-    return TRUE;
-}
-
-std::vector<HWND> ThreadWindows(const wchar_t* className) {
-    WindowSearch search{className, {}};
-    EnumThreadWindows(GetCurrentThreadId(), CollectOfClass, reinterpret_cast<LPARAM>(&search));
-    return search.found;
-}
-
-BOOL CALLBACK CountOne(HWND, LPARAM data) {
-    ++*reinterpret_cast<int*>(data);
-    return TRUE;
-}
-
-BOOL CALLBACK CountWithChildren(HWND window, LPARAM data) {
-    ++*reinterpret_cast<int*>(data);
-    EnumChildWindows(window, CountOne, data);
-    return TRUE;
-}
-
-// Windows of this thread, children included.
-int WindowCount() {
-    int count = 0;
-    EnumThreadWindows(GetCurrentThreadId(), CountWithChildren, reinterpret_cast<LPARAM>(&count));
-    return count;
-}
-
-// The process's GDI objects. Wine's GetGuiResources counts nothing; its GDI handle table
-// accepts a bare table index as a handle, so there the live entries are counted instead.
-int GdiObjectCount() {
-    if (const DWORD count = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS)) {
-        return static_cast<int>(count);
-    }
-    int count = 0;
-    for (UINT_PTR index = 1; index < 0x10000; ++index) {
-        if (GetObjectType(reinterpret_cast<HGDIOBJ>(index)) != 0) {
-            ++count;
-        }
-    }
-    return count;
 }
 
 int ChildCount(HWND parent) {
