@@ -1,6 +1,7 @@
 #include "win32/LogoWindowView.h"
 
 #include "resource.h"
+#include "win32/FormWindow.h"
 #include "win32/Text.h"
 #include "win32/WindowUtil.h"
 
@@ -97,62 +98,34 @@ HBITMAP LoadPicture(int width, int height) {
     return bitmap;
 }
 
-class LogoWindow final : public IFormView {
+class LogoWindow final : public FormWindow {
 public:
     explicit LogoWindow(LogoForm& model);
     ~LogoWindow() override;
-    LogoWindow(const LogoWindow&) = delete;
-    LogoWindow& operator=(const LogoWindow&) = delete;
 
-    void Show() override;
     void ControlChanged(int) override {}
 
 private:
-    static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
-    LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
-    void ApplyDpi(UINT dpi);
+    LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam) override;
+    void ApplyDpi(UINT dpi) override;
+    void Close() override { model_.Unload(); }
     void Paint();
 
     LogoForm& model_;
-    HWND hwnd_ = nullptr;
     UINT dpi_ = 96;
     HBITMAP picture_ = nullptr; // the picture at dpi_
     int pictureWidth_ = 0;
     int pictureHeight_ = 0;
-    bool shown_ = false;
 };
 
-ATOM RegisterLogoClass(WNDPROC proc) {
-    static const ATOM atom = [proc] {
-        WNDCLASSEXW wc{};
-        wc.cbSize = sizeof wc;
-        wc.lpfnWndProc = proc;
-        wc.hInstance = GetModuleHandleW(nullptr);
-        wc.hIcon = LoadIconW(wc.hInstance, MAKEINTRESOURCEW(IDI_VARNEKIT));
-        wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-        wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
-        wc.lpszClassName = LogoWindowClass;
-        return RegisterClassExW(&wc);
-    }();
-    return atom;
-}
-
 LogoWindow::LogoWindow(LogoForm& model) : model_(model) {
-    RegisterLogoClass(&LogoWindow::WindowProc);
-    const std::wstring caption = Wide(LogoForm::Caption);
-    CreateWindowExW(0, LogoWindowClass, caption.c_str(), WindowStyle, CW_USEDEFAULT, CW_USEDEFAULT,
-                    400, 400, nullptr, nullptr, GetModuleHandleW(nullptr), this);
-    if (hwnd_) {
+    if (Create(LogoWindowClass, COLOR_WINDOW, 0, WindowStyle, LogoForm::Caption)) {
         ApplyDpi(WindowDpi(hwnd_));
     }
 }
 
 LogoWindow::~LogoWindow() {
-    if (hwnd_) {
-        // No message of the dying window may reach this object any more.
-        SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
-        DestroyWindow(hwnd_);
-    }
+    Destroy(); // the window goes before its picture
     if (picture_) {
         DeleteObject(picture_);
     }
@@ -173,18 +146,6 @@ void LogoWindow::ApplyDpi(UINT dpi) {
     InvalidateRect(hwnd_, nullptr, TRUE);
 }
 
-void LogoWindow::Show() {
-    if (!hwnd_) {
-        return;
-    }
-    if (!shown_) {
-        CentreOnScreen(hwnd_);
-        shown_ = true;
-    }
-    ShowWindow(hwnd_, IsIconic(hwnd_) ? SW_RESTORE : SW_SHOW);
-    SetForegroundWindow(hwnd_);
-}
-
 void LogoWindow::Paint() {
     PAINTSTRUCT paint;
     const HDC dc = BeginPaint(hwnd_, &paint);
@@ -198,25 +159,6 @@ void LogoWindow::Paint() {
     EndPaint(hwnd_, &paint);
 }
 
-LRESULT CALLBACK LogoWindow::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_NCCREATE) {
-        auto* self = static_cast<LogoWindow*>(
-            reinterpret_cast<const CREATESTRUCTW*>(lParam)->lpCreateParams);
-        self->hwnd_ = hwnd;
-        SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
-    }
-    auto* self = reinterpret_cast<LogoWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-    if (!self) {
-        return DefWindowProcW(hwnd, message, wParam, lParam);
-    }
-    if (message == WM_NCDESTROY) {
-        SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
-        self->hwnd_ = nullptr;
-        return DefWindowProcW(hwnd, message, wParam, lParam);
-    }
-    return self->Handle(message, wParam, lParam);
-}
-
 LRESULT LogoWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_PAINT:
@@ -228,20 +170,10 @@ LRESULT LogoWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
                        MulDiv(GET_Y_LPARAM(lParam), 1440, scale));
         return 0;
     }
-    case WM_DPICHANGED: {
-        const auto* suggested = reinterpret_cast<const RECT*>(lParam);
-        SetWindowPos(hwnd_, nullptr, suggested->left, suggested->top, 0, 0,
-                     SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-        ApplyDpi(HIWORD(wParam));
-        return 0;
-    }
-    case WM_CLOSE:
-        model_.Unload();
-        return 0;
     default:
         break;
     }
-    return DefWindowProcW(hwnd_, message, wParam, lParam);
+    return HandleDefault(message, wParam, lParam);
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "win32/SettingsWindowView.h"
 
 #include "resource.h"
+#include "win32/FormWindow.h"
 #include "win32/Text.h"
 #include "win32/WindowUtil.h"
 
@@ -64,55 +65,33 @@ bool IsToggle(ControlKind kind) {
     return kind == ControlKind::Option || kind == ControlKind::Check;
 }
 
-class SettingsWindow final : public IFormView {
+class SettingsWindow final : public FormWindow {
 public:
     explicit SettingsWindow(f_Indstillinger& model);
     ~SettingsWindow() override;
-    SettingsWindow(const SettingsWindow&) = delete;
-    SettingsWindow& operator=(const SettingsWindow&) = delete;
 
-    void Show() override;
     void ControlChanged(int control) override;
 
 private:
-    static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
-    LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam) override;
+    void ApplyDpi(UINT dpi) override;
+    void Close() override { model_.Unload(); }
+    void Destroyed() override { controls_.fill(nullptr); }
     void CreateControls();
-    void ApplyDpi(UINT dpi);
     void Render(Ctl control);
     void Command(int id, int code);
 
     f_Indstillinger& model_;
-    HWND hwnd_ = nullptr;
     std::array<HWND, ControlCount> controls_{};
     HWND focus_ = nullptr; // the control that had the focus when the window was deactivated
     HFONT font_ = nullptr;
     HFONT boldFont_ = nullptr;
     bool rendering_ = false;
-    bool shown_ = false;
 };
 
-ATOM RegisterSettingsClass(WNDPROC proc) {
-    static const ATOM atom = [proc] {
-        WNDCLASSEXW wc{};
-        wc.cbSize = sizeof wc;
-        wc.lpfnWndProc = proc;
-        wc.hInstance = GetModuleHandleW(nullptr);
-        wc.hIcon = LoadIconW(wc.hInstance, MAKEINTRESOURCEW(IDI_VARNEKIT));
-        wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-        wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-        wc.lpszClassName = SettingsWindowClass;
-        return RegisterClassExW(&wc);
-    }();
-    return atom;
-}
-
 SettingsWindow::SettingsWindow(f_Indstillinger& model) : model_(model) {
-    RegisterSettingsClass(&SettingsWindow::WindowProc);
-    const std::wstring caption = Wide(f_Indstillinger::Caption);
-    CreateWindowExW(WindowExStyle, SettingsWindowClass, caption.c_str(), WindowStyle, CW_USEDEFAULT,
-                    CW_USEDEFAULT, 400, 400, nullptr, nullptr, GetModuleHandleW(nullptr), this);
-    if (!hwnd_) {
+    if (!Create(SettingsWindowClass, COLOR_BTNFACE, WindowExStyle, WindowStyle,
+                f_Indstillinger::Caption)) {
         return;
     }
     CreateControls();
@@ -120,11 +99,7 @@ SettingsWindow::SettingsWindow(f_Indstillinger& model) : model_(model) {
 }
 
 SettingsWindow::~SettingsWindow() {
-    if (hwnd_) {
-        // No message of the dying window may reach this object any more.
-        SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
-        DestroyWindow(hwnd_);
-    }
+    Destroy(); // the controls go before their fonts
     if (font_) {
         DeleteObject(font_);
     }
@@ -218,18 +193,6 @@ void SettingsWindow::ApplyDpi(UINT dpi) {
     InvalidateRect(hwnd_, nullptr, TRUE);
 }
 
-void SettingsWindow::Show() {
-    if (!hwnd_) {
-        return;
-    }
-    if (!shown_) {
-        CentreOnScreen(hwnd_);
-        shown_ = true;
-    }
-    ShowWindow(hwnd_, IsIconic(hwnd_) ? SW_RESTORE : SW_SHOW);
-    SetForegroundWindow(hwnd_);
-}
-
 void SettingsWindow::ControlChanged(int control) {
     if (control >= 0 && control < ControlCount) {
         Render(static_cast<Ctl>(control));
@@ -296,26 +259,6 @@ void SettingsWindow::Command(int id, int code) {
     }
 }
 
-LRESULT CALLBACK SettingsWindow::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_NCCREATE) {
-        auto* self = static_cast<SettingsWindow*>(
-            reinterpret_cast<const CREATESTRUCTW*>(lParam)->lpCreateParams);
-        self->hwnd_ = hwnd;
-        SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
-    }
-    auto* self = reinterpret_cast<SettingsWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-    if (!self) {
-        return DefWindowProcW(hwnd, message, wParam, lParam);
-    }
-    if (message == WM_NCDESTROY) {
-        SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
-        self->hwnd_ = nullptr;
-        self->controls_.fill(nullptr);
-        return DefWindowProcW(hwnd, message, wParam, lParam);
-    }
-    return self->Handle(message, wParam, lParam);
-}
-
 LRESULT SettingsWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_COMMAND:
@@ -347,20 +290,10 @@ LRESULT SettingsWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
             }
         }
         return 0;
-    case WM_DPICHANGED: {
-        const auto* suggested = reinterpret_cast<const RECT*>(lParam);
-        SetWindowPos(hwnd_, nullptr, suggested->left, suggested->top, 0, 0,
-                     SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-        ApplyDpi(HIWORD(wParam));
-        return 0;
-    }
-    case WM_CLOSE:
-        model_.Unload();
-        return 0;
     default:
         break;
     }
-    return DefWindowProcW(hwnd_, message, wParam, lParam);
+    return HandleDefault(message, wParam, lParam);
 }
 
 } // namespace
