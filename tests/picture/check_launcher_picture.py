@@ -91,7 +91,25 @@ def mean(colours):
     return tuple(sum(c[i] for c in colours) / len(colours) for i in range(3))
 
 
+def areas_from_program(header):
+    """The click areas as the program declares them (twips, 15 per pixel at 96 DPI)."""
+    import re
+    names = {"b_Hjemmeside": "Hjemmeside", "b_Fjernstyring": "Fjernstyring",
+             "b_SupportSystem": "Support System", "b_Indstillinger": "Indstillinger",
+             "i_Luk": "Luk"}
+    text = open(header, encoding="utf-8").read()
+    found = re.findall(r'\{"(\w+)", Area::\w+, (\d+), (\d+), (\d+), (\d+)\}', text)
+    areas = [(names[name], tuple(int(v) // 15 for v in values)) for name, *values in found]
+    if [label for label, _ in areas] != [label for label, _ in CLICK_AREAS]:
+        sys.exit("FAIL: %s does not declare the five click areas in order" % header)
+    return areas
+
+
 def main():
+    global CLICK_AREAS
+    if len(sys.argv) == 4 and sys.argv[2] == "--areas-from":
+        CLICK_AREAS = areas_from_program(sys.argv[3])
+        del sys.argv[2:]
     if len(sys.argv) != 2:
         sys.exit("usage: check_launcher_picture.py PATH-TO-launcher.jpg")
     path = sys.argv[1]
