@@ -1,0 +1,420 @@
+"""The update service, end to end: the real VarnekIT.exe (1.0.2) under Wine fetches the version
+files and packages from the loopback support server, on its own at the 30th timer tick or by
+the settings window's "Update Check", and replaces itself by a real 1.0.3 build through the
+script it hands to Wine's cmd. Faults of the server on every path must leave the program
+running, quiet, and its folder byte for byte as it was."""
+
+import hashlib
+import json
+import os
+import time
+import unittest
+from pathlib import Path
+
+import harness
+from test_settings import SETTINGS, ProgramTestCase
+
+APP = "/VarnekITApp/"
+CLIENT_DATE = APP + "VersionTeamViewer.txt"
+CLIENT_PACKAGE = APP + "Varnek_TeamViewer.zip"
+PROGRAM_VERSION = APP + "VersionVarnekIT.txt"
+PROGRAM_PACKAGE = APP + "New_VarnekIT.zip"
+
+CLIENT = "Varnek_TeamViewer.exe"
+PROGRAM = "VarnekIT.exe"
+NEW_PROGRAM = "New_VarnekIT.exe"
+SCRIPT = "DeleteOLD.bat"
+TEMPORARY = ".download"
+
+# The settings window's update labels, by control id (the window numbers its controls from
+# 1000 in its own order).
+VERSION_NEW = 1010  # "Ny Version : " and the server's version text
+VERSION_RUNNING = 1011  # "Version : " and the running version
+
+TICK_SECONDS = 30  # the automatic check: the 30th tick of the one-second timer
+READ_TIMEOUT = 30  # a read that receives nothing for this long fails (ReadService)
+MENU_ENGLISH = ["Varnek IT", harness.SEPARATOR, "RemoteSupport", "Support System",
+                harness.SEPARATOR, "Settings", harness.SEPARATOR, "Exit"]
+
+
+def next_exe() -> Path:
+    """The same program built as version 1.0.3: the update the server publishes."""
+    path = Path(os.environ.get("VARNEK_NEXT_EXE", ""))
+    if not path.is_file():
+        raise harness.HarnessError("VARNEK_NEXT_EXE does not name the 1.0.3 build")
+    return path
+
+
+def tool(name: str) -> Path:
+    path = (harness.tools_dir() or Path("/nonexistent")) / name
+    if not path.is_file():
+        raise harness.HarnessError(f"test tool {name} is missing: build the tools first")
+    return path
+
+
+def sha256(path: Path) -> str:
+    return hashlib.sha256(path.read_bytes()).hexdigest()
+
+
+def server_date(days: int) -> str:
+    """A date as the server writes it (d/m/yyyy), `days` from today. Under Wine a client
+    copied in by the test counts as made today, so only a later date makes it out of date."""
+    day = time.localtime(time.time() + days * 86400)
+    return f"{day.tm_mday}/{day.tm_mon}/{day.tm_year}"
+
+
+class UpdateTestCase(ProgramTestCase):
+    """The server's update folder, the program folder, and the settings window's update area."""
+
+    def setUp(self):
+        super().setUp()
+        self.root = self.session.temp / "www"
+        self.published = self.root / "VarnekITApp"
+        self.published.mkdir(parents=True)
+        self.folder = self.session.unix_path(harness.PROGRAM_FOLDER)
+        self.folder.mkdir(parents=True)
+        self.seen = 0  # server log entries already looked at
+
+    def publish(self, date: bytes | None = None, version: bytes | None = None,
+                client: Path | None = None, program: Path | None = None) -> None:
+        """Puts update files on the server; the others stay as they are."""
+        for name, data in (("VersionTeamViewer.txt", date), ("VersionVarnekIT.txt", version),
+                           ("Varnek_TeamViewer.zip", client and client.read_bytes()),
+                           ("New_VarnekIT.zip", program and program.read_bytes())):
+            if data is not None:
+                (self.published / name).write_bytes(data)
+
+    def folder_files(self) -> dict[str, str]:
+        """The program folder's files and their SHA-256."""
+        return {p.name: sha256(p) for p in sorted(self.folder.iterdir()) if p.is_file()}
+
+    def wait_folder(self, expected: dict[str, str], timeout: float = 10.0) -> None:
+        try:
+            harness.wait_until(lambda: self.folder_files() == expected, timeout, 0.2,
+                               "the program folder")
+        except harness.HarnessError:
+            pass
+        self.assertEqual(self.folder_files(), expected)
+
+    def new_requests(self, server, count: int, timeout: float = 20.0,
+                     settle: float = 1.0) -> list[tuple]:
+        """Waits for `count` more requests at the server and a moment longer (nothing else may
+        follow); returns them as (path, status, fault) and marks them seen."""
+        harness.wait_until(lambda: len(server.log_entries()) >= self.seen + count, timeout,
+                           0.1, f"{count} more request(s) at the support server")
+        time.sleep(settle)
+        entries = server.log_entries()[self.seen:]
+        self.seen += len(entries)
+        return [(e["path"], e["status"], e.get("fault")) for e in entries]
+
+    def label(self, control_id: int) -> str:
+        out = self.session.uidriver("text", "--title", SETTINGS, "--id", str(control_id),
+                                    "--json").stdout
+        return json.loads(out)
+
+    def processes(self, exe: str) -> list[dict]:
+        """The running Windows processes of that name (none is no error)."""
+        result = self.session.uidriver("processes", "--name", exe, "--timeout", "0", "--json",
+                                       check=False)
+        return [json.loads(line) for line in result.stdout.splitlines() if line.strip()]
+
+
+class AutomaticUpdate(UpdateTestCase):
+    def test_update_on_the_30th_tick_then_the_new_version_is_up_to_date(self):
+        session = self.session
+        client, new = tool("standin_client.exe"), next_exe()
+        self.publish(date=server_date(-30).encode(), version=b"1.0.3", client=client,
+                     program=new)
+        with session.support_server(self.root) as server:
+            self.start_program()
+            old = self.program
+            self.assertEqual(self.folder_files(), {PROGRAM: sha256(harness.program_exe())})
+
+            # No click: at the 30th tick the missing client and the newer program are fetched,
+            # the script is started and the old process ends.
+            self.assertEqual(old.wait(TICK_SECONDS + 30), 0)
+            ended = time.monotonic() - old.started
+            self.assertGreaterEqual(ended, TICK_SECONDS)
+            session.timings["start_to_old_program_end"] = ended
+            self.assertEqual(self.new_requests(server, 4, settle=0), [
+                (CLIENT_DATE, 200, None), (CLIENT_PACKAGE, 200, None),
+                (PROGRAM_VERSION, 200, None), (PROGRAM_PACKAGE, 200, None)])
+
+            # The script swaps the programs and starts the new one; it runs hidden.
+            [started] = harness.wait_until(lambda: self.processes(PROGRAM), 30, 0.3,
+                                           "the new program to start")
+            session.tray.wait_icon_count(1, timeout=30)
+            session.timings["old_end_to_new_icon"] = time.monotonic() - old.started - ended
+            files = self.folder_files()
+            self.assertEqual(files[PROGRAM], sha256(new))
+            self.assertEqual(files[CLIENT], sha256(client))
+            self.assertEqual(set(files) - {SCRIPT}, {PROGRAM, CLIENT})  # nothing half-done
+            visible = session.uidriver_records("windows")
+            self.assertEqual([w["title"] for w in visible], [harness.TRAY_TITLE])
+            if SCRIPT in files:
+                # cmd waits for the program the script started, and Wine's cmd keeps the
+                # script open meanwhile, so the new program cannot delete it at its start; the
+                # script's own last line does, once the new program ends (checked below).
+                scripts = self.processes("cmd.exe")
+                self.assertEqual([s["pid"] for s in scripts], [started["parent"]])
+                self.assertEqual(files[SCRIPT], hashlib.sha256(SCRIPT_TEXT).hexdigest())
+
+            # The new version's settings window, opened from its menu.
+            menu = session.tray.open_menu()
+            self.assertEqual(menu.labels(), MENU_ENGLISH)
+            menu.choose("Settings")
+            session.uidriver("wait", "--title", SETTINGS, "--visible")
+            self.assertEqual(self.label(VERSION_RUNNING), "Version : 1.0.3")
+            self.assertEqual(self.label(VERSION_NEW), "Ny Version :")
+
+            # Its check finds both up to date: the two version files, no package.
+            self.assertEqual(self.click("Update Check"), "clicked")
+            harness.wait_until(lambda: self.label(VERSION_NEW) == "Ny Version : 1.0.3", 20,
+                               0.2, "the server's version in the window")
+            self.assertEqual(self.new_requests(server, 2, settle=1.5),
+                             [(CLIENT_DATE, 200, None), (PROGRAM_VERSION, 200, None)])
+            self.assert_no_message_box(500)
+            self.assertEqual(self.folder_files(), files)
+
+            # Ended by its menu, the new program lets the script finish: it deletes itself.
+            self.close_settings("Close")
+            menu = session.tray.open_menu()
+            menu.choose("Exit")
+            harness.wait_until(lambda: not self.processes(PROGRAM), 20, 0.3,
+                               "the new program to end")
+            harness.wait_until(lambda: not self.processes("cmd.exe"), 20, 0.3,
+                               "the script to end")
+            self.assertEqual(self.folder_files(), {PROGRAM: sha256(new), CLIENT: sha256(client)})
+            self.assertEqual(len(server.log_entries()), self.seen)
+
+
+SCRIPT_TEXT = (b'@Echo off\r\n:S\r\nDel "VarnekIT.exe"\r\nIf Exist "VarnekIT.exe" Goto S\r\n'
+               b':D\r\nren "New_VarnekIT.exe" "VarnekIT.exe"\r\n'
+               b'If Exist "New_VarnekIT.exe" Goto D\r\n"VarnekIT.exe"\r\nDel DeleteOLD.bat\r\n')
+
+
+class ManualCheck(UpdateTestCase):
+    def test_update_check_fetches_a_newer_client_only(self):
+        session = self.session
+        # An older client (another program, so that its replacement shows) and a script left
+        # over from an earlier update, which the start removes.
+        session.install_tool("standin_teamviewer.exe", harness.PROGRAM_FOLDER, CLIENT)
+        (self.folder / SCRIPT).write_bytes(SCRIPT_TEXT)
+        client = tool("standin_client.exe")
+        # The same version with a line break after it: not newer.
+        self.publish(date=server_date(7).encode(), version=b"1.0.2\r\n", client=client,
+                     program=next_exe())
+        with session.support_server(self.root) as server:
+            self.start_program()
+            harness.wait_until(lambda: SCRIPT not in self.folder_files(), 10, 0.2,
+                               "the left-over script to go")
+            self.open_settings("Settings")
+            self.assertEqual(self.label(VERSION_NEW), "Ny Version :")
+            self.assertEqual(self.label(VERSION_RUNNING), "Version : 1.0.2")
+            self.assertEqual(server.log_entries(), [])  # nothing before the click
+
+            self.assertEqual(self.click("Update Check"), "clicked")
+            harness.wait_until(lambda: self.label(VERSION_NEW) == "Ny Version : 1.0.2", 20,
+                               0.2, "the server's version in the window")
+            self.assertEqual(self.new_requests(server, 3, settle=1.5), [
+                (CLIENT_DATE, 200, None), (CLIENT_PACKAGE, 200, None),
+                (PROGRAM_VERSION, 200, None)])
+            # All of it before the automatic check could have started.
+            self.assertLess(time.monotonic() - self.program.started, TICK_SECONDS - 2)
+            self.assertEqual(self.folder_files(), {PROGRAM: sha256(harness.program_exe()),
+                                                   CLIENT: sha256(client)})
+            self.assert_no_message_box(500)
+            self.assertTrue(self.program.running())
+            self.assertEqual(self.label(VERSION_RUNNING), "Version : 1.0.2")
+
+
+# The faults, each on the paths where it matters. The version files end in CR LF and a cut
+# body ("bytes") keeps exactly the text before it, so a program that took a cut answer for the
+# whole would see a valid, newer date or version and go on to fetch a package.
+VERSION_TEXT = b"1.0.3\r\n"
+TEXT_ONLY = "text"  # "bytes" of a cut: the version file's text without its line break
+FAULTS = {
+    "404": ({"mode": "404"}, {"mode": "404"}),
+    "500": ({"mode": "500"}, {"mode": "500"}),
+    "reset": ({"mode": "reset", "bytes": TEXT_ONLY}, {"mode": "reset"}),
+    "short": ({"mode": "short", "bytes": TEXT_ONLY}, {"mode": "short"}),
+    "empty": ({"mode": "empty"}, {"mode": "empty"}),
+    # A 200 answer with an HTML page instead of the file.
+    "html": ({"mode": "status", "code": 200}, {"mode": "status", "code": 200}),
+}
+
+
+class FaultModes(UpdateTestCase):
+    def test_every_fault_leaves_the_program_and_its_folder_as_they_were(self):
+        session = self.session
+        client, new = tool("standin_client.exe"), next_exe()
+        session.install_tool("standin_client.exe", harness.PROGRAM_FOLDER, CLIENT)
+        date = server_date(7).encode() + b"\r\n"
+        self.publish(date=date, version=VERSION_TEXT, client=client, program=new)
+        self.date_length = len(date) - 2
+        self.server = session.support_server(self.root).start()
+        self.start_program()
+        self.baseline = self.folder_files()
+        self.open_settings("Settings")
+        self.ticked = False
+
+        for name, (text, package) in FAULTS.items():
+            # The client's date fails: nothing follows.
+            self.case(name, {CLIENT_DATE: self.cut(text)}, [CLIENT_DATE])
+            # The client's package and then the program's version fail.
+            self.case(name, {CLIENT_PACKAGE: package, PROGRAM_VERSION: self.cut(text, True)},
+                      [CLIENT_DATE, CLIENT_PACKAGE, PROGRAM_VERSION])
+            # Both packages fail; the version between them is read.
+            self.case(name, {CLIENT_PACKAGE: package, PROGRAM_PACKAGE: package},
+                      [CLIENT_DATE, CLIENT_PACKAGE, PROGRAM_VERSION, PROGRAM_PACKAGE],
+                      version_read=True)
+        # Larger than a version file may be, padded with blanks (trimmed, the text would be
+        # good): just over the limit, and far over it.
+        self.case("oversize", {CLIENT_DATE: {"mode": "oversize", "size": 65537, "fill": " "}},
+                  [CLIENT_DATE])
+        self.case("oversize", {CLIENT_PACKAGE: {"mode": "404"},
+                               PROGRAM_VERSION: {"mode": "oversize", "fill": " "}},
+                  [CLIENT_DATE, CLIENT_PACKAGE, PROGRAM_VERSION])
+        self.assertTrue(self.ticked, "the automatic check did not come during the cases")
+
+        # A silent server: the read gives up after its time-out, and the chain goes on.
+        self.stall_case()
+        # No server at all: the connection is refused.
+        self.refused_case()
+
+        # Chunked answers are whole answers: both packages arrive, the client unchanged in
+        # bytes, and the program is replaced by the new version.
+        self.server.set_faults({CLIENT_DATE: {"mode": "chunked", "chunk": 3},
+                         CLIENT_PACKAGE: {"mode": "chunked", "chunk": 1000},
+                         PROGRAM_VERSION: {"mode": "chunked", "chunk": 2},
+                         PROGRAM_PACKAGE: {"mode": "chunked", "chunk": 4096}})
+        self.assertEqual(self.click("Update Check"), "clicked")
+        self.assertEqual(self.program.wait(30), 0)
+        self.assertEqual(self.new_requests(self.server, 4, settle=0),
+                         [(path, 200, "chunked") for path in (CLIENT_DATE, CLIENT_PACKAGE,
+                                                              PROGRAM_VERSION, PROGRAM_PACKAGE)])
+        harness.wait_until(lambda: self.processes(PROGRAM), 30, 0.3, "the new program to start")
+        files = self.folder_files()
+        files.pop(SCRIPT, None)  # held by Wine's cmd while the new program runs
+        self.assertEqual(files, dict(self.baseline, **{PROGRAM: sha256(new)}))
+
+    def cut(self, fault: dict, program_version: bool = False) -> dict:
+        """A cut fault on a version file keeps its text without the line break."""
+        if fault.get("bytes") == TEXT_ONLY:
+            length = len(VERSION_TEXT) - 2 if program_version else self.date_length
+            return dict(fault, bytes=length)
+        return fault
+
+    def case(self, name: str, faults: dict, paths: list[str], version_read: bool = False):
+        """Sets the faults, starts a check (by a click, or the timer's own once its time is
+        near) and checks its requests, the window, the folder and the program."""
+        with self.subTest(fault=name, paths=[p.rsplit("/", 1)[1] for p in faults]):
+            self.server.set_faults(faults)
+            before = self.label(VERSION_NEW)
+            since_start = time.monotonic() - self.program.started
+            by_timer = not self.ticked and since_start > TICK_SECONDS - 8
+            if by_timer:
+                self.ticked = True
+                timeout = TICK_SECONDS + 15 - since_start
+            else:
+                self.assertEqual(self.click("Update Check"), "clicked")
+                timeout = 20
+            requests = self.new_requests(self.server, len(paths), timeout=timeout)
+            if by_timer:
+                self.session.timings["start_to_automatic_check"] = (
+                    time.monotonic() - self.program.started)
+            self.assertEqual([r[0] for r in requests], paths)
+            self.assertEqual({r[0]: r[2] for r in requests if r[2]},
+                             {path: fault["mode"] for path, fault in faults.items()})
+            self.assertEqual(self.label(VERSION_NEW),
+                             "Ny Version : 1.0.3" if version_read else before)
+            self.assert_quiet()
+
+    def assert_quiet(self) -> None:
+        self.wait_folder(self.baseline)
+        self.assert_no_message_box(300)
+        self.assertTrue(self.program.running())
+        self.assertEqual(self.label(VERSION_RUNNING), "Version : 1.0.2")
+
+    def stall_case(self) -> None:
+        with self.subTest(fault="stall"):
+            # Half of the client is sent, then nothing for longer than the read waits.
+            self.server.set_faults({CLIENT_PACKAGE: {"mode": "stall", "seconds": READ_TIMEOUT * 2},
+                             PROGRAM_PACKAGE: {"mode": "500"}})
+            self.assertEqual(self.click("Update Check"), "clicked")
+            self.assertEqual(self.new_requests(self.server, 2, settle=0),
+                             [(CLIENT_DATE, 200, None), (CLIENT_PACKAGE, 200, "stall")])
+            stalled = time.monotonic()
+            partial = self.folder / (CLIENT + TEMPORARY)
+            harness.wait_until(lambda: partial.is_file() and partial.stat().st_size > 0, 10,
+                               0.1, "the download to begin")
+            self.assertEqual(self.folder_files()[CLIENT], self.baseline[CLIENT])
+            settle = 1.0
+            requests = self.new_requests(self.server, 2, timeout=READ_TIMEOUT + 20,
+                                         settle=settle)
+            waited = time.monotonic() - stalled - settle
+            self.session.timings["stalled_read_gave_up_after"] = waited
+            self.assertEqual(requests, [(PROGRAM_VERSION, 200, None),
+                                        (PROGRAM_PACKAGE, 500, "500")])
+            self.assertGreater(waited, READ_TIMEOUT - 4)
+            self.assertLess(waited, READ_TIMEOUT * 2 - 5)  # before the server ended it
+            self.assert_quiet()
+
+    def refused_case(self) -> None:
+        with self.subTest(fault="refused"):
+            self.server.set_faults({})
+            self.server.stop()
+            self.assertEqual(self.click("Update Check"), "clicked")
+            time.sleep(3)
+            self.assert_quiet()
+            self.server = self.session.support_server(self.root).start()
+            time.sleep(1)  # nothing is tried again once the server is back
+            self.assertEqual(len(self.server.log_entries()), self.seen)
+
+
+class CloseDuringDownload(UpdateTestCase):
+    def test_closing_the_window_ends_the_download(self):
+        session = self.session
+        session.install_tool("standin_client.exe", harness.PROGRAM_FOLDER, CLIENT)
+        self.publish(date=server_date(-30).encode(), version=b"1.0.3",
+                     client=tool("standin_client.exe"), program=next_exe())
+        faults = {PROGRAM_PACKAGE: {"mode": "stall", "seconds": READ_TIMEOUT * 2}}
+        with session.support_server(self.root, faults=faults) as server:
+            self.start_program()
+            baseline = self.folder_files()
+            self.open_settings("Settings")
+            self.assertEqual(self.click("Update Check"), "clicked")
+            self.assertEqual(self.new_requests(server, 3, settle=0), [
+                (CLIENT_DATE, 200, None), (PROGRAM_VERSION, 200, None),
+                (PROGRAM_PACKAGE, 200, "stall")])
+            partial = self.folder / (NEW_PROGRAM + TEMPORARY)
+            harness.wait_until(lambda: partial.is_file() and partial.stat().st_size > 0, 10,
+                               0.1, "the download to begin")
+
+            self.close_settings("Close")
+            closed = time.monotonic()
+            self.assert_no_message_box(500)
+            self.assertTrue(self.program.running())
+            # Nothing newer any more, for the automatic check to come.
+            self.publish(version=b"1.0.2")
+            self.menu("Settings", expect=MENU_ENGLISH)
+            session.uidriver("wait", "--title", SETTINGS, "--visible")
+            self.assertEqual(self.label(VERSION_NEW), "Ny Version :")
+            self.close_settings("Close")
+
+            harness.wait_until(lambda: not partial.exists(), READ_TIMEOUT + 10, 0.2,
+                               "the partial download to be removed")
+            session.timings["close_to_partial_removed"] = time.monotonic() - closed
+            self.assertEqual(self.folder_files(), baseline)
+            # The automatic check still runs, and finds nothing to do.
+            since_start = time.monotonic() - self.program.started
+            self.assertEqual(self.new_requests(server, 2, timeout=TICK_SECONDS + 15 - since_start),
+                             [(CLIENT_DATE, 200, None), (PROGRAM_VERSION, 200, None)])
+            self.assertEqual(self.folder_files(), baseline)
+            self.assertTrue(self.program.running())
+            self.menu(expect=MENU_ENGLISH)
+            self.assert_no_message_box(300)
+
+
+if __name__ == "__main__":
+    unittest.main()
