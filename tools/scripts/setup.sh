@@ -4,7 +4,9 @@
 set -eu
 packages="cmake ninja-build g++ googletest python3 g++-mingw-w64-i686-posix
 g++-mingw-w64-x86-64-posix wine wine32:i386 wine64 xvfb xdotool x11-utils imagemagick
-tesseract-ocr tesseract-ocr-eng fonts-dejavu-core fonts-wine"
+tesseract-ocr tesseract-ocr-eng fonts-dejavu-core fonts-wine
+nsis osslsigncode openssl
+libbenchmark-dev libssl-dev curl clang libclang-rt-14-dev llvm"
 
 missing=""
 for package in $packages; do

@@ -1,0 +1,181 @@
+"""The installer end to end: the real VarnekIT-<version>-setup.exe run silently under Wine in a
+fresh prefix, the installed program started from its Start-menu folder's target and shown in
+the tray, and the silent uninstaller ending it and removing what was installed."""
+
+import os
+import sys
+import unittest
+from pathlib import Path
+
+import harness
+
+sys.path.insert(0, str(harness.source_dir() / "tools"))
+import publish  # noqa: E402  (reads the version resource of the installer and uninstaller)
+
+RUN_KEY = r"HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion\Run"
+UNINSTALL_KEY = r"HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion\Uninstall\VarnekIT"
+SETTINGS_KEY = r"HKEY_CURRENT_USER\Software\VB and VBA Program Settings\VarnekIT"
+SUPPORT_KEY = SETTINGS_KEY + r"\Support"
+AUTOSTART_DATA = r"C:\Varnek\VarnekIT.exe"  # as the program's own Add Autostart writes it
+PROGRAM = r"C:\Varnek\VarnekIT.exe"
+UNINSTALLER = r"C:\Varnek\uninstall.exe"
+SHORTCUT = r"C:\ProgramData\Microsoft\Windows\Start Menu\Programs\VarnekIT.lnk"
+MAIN = "Hard Drive"
+# The uninstaller runs from a copy of itself in the temporary folder, under this name.
+UNINSTALLER_COPY = "Un.exe"
+
+
+def installer() -> Path:
+    value = os.environ.get("VARNEK_INSTALLER")
+    if not value or not Path(value).is_file():
+        raise unittest.SkipTest("VARNEK_INSTALLER does not name a built installer")
+    return Path(value)
+
+
+class InstallerTest(harness.E2ETestCase):
+
+    def setUp(self):
+        self.setup_exe = installer()
+        self.version = os.environ["VARNEK_PROJECT_VERSION"]
+        super().setUp()
+
+    def install(self, *options: str) -> None:
+        session = self.session
+        target = session.install_program(r"C:\downloads", self.setup_exe)
+        result = session.run_wine([target, "/S", *options], timeout=180, check=False)
+        self.assertEqual(result.returncode, 0, result.stderr.decode(errors="replace"))
+
+    def uninstall(self, *options: str) -> None:
+        session = self.session
+        result = session.run_wine([UNINSTALLER, "/S", *options], timeout=60, check=False)
+        self.assertEqual(result.returncode, 0, result.stderr.decode(errors="replace"))
+        # The uninstaller hands over to its copy and ends at once; the copy does the work.
+        session.windows_processes(UNINSTALLER_COPY, gone=True, timeout=60)
+
+    def assert_installed(self) -> None:
+        session = self.session
+        exe = session.unix_path(PROGRAM)
+        self.assertEqual(exe.read_bytes(), harness.program_exe().read_bytes())
+        self.assertTrue(session.unix_path(UNINSTALLER).is_file())
+        self.assertTrue(session.unix_path(SHORTCUT).is_file())
+        self.assertEqual(publish.format_version(publish.program_version(exe)), self.version)
+        uninstall = session.reg_values(UNINSTALL_KEY)
+        self.assertIsNotNone(uninstall)
+        self.assertEqual(uninstall["DisplayVersion"].data, self.version)
+        self.assertEqual(uninstall["QuietUninstallString"].data, f'"{UNINSTALLER}" /S')
+
+    def assert_removed(self) -> None:
+        session = self.session
+        for path in (PROGRAM, UNINSTALLER, SHORTCUT):
+            self.assertFalse(session.unix_path(path).exists(), path)
+        self.assertFalse(session.unix_path(r"C:\Varnek").exists())
+        self.assertIsNone(session.reg_get(RUN_KEY, "VarnekIT"))
+        self.assertIsNone(session.reg_values(UNINSTALL_KEY))
+
+    def test_setup_and_uninstaller_carry_the_version(self):
+        self.assertEqual(publish.format_version(publish.program_version(self.setup_exe)),
+                         self.version)
+        self.install()
+        uninstaller = self.session.unix_path(UNINSTALLER)
+        self.assertEqual(publish.format_version(publish.program_version(uninstaller)),
+                         self.version)
+
+    def test_silent_install_start_and_uninstall(self):
+        session = self.session
+        session.reg_add(RUN_KEY, "OtherProgram", r"C:\Other\other.exe")
+        self.install()
+        self.assert_installed()
+        values = session.reg_values(RUN_KEY)
+        self.assertEqual(values["VarnekIT"].type, "REG_SZ")
+        self.assertEqual(values["VarnekIT"].data, AUTOSTART_DATA)
+        # Silent mode does not start the program.
+        self.assertEqual(session.uidriver_records("windows", "--all", "--title", MAIN), [])
+
+        program = session.start_wine(PROGRAM)
+        session.tray.wait_icon_count(1, timeout=60)
+        session.screenshot("installed-program-running")
+        session.reg_add(SUPPORT_KEY, "Username", "Søren")
+
+        self.uninstall()
+        self.assertEqual(program.wait(30), 0)
+        session.tray.wait_icon_count(0, timeout=30)
+        self.assertEqual(session.uidriver_records("windows", "--all", "--title", MAIN), [])
+        self.assert_removed()
+        # Another program's autostart entry and the user's settings stay.
+        self.assertEqual(session.reg_get(RUN_KEY, "OtherProgram"), r"C:\Other\other.exe")
+        self.assertEqual(session.reg_get(SUPPORT_KEY, "Username"), "Søren")
+
+    def test_install_without_autostart_and_purging_uninstall(self):
+        session = self.session
+        self.install("/AUTOSTART=0")
+        self.assert_installed()
+        self.assertIsNone(session.reg_get(RUN_KEY, "VarnekIT"))
+        session.reg_add(SUPPORT_KEY, "Username", "Søren")
+
+        self.uninstall("/PURGE=1")
+        self.assert_removed()
+        self.assertEqual(session.reg_export(SETTINGS_KEY), {})
+
+    def test_install_over_a_running_program(self):
+        session = self.session
+        self.install()
+        first = session.start_wine(PROGRAM)
+        session.tray.wait_icon_count(1, timeout=60)
+        # The second install ends the running program before it replaces the file.
+        self.install("/AUTOSTART=1")
+        self.assertEqual(first.wait(30), 0)
+        session.tray.wait_icon_count(0, timeout=30)
+        self.assert_installed()
+        self.assertEqual(session.reg_get(RUN_KEY, "VarnekIT"), AUTOSTART_DATA)
+        self.uninstall()
+        self.assert_removed()
+
+    def test_interactive_install_starts_the_program(self):
+        session = self.session
+        target = session.install_program(r"C:\downloads", self.setup_exe)
+        setup = session.start_wine(target)
+        # The wizard's title is the caption and the page's (blank) sub-caption.
+        caption = f"VarnekIT {self.version} Setup"
+
+        # Seen on the display first, then asked for its Windows handle.
+        harness.wait_until(lambda: [w for w in session.top_windows()
+                                    if (w.name or "").strip() == caption], 60, 0.5,
+                           "the setup wizard on the display")
+
+        def wizard():
+            try:
+                found = session.uidriver_records("windows", "--class", "#32770", timeout=20)
+            except harness.HarnessError:  # a first look while Wine still starts may stall
+                return None
+            return [w for w in found if w["title"].strip() == caption]
+
+        [window] = harness.wait_until(wizard, 90, 0.5, "the setup wizard's window")
+        title = ["--hwnd", window["hwnd"]]
+        def controls():
+            return {c["text"].replace("&", ""): c
+                    for c in session.uidriver_records("children", *title)}
+
+        self.assertEqual(controls()["Install"]["enabled"], 1)
+        session.screenshot("setup-components")
+        session.uidriver("click", *title, "--text", "Install")
+        # The last page offers to start the program, ticked.
+        session.uidriver("text", *title, "--text", "Finish", "--timeout", "60000")
+        start = controls()["Start VarnekIT now"]
+        self.assertEqual((start["visible"], start["checked"]), (1, 1))
+        session.screenshot("setup-finish")
+        session.uidriver("click", *title, "--text", "Finish", "--timeout", "60000")
+        self.assertEqual(setup.wait(60), 0)
+
+        session.tray.wait_icon_count(1, timeout=60)
+        [running] = session.windows_processes("VarnekIT.exe", timeout=20)
+        self.assertEqual(session.uidriver_records("windows", "--all", "--title", MAIN)[0]["pid"],
+                         running["pid"])
+        self.assert_installed()
+        self.uninstall()
+        session.windows_processes("VarnekIT.exe", gone=True, timeout=30)
+        session.tray.wait_icon_count(0, timeout=30)
+        self.assert_removed()
+
+
+if __name__ == "__main__":
+    unittest.main()

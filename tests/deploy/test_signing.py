@@ -1,0 +1,116 @@
+"""Authenticode signing through cmake/Signing.cmake: a throwaway self-signed code-signing
+certificate made here with openssl, a copy of the built program signed with it (PEM pair and
+PKCS#12), and osslsigncode's verification trusting only that certificate."""
+
+import os
+import shutil
+import subprocess
+import tempfile
+import unittest
+from pathlib import Path
+
+SOURCE = Path(os.environ.get("VARNEK_SOURCE_DIR", Path(__file__).resolve().parents[2]))
+SIGNING = SOURCE / "cmake" / "Signing.cmake"
+CMAKE = os.environ.get("VARNEK_CMAKE", "cmake")
+PASSWORD = "throwaway pass"
+
+
+def run(*args, check=True) -> subprocess.CompletedProcess:
+    result = subprocess.run([str(a) for a in args], capture_output=True, text=True, timeout=120)
+    if check and result.returncode != 0:
+        raise AssertionError(f"{args[0]} failed ({result.returncode}):\n{result.stdout}"
+                             f"{result.stderr}")
+    return result
+
+
+class SigningTest(unittest.TestCase):
+
+    @classmethod
+    def setUpClass(cls):
+        for tool in ("openssl", "osslsigncode"):
+            if not shutil.which(tool):
+                raise unittest.SkipTest(f"{tool} is not installed")
+        value = os.environ.get("VARNEK_EXE")
+        if not value or not Path(value).is_file():
+            raise unittest.SkipTest("VARNEK_EXE does not name the built program")
+        cls.exe = Path(value)
+        cls.temp = tempfile.TemporaryDirectory(prefix="varnek-signing-")
+        cls.work = Path(cls.temp.name)
+        cls.cert, cls.key = cls.work / "cert.pem", cls.work / "key.pem"
+        run("openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
+            "-subj", "/CN=Varnek IT throwaway test signing", "-keyout", cls.key, "-out", cls.cert,
+            "-addext", "keyUsage=critical,digitalSignature",
+            "-addext", "extendedKeyUsage=codeSigning")
+        cls.pfx = cls.work / "cert.pfx"
+        run("openssl", "pkcs12", "-export", "-in", cls.cert, "-inkey", cls.key, "-out", cls.pfx,
+            "-passout", f"pass:{PASSWORD}")
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.temp.cleanup()
+
+    def copy(self, name: str) -> Path:
+        target = self.work / name
+        shutil.copyfile(self.exe, target)
+        return target
+
+    def sign(self, target: Path, *credentials: str, check=True) -> subprocess.CompletedProcess:
+        return run(CMAKE, f"-DVARNEK_SIGN_FILE={target}", *credentials, "-P", SIGNING,
+                   check=check)
+
+    def verify(self, target: Path) -> subprocess.CompletedProcess:
+        return run("osslsigncode", "verify", "-in", target, "-CAfile", self.cert, check=False)
+
+    def assert_verified(self, target: Path) -> None:
+        result = self.verify(target)
+        self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
+        self.assertIn("Signature verification: ok", result.stdout)
+
+    def assert_rejected(self, target: Path) -> str:
+        result = self.verify(target)
+        self.assertNotEqual(result.returncode, 0, result.stdout)
+        return result.stdout + result.stderr
+
+    def test_pem_signature_verifies_and_tampering_is_caught(self):
+        signed = self.copy("pem.exe")
+        self.sign(signed, f"-DVARNEK_SIGN_CERT={self.cert}", f"-DVARNEK_SIGN_KEY={self.key}")
+        self.assertNotEqual(signed.read_bytes(), self.exe.read_bytes())
+        self.assertFalse(Path(str(signed) + ".signed").exists())
+        self.assert_verified(signed)
+
+        # One byte of the code changed after signing.
+        tampered = self.work / "tampered.exe"
+        data = bytearray(signed.read_bytes())
+        data[0x1000] ^= 0xFF
+        tampered.write_bytes(bytes(data))
+        self.assertIn("MISMATCH", self.assert_rejected(tampered))
+
+        # The unsigned program has nothing to verify.
+        self.assert_rejected(self.exe)
+
+    def test_pfx_signature_verifies(self):
+        signed = self.copy("pfx.exe")
+        self.sign(signed, f"-DVARNEK_SIGN_PFX={self.pfx}", f"-DVARNEK_SIGN_PASSWORD={PASSWORD}")
+        self.assert_verified(signed)
+
+    def test_another_certificate_is_not_trusted(self):
+        other_cert, other_key = self.work / "other.pem", self.work / "other-key.pem"
+        run("openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
+            "-subj", "/CN=Someone else", "-keyout", other_key, "-out", other_cert,
+            "-addext", "extendedKeyUsage=codeSigning")
+        signed = self.copy("other.exe")
+        self.sign(signed, f"-DVARNEK_SIGN_CERT={other_cert}", f"-DVARNEK_SIGN_KEY={other_key}")
+        self.assert_rejected(signed)
+
+    def test_failed_signing_leaves_the_file_alone(self):
+        target = self.copy("wrong-password.exe")
+        result = self.sign(target, f"-DVARNEK_SIGN_PFX={self.pfx}",
+                           "-DVARNEK_SIGN_PASSWORD=not the password", check=False)
+        self.assertNotEqual(result.returncode, 0)
+        self.assertIn("signing", result.stderr)
+        self.assertEqual(target.read_bytes(), self.exe.read_bytes())
+        self.assertFalse(Path(str(target) + ".signed").exists())
+
+
+if __name__ == "__main__":
+    unittest.main()
