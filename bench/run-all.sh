@@ -1,0 +1,77 @@
+#!/usr/bin/env bash
+# Builds what the benchmarks need and runs every one of them, then prints one table:
+# figure, value, reference (measured in the same run), ratio, goal, met?
+#
+#   bench/run-all.sh [--small]
+#
+# --small runs short variants (CI): fewer start-ups, 20 UI cycles, 10 s of idle, 8 MiB.
+# Build directories: build/h-bench (i686, URLs on 127.0.0.1:18080) and build/h-bench-native.
+# Exit code 1 when a benchmark failed to run (a goal not met is a figure, not a failure).
+set -euo pipefail
+
+SMALL=0
+[[ "${1:-}" == "--small" ]] && SMALL=1
+ROOT=$(cd "$(dirname "$0")/.." && pwd)
+WIN=$ROOT/build/h-bench
+NATIVE=$ROOT/build/h-bench-native
+OUT=$WIN/bench-results
+mkdir -p "$OUT"
+FIGURES=$OUT/figures.jsonl
+: >"$FIGURES"
+
+if [[ ! -f $WIN/build.ninja ]]; then
+    cmake -S "$ROOT" -B "$WIN" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-i686.cmake" \
+        -DCMAKE_BUILD_TYPE=Release -DSupportServerUrl=http://127.0.0.1:18080 \
+        -DHomePageUrl=http://127.0.0.1:18080/home.html >"$OUT/configure.log"
+fi
+cmake --build "$WIN" -j2 --target VarnekIT reference_tray varnek_tools gui_counts >"$OUT/build.log"
+if [[ ! -f $NATIVE/build.ninja ]]; then
+    cmake -S "$ROOT/bench/digest" -B "$NATIVE" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+        >"$OUT/configure-native.log"
+fi
+cmake --build "$NATIVE" -j2 >"$OUT/build-native.log"
+
+export VARNEK_EXE=$WIN/src/VarnekIT.exe VARNEK_TOOLS_DIR=$WIN/tools VARNEK_SOURCE_DIR=$ROOT
+export VARNEK_E2E_TEMPLATE=$WIN/e2e-template VARNEK_E2E_ARTIFACTS=$WIN/bench-artifacts
+export VARNEK_REFERENCE_TRAY=$WIN/bench/reference_tray/reference_tray.exe
+export PYTHONDONTWRITEBYTECODE=1
+python3 "$ROOT/tests/e2e/harness.py" make-template "$VARNEK_E2E_TEMPLATE" >"$OUT/template.log"
+
+if ((SMALL)); then
+    MIN_TIME=0.1 RUNS=3 CYCLES=20 IDLE=10 MIB=8
+else
+    MIN_TIME=1 RUNS=10 CYCLES=${VARNEK_BENCH_CYCLES:-1000} IDLE=60 MIB=256
+fi
+
+status=0
+# run NAME COMMAND...: the command prints figure lines; a failure becomes an error line.
+run() {
+    local name=$1
+    shift
+    echo "running: $name" >&2
+    if ! "$@" >"$OUT/$name.jsonl" 2>"$OUT/$name.err"; then
+        status=1
+        python3 -c 'import json, sys; print(json.dumps({"figure": sys.argv[1],
+            "error": sys.argv[2] or "failed"}))' "$name" "$(tail -n1 "$OUT/$name.err")" \
+            >>"$OUT/$name.jsonl"
+    fi
+    cat "$OUT/$name.jsonl" >>"$FIGURES"
+}
+
+digest() {
+    "$NATIVE/digest_bench" --benchmark_min_time="$MIN_TIME" --benchmark_format=json \
+        >"$OUT/digest.json" &&
+        python3 "$ROOT/bench/table.py" digest "$OUT/digest.json"
+}
+WINE_BENCH=$ROOT/bench/wine/wine_bench.py
+run digest digest
+run startup python3 "$WINE_BENCH" startup --runs "$RUNS"
+run handles python3 "$WINE_BENCH" handles --cycles "$CYCLES"
+run idle python3 "$WINE_BENCH" idle --seconds "$IDLE"
+run download python3 "$WINE_BENCH" download --mib "$MIB"
+
+echo
+echo "VarnekIT benchmarks ($( ((SMALL)) && echo small || echo full)), $(nproc) cores," \
+    "$(lscpu | sed -n 's/^Model name: *//p'), $(date -u '+%Y-%m-%d %H:%M UTC')"
+python3 "$ROOT/bench/table.py" print "$FIGURES" || status=1
+exit $status

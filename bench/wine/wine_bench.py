@@ -1,0 +1,355 @@
+#!/usr/bin/env python3
+"""Benchmarks of the real VarnekIT.exe under Wine and Xvfb, each against a reference measured in
+the same run. Prints one JSON object per figure on stdout:
+
+    {"figure": ..., "value": ..., "reference": ..., "unit": ..., "goal": ..., "met": ...}
+
+    wine_bench.py startup [--runs N]
+    wine_bench.py handles [--cycles N]
+    wine_bench.py idle [--seconds S]
+    wine_bench.py download [--mib M]
+
+The e2e harness (tests/e2e/harness.py) provides the prefix, display and processes; the same
+VARNEK_* variables name the program, the tools and the prefix template.
+"""
+import argparse
+import json
+import os
+import statistics
+import subprocess
+import sys
+import time
+from pathlib import Path
+
+HERE = Path(__file__).resolve().parent
+sys.path.insert(0, str(HERE.parents[1] / "tests" / "e2e"))
+import harness  # noqa: E402
+
+TICKS = os.sysconf("SC_CLK_TCK")
+
+
+def emit(figure, value, reference, unit, goal, met, **extra):
+    record = {"figure": figure, "value": value, "reference": reference, "unit": unit,
+              "goal": goal, "met": met}
+    record.update(extra)
+    print(json.dumps(record), flush=True)
+
+
+def status_kib(pid: int, field: str) -> int:
+    """A 'kB' field of /proc/<pid>/status (VmRSS, RssAnon, VmHWM)."""
+    for line in Path(f"/proc/{pid}/status").read_text().splitlines():
+        if line.startswith(field + ":"):
+            return int(line.split()[1])
+    raise harness.HarnessError(f"no {field} in /proc/{pid}/status")
+
+
+def cpu_seconds(pid: int) -> float:
+    """utime + stime of a process, in seconds."""
+    fields = Path(f"/proc/{pid}/stat").read_text().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / TICKS
+
+
+def windows_process(pid: int) -> int:
+    """The Unix pid that runs the Windows program started as `wine X.exe` with this pid: the
+    launcher execs into the preloader, so it is the same process once the program runs."""
+    cmdline = Path(f"/proc/{pid}/cmdline").read_bytes()
+    if b".exe" not in cmdline.lower():
+        raise harness.HarnessError(f"pid {pid} does not run a Windows program: {cmdline!r}")
+    return pid
+
+
+def tray_visible(session: harness.Session) -> bool:
+    result = subprocess.run(["xdotool", "search", "--onlyvisible", "--name",
+                             f"^{harness.TRAY_TITLE}$"], env=session.env,
+                            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    return bool(result.stdout.strip())
+
+
+# -- start-up ------------------------------------------------------------------------------------
+
+def start_once(session, exe):
+    """Starts a program, waits until Wine's tray window shows its icon; returns the seconds
+    that took, the private memory (RssAnon, KiB) two seconds later, then ends it."""
+    if tray_visible(session):
+        harness.wait_until(lambda: not tray_visible(session), 30, what="the tray window to go")
+    started = time.monotonic()
+    program = session.start_wine(exe)
+    while not tray_visible(session):
+        if not program.running():
+            raise harness.HarnessError(f"{exe} ended before its icon showed")
+        if time.monotonic() - started > 60:
+            raise harness.HarnessError(f"no tray icon from {exe} within 60 s")
+        time.sleep(0.005)
+    seconds = time.monotonic() - started
+    time.sleep(2)
+    pid = windows_process(program.pid)
+    private = status_kib(pid, "RssAnon")
+    program.stop()
+    return seconds, private
+
+
+def bench_startup(runs: int):
+    reference = os.environ.get(harness.ENV_REFERENCE_TRAY)
+    with harness.Session("bench_startup") as session:
+        exe = session.install_program()
+        ref = session.install_program(r"C:\Reference", Path(reference))
+        # Keep one wineserver for the whole run, so every start finds the same warm prefix.
+        session.start(["wineserver", "-f", "-p"], name="wineserver")
+        start_once(session, ref)  # warm-up, not counted
+        start_once(session, exe)
+        times = {exe: [], ref: []}
+        memory = {exe: [], ref: []}
+        for run in range(runs):
+            for program in (exe, ref) if run % 2 == 0 else (ref, exe):
+                seconds, private = start_once(session, program)
+                times[program].append(seconds)
+                memory[program].append(private)
+        t, tr = statistics.median(times[exe]), statistics.median(times[ref])
+        m, mr = statistics.median(memory[exe]), statistics.median(memory[ref])
+        emit("start-up time to tray icon (median)", round(t, 3), round(tr, 3), "s",
+             "<= 1.15x", t <= 1.15 * tr, runs=runs, samples=times[exe],
+             reference_samples=times[ref])
+        emit("private memory after start-up (RssAnon, median)", m, mr, "KiB", "<= 1.5x",
+             m <= 1.5 * mr, runs=runs)
+
+
+# -- handles -------------------------------------------------------------------------------------
+
+MAIN = "Hard Drive"  # the program's hidden main window
+SETTINGS = " Indstillinger"
+LAUNCHER = " Varnek IT Consulting"
+
+
+def gui_counts(session, windows_pid: str) -> dict:
+    result = session.run_wine([harness.TOOLS_FOLDER + r"\gui_counts.exe", windows_pid])
+    return json.loads(result.stdout.decode())
+
+
+def start_program(session):
+    """Starts VarnekIT, waits for its icon; returns its process and its Windows process id."""
+    exe = session.install_program()
+    program = session.start_wine(exe)
+    session.tray.wait_icon_count(1, timeout=60)
+    [main] = session.uidriver_records("windows", "--all", "--title", MAIN)
+    return program, str(main["pid"])
+
+
+def ui_cycle(session, program):
+    """One round of what a user does: the tray menu opened and closed, the settings window
+    opened from it with the language switched there and back, the launcher opened and closed."""
+    session.tray.open_menu(owner=program).close()
+    session.tray.open_menu(owner=program).choose("Settings")
+    session.uidriver("wait", "--title", SETTINGS, "--visible")
+    session.uidriver("click", "--title", SETTINGS, "--text", "Danish")
+    session.uidriver("click", "--title", SETTINGS, "--text", "Engelsk")
+    session.uidriver("click", "--title", SETTINGS, "--text", "Close")
+    session.uidriver("wait", "--title", SETTINGS, "--gone")
+    session.tray.double_click()
+    session.uidriver("wait", "--title", LAUNCHER, "--visible")
+    session.uidriver("close", "--title", LAUNCHER)
+    session.uidriver("wait", "--title", LAUNCHER, "--gone")
+
+
+def outside_counts(session, program, windows_pid: str) -> dict:
+    """What can be counted of the program from outside: gui_counts' GDI, USER and handle
+    counts (Wine 8 answers 0 for another process), the Unix descriptors of its Wine process,
+    its windows (top-level, hidden ones too) and its private memory."""
+    counts = gui_counts(session, windows_pid)
+    pid = windows_process(program.pid)
+    counts["fds"] = len(os.listdir(f"/proc/{pid}/fd"))
+    counts["windows"] = len(session.uidriver_records("windows", "--all", "--pid", windows_pid))
+    counts["rss_anon"] = status_kib(pid, "RssAnon")
+    return counts
+
+
+def bench_handles(cycles: int):
+    with harness.Session("bench_handles") as session:
+        program, pid = start_program(session)
+        ui_cycle(session, program)
+        first = outside_counts(session, program, pid)
+        for _ in range(cycles - 1):
+            ui_cycle(session, program)
+            if not program.running():
+                raise harness.HarnessError("the program ended during the cycles")
+        last = outside_counts(session, program, pid)
+        for key, name in (("handles", "handle count (GetProcessHandleCount)"),
+                          ("gdi", "GDI objects (GetGuiResources)"),
+                          ("user", "USER objects (GetGuiResources)"),
+                          ("fds", "Unix descriptors of the Wine process"),
+                          ("windows", "top-level windows")):
+            note = "Wine returns 0" if first[key] == 0 and last[key] == 0 else ""
+            emit(f"{name} after {cycles} UI cycles (ref: after the 1st)", last[key], first[key],
+                 "", "no growth", last[key] <= first[key], note=note)
+        emit(f"private memory (RssAnon) after {cycles} UI cycles (ref: after the 1st)",
+             last["rss_anon"], first["rss_anon"], "KiB", "<= +256 KiB",
+             last["rss_anon"] <= first["rss_anon"] + 256)
+
+
+# -- the update check: idle and downloads --------------------------------------------------------
+
+APP = "VarnekITApp"
+CLIENT = "Varnek_TeamViewer.exe"
+CLIENT_PACKAGE = "Varnek_TeamViewer.zip"
+TEMPORARY_SUFFIX = ".download"
+TICK_SECONDS = 30  # the automatic check starts on the 30th tick of the one-second timer
+
+
+def server_date(days: int) -> str:
+    """A date as the server writes it (d/m/yyyy), `days` from today. Under Wine a client copied
+    in now counts as made today, so only a later date makes it out of date."""
+    day = time.localtime(time.time() + days * 86400)
+    return f"{day.tm_mday}/{day.tm_mon}/{day.tm_year}"
+
+
+def publish(session, client_days: int, package_mib: int = 0) -> Path:
+    """The server's update folder: the client's date, the running version (so the program
+    stays), and a bare package of package_mib MiB ("MZ" and zeros)."""
+    root = session.temp / "www"
+    folder = root / APP
+    folder.mkdir(parents=True, exist_ok=True)
+    (folder / "VersionTeamViewer.txt").write_text(server_date(client_days) + "\r\n")
+    (folder / "VersionVarnekIT.txt").write_text("1.0.2\r\n")
+    if package_mib:
+        with open(folder / CLIENT_PACKAGE, "wb") as package:
+            package.write(b"MZ")
+            package.truncate(package_mib * 1024 * 1024)
+    return root
+
+
+def start_server(session, root: Path, patience: float = 300.0) -> harness.SupportServer:
+    """The support server on 127.0.0.1:18080; the port is shared with other test runs on this
+    machine, so a busy port is waited for."""
+    deadline = time.monotonic() + patience
+    while True:
+        server = session.support_server(root)
+        try:
+            return server.start()
+        except harness.HarnessError:
+            if time.monotonic() > deadline:
+                raise
+            time.sleep(2)
+
+
+def install_client(session) -> None:
+    session.install_tool("standin_client.exe", harness.PROGRAM_FOLDER, CLIENT)
+
+
+def task_switches(pid: int) -> dict:
+    """Context switches of each thread of a process so far (each wake-up counts one)."""
+    counts = {}
+    for task in Path(f"/proc/{pid}/task").iterdir():
+        try:
+            lines = (task / "status").read_text().splitlines()
+        except FileNotFoundError:
+            continue  # the thread ended meanwhile
+        counts[task.name] = sum(int(line.split()[1]) for line in lines if line.startswith(
+            ("voluntary_ctxt_switches:", "nonvoluntary_ctxt_switches:")))
+    return counts
+
+
+def wakes_between(before: dict, after: dict) -> int:
+    """Wake-ups of the threads that lived through the whole interval: an ended thread takes
+    its counts with it, and a timer lives on the program's UI thread, which stays."""
+    return sum(after[t] - before[t] for t in before if t in after)
+
+
+def bench_idle(seconds: float):
+    reference = os.environ.get(harness.ENV_REFERENCE_TRAY)
+    with harness.Session("bench_idle") as session:
+        install_client(session)
+        root = publish(session, client_days=-30)
+        with start_server(session, root) as server:
+            program, _ = start_program(session)
+            ref = session.start_wine(session.install_program(r"C:\Reference", Path(reference)))
+            # The check reads the two version files, finds both up to date and fetches nothing.
+            harness.wait_until(lambda: len(server.log_entries()) >= 2, TICK_SECONDS + 60, 0.2,
+                               "the automatic check")
+            time.sleep(2)
+            paths = [e["path"] for e in server.log_entries()]
+        if any(CLIENT_PACKAGE in path for path in paths):
+            raise harness.HarnessError(f"the program fetched a package while up to date: {paths}")
+        pids = {"program": windows_process(program.pid), "reference": windows_process(ref.pid)}
+        cpu = {k: cpu_seconds(p) for k, p in pids.items()}
+        wakes = {k: task_switches(p) for k, p in pids.items()}
+        started = time.monotonic()
+        time.sleep(seconds)
+        spent = time.monotonic() - started
+        cpu = {k: cpu_seconds(p) - cpu[k] for k, p in pids.items()}
+        wakes = {k: wakes_between(wakes[k], task_switches(p)) for k, p in pids.items()}
+        share = 100 * cpu["program"] / spent
+        emit(f"idle CPU over {seconds:g} s after the check (% of one core)", round(share, 4),
+             round(100 * cpu["reference"] / spent, 4), "%", "< 0.1 %", share < 0.1)
+        # A timer left running wakes the program every second; the reference has none.
+        emit(f"wake-ups over {seconds:g} s after the check (threads' context switches)",
+             wakes["program"], wakes["reference"], "", "<= ref + 1 per 5 s",
+             wakes["program"] <= wakes["reference"] + seconds / 5)
+
+
+def curl_seconds(session, url: str, target: Path) -> float:
+    started = time.monotonic()
+    subprocess.run(["curl", "-sS", "-f", "-o", str(target), url], check=True, env=session.env)
+    seconds = time.monotonic() - started
+    target.unlink()
+    return seconds
+
+
+def bench_download(mib: int):
+    size = mib * 1024 * 1024
+    with harness.Session("bench_download") as session:
+        install_client(session)
+        root = publish(session, client_days=7, package_mib=mib)
+        folder = session.unix_path(harness.PROGRAM_FOLDER)
+        client = folder / CLIENT
+        temporary = folder / (CLIENT + TEMPORARY_SUFFIX)
+        url = f"{harness.SUPPORT_BASE}/{APP}/{CLIENT_PACKAGE}"
+        with start_server(session, root):
+            curl = [curl_seconds(session, url, session.temp / "curl.bin")]
+            program, _ = start_program(session)
+            pid = windows_process(program.pid)
+            # Idle: once started, before the check begins.
+            harness.wait_until(lambda: time.monotonic() - program.started > TICK_SECONDS - 3,
+                               TICK_SECONDS + 5, 0.2, "the time before the check")
+            idle = status_kib(pid, "RssAnon")
+            peak = idle
+            harness.wait_until(lambda: any(p.name.endswith(TEMPORARY_SUFFIX)
+                                           for p in folder.iterdir()), 60, 0.01,
+                               "the download to begin")
+            started = time.monotonic()
+            while temporary.exists() or not client.exists() or client.stat().st_size != size:
+                peak = max(peak, status_kib(pid, "RssAnon"))
+                if time.monotonic() - started > 600:
+                    raise harness.HarnessError("the download did not end within 600 s")
+                time.sleep(0.02)
+            seconds = time.monotonic() - started
+            if client.read_bytes()[:2] != b"MZ":
+                raise harness.HarnessError("the downloaded client is not the package")
+            curl.append(curl_seconds(session, url, session.temp / "curl.bin"))
+        rate, curl_rate = mib / seconds, mib / statistics.mean(curl)
+        emit(f"download {mib} MiB through the program (vs curl)", round(rate, 1),
+             round(curl_rate, 1), "MiB/s", ">= 0.9x", rate >= 0.9 * curl_rate,
+             seconds=round(seconds, 2), curl_seconds=[round(c, 2) for c in curl])
+        emit(f"peak private memory during the {mib} MiB download (ref: idle)", peak, idle, "KiB",
+             "<= idle + 8 MiB", peak <= idle + 8 * 1024)
+
+
+def main(argv):
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    sub = parser.add_subparsers(dest="what", required=True)
+    sub.add_parser("startup").add_argument("--runs", type=int, default=10)
+    sub.add_parser("handles").add_argument("--cycles", type=int, default=1000)
+    sub.add_parser("idle").add_argument("--seconds", type=float, default=60)
+    sub.add_parser("download").add_argument("--mib", type=int, default=256)
+    args = parser.parse_args(argv)
+    if args.what == "startup":
+        bench_startup(args.runs)
+    elif args.what == "handles":
+        bench_handles(args.cycles)
+    elif args.what == "idle":
+        bench_idle(args.seconds)
+    elif args.what == "download":
+        bench_download(args.mib)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))
