@@ -54,6 +54,15 @@ inline std::wstring ReadUtf16File(const std::wstring& path) {
     return text;
 }
 
+// Dispatches the messages waiting for this thread.
+inline void PumpMessages() {
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+}
+
 // Windows of this thread by class, and counts of what a window or GDI leak would grow.
 struct WindowSearch {
     const wchar_t* className;

@@ -120,11 +120,7 @@ protected:
         return windows.size() == 1 ? windows.front() : nullptr;
     }
     void Pump() {
-        MSG message;
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&message);
-            DispatchMessageW(&message);
-        }
+        PumpMessages();
         if (app_) {
             app_->ReleaseUnloaded();
         }

@@ -104,11 +104,7 @@ protected:
     }
     HWND Control(Ctl control) { return GetDlgItem(Window(), SettingsControlId(control)); }
     void Pump() {
-        MSG message;
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&message);
-            DispatchMessageW(&message);
-        }
+        PumpMessages();
         if (app_) {
             app_->ReleaseUnloaded();
         }
