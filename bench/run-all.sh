@@ -5,7 +5,8 @@
 #   bench/run-all.sh [--small]
 #
 # --small runs short variants (CI): fewer start-ups, 20 UI cycles, 10 s of idle, 8 MiB.
-# Build directories: build/h-bench (i686, URLs on 127.0.0.1:18080) and build/h-bench-native.
+# Build directories: build/h-bench (i686, URLs on 127.0.0.1:18090, a port of its own so the
+# benchmarks can run beside the tests) and build/h-bench-native.
 # Exit code 1 when a benchmark failed to run (a goal not met is a figure, not a failure).
 set -euo pipefail
 
@@ -15,14 +16,15 @@ ROOT=$(cd "$(dirname "$0")/.." && pwd)
 WIN=$ROOT/build/h-bench
 NATIVE=$ROOT/build/h-bench-native
 OUT=$WIN/bench-results
+PORT=18090
 mkdir -p "$OUT"
 FIGURES=$OUT/figures.jsonl
 : >"$FIGURES"
 
 if [[ ! -f $WIN/build.ninja ]]; then
     cmake -S "$ROOT" -B "$WIN" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-i686.cmake" \
-        -DCMAKE_BUILD_TYPE=Release -DSupportServerUrl=http://127.0.0.1:18080 \
-        -DHomePageUrl=http://127.0.0.1:18080/home.html >"$OUT/configure.log"
+        -DCMAKE_BUILD_TYPE=Release -DSupportServerUrl=http://127.0.0.1:$PORT \
+        -DHomePageUrl=http://127.0.0.1:$PORT/home.html >"$OUT/configure.log"
 fi
 cmake --build "$WIN" -j2 --target VarnekIT reference_tray varnek_tools gui_counts >"$OUT/build.log"
 if [[ ! -f $NATIVE/build.ninja ]]; then
@@ -31,6 +33,7 @@ if [[ ! -f $NATIVE/build.ninja ]]; then
 fi
 cmake --build "$NATIVE" -j2 >"$OUT/build-native.log"
 
+export VARNEK_SUPPORT_PORT=$PORT
 export VARNEK_EXE=$WIN/src/VarnekIT.exe VARNEK_TOOLS_DIR=$WIN/tools VARNEK_SOURCE_DIR=$ROOT
 export VARNEK_E2E_TEMPLATE=$WIN/e2e-template VARNEK_E2E_ARTIFACTS=$WIN/bench-artifacts
 export VARNEK_REFERENCE_TRAY=$WIN/bench/reference_tray/reference_tray.exe

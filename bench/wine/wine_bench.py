@@ -217,7 +217,7 @@ def publish(session, client_days: int, package_mib: int = 0) -> Path:
 
 
 def start_server(session, root: Path, patience: float = 300.0) -> harness.SupportServer:
-    """The support server on 127.0.0.1:18080; the port is shared with other test runs on this
+    """The support server on the bench build's port; it may be shared with other runs on this
     machine, so a busy port is waited for."""
     deadline = time.monotonic() + patience
     while True:

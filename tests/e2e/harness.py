@@ -52,7 +52,8 @@ WINE_ENV = {
     "LC_ALL": "C.UTF-8",
 }
 SCREEN = "1280x1024x24"
-SUPPORT_PORT = 18080
+# The port the build under test was configured with (SupportServerUrl); 18080 in the presets.
+SUPPORT_PORT = int(os.environ.get("VARNEK_SUPPORT_PORT", "18080"))
 SUPPORT_BASE = f"http://127.0.0.1:{SUPPORT_PORT}"  # where the test build of the program looks
 TOOLS_FOLDER = r"C:\e2e"  # where each prefix keeps its copy of the test tools
 PROGRAM_FOLDER = r"C:\Varnek"
