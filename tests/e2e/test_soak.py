@@ -14,6 +14,7 @@ from pathlib import Path
 
 import harness
 from test_settings import SETTINGS, ProgramTestCase
+from test_update import publish_release
 
 APP = "/VarnekITApp/"
 CLIENT_DATE = APP + "VersionTeamViewer.txt"
@@ -98,13 +99,13 @@ class UpdateSoak(ProgramTestCase):
         session = self.session
         root = session.temp / "www"
         published = root / "VarnekITApp"
-        published.mkdir(parents=True)
-        # A newer client every time (the copy in the folder counts as made today), the running
-        # program's own version.
-        (published / "VersionTeamViewer.txt").write_text(server_date(7) + "\r\n")
-        (published / "VersionVarnekIT.txt").write_text("1.0.2\r\n")
+        # Published with the publish command: a newer client every time (the copy in the
+        # folder counts as made today), and the running program itself, so nothing newer.
         client = harness.tools_dir() / "standin_client.exe"
-        (published / "Varnek_TeamViewer.zip").write_bytes(client.read_bytes())
+        result = publish_release(published, harness.program_exe(), client, server_date(7))
+        self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
+        self.assertEqual((published / "VersionVarnekIT.txt").read_bytes(), b"1.0.2")
+        self.assertEqual((published / "Varnek_TeamViewer.zip").read_bytes(), client.read_bytes())
         session.install_tool("standin_teamviewer.exe", harness.PROGRAM_FOLDER, CLIENT)
         self.folder = session.unix_path(harness.PROGRAM_FOLDER)
         self.seen = 0

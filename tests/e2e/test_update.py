@@ -1,12 +1,15 @@
 """The update service, end to end: the real VarnekIT.exe (1.0.2) under Wine fetches the version
 files and packages from the loopback support server, on its own at the 30th timer tick or by
 the settings window's "Update Check", and replaces itself by a real 1.0.3 build through the
-script it hands to Wine's cmd. Faults of the server on every path must leave the program
-running, quiet, and its folder byte for byte as it was."""
+script it hands to Wine's cmd. The server's folder is written by the publish command
+(tools/publish.py), as a technician writes it. Faults of the server on every path must leave
+the program running, quiet, and its folder byte for byte as it was."""
 
 import hashlib
 import json
 import os
+import subprocess
+import sys
 import time
 import unittest
 from pathlib import Path
@@ -47,6 +50,20 @@ def next_exe() -> Path:
     return path
 
 
+def publish_release(folder: Path, program: Path | None = None, client: Path | None = None,
+                    client_date: str | None = None) -> subprocess.CompletedProcess:
+    """Runs the publish command on the server's VarnekITApp folder, as a technician runs it."""
+    args = [sys.executable, str(harness.source_dir() / "tools" / "publish.py"),
+            "--folder", str(folder)]
+    if program is not None:
+        args += ["--program", str(program)]
+    if client is not None:
+        args += ["--client", str(client)]
+    if client_date is not None:
+        args += ["--client-date", client_date]
+    return subprocess.run(args, capture_output=True, text=True, timeout=60)
+
+
 def tool(name: str) -> Path:
     path = (harness.tools_dir() or Path("/nonexistent")) / name
     if not path.is_file():
@@ -71,20 +88,29 @@ class UpdateTestCase(ProgramTestCase):
     def setUp(self):
         super().setUp()
         self.root = self.session.temp / "www"
-        self.published = self.root / "VarnekITApp"
-        self.published.mkdir(parents=True)
+        self.published = self.root / "VarnekITApp"  # made by the first publish
         self.folder = self.session.unix_path(harness.PROGRAM_FOLDER)
         self.folder.mkdir(parents=True)
         self.seen = 0  # server log entries already looked at
 
-    def publish(self, date: bytes | None = None, version: bytes | None = None,
-                client: Path | None = None, program: Path | None = None) -> None:
-        """Puts update files on the server; the others stay as they are."""
-        for name, data in (("VersionTeamViewer.txt", date), ("VersionVarnekIT.txt", version),
-                           ("Varnek_TeamViewer.zip", client and client.read_bytes()),
-                           ("New_VarnekIT.zip", program and program.read_bytes())):
-            if data is not None:
-                (self.published / name).write_bytes(data)
+    def publish(self, program: Path | None = None, client: Path | None = None,
+                client_date: str | None = None, version: str | None = None) -> None:
+        """Publishes a program (whose version is `version`) and/or a client of that date with
+        the publish command; the files it does not write stay as they are."""
+        result = publish_release(self.published, program, client, client_date)
+        self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
+        report = []
+        if program is not None:
+            report.append(f"published VarnekIT {version} in {self.published}")
+        if client is not None:
+            report.append(f"published client of {client_date} in {self.published}")
+        self.assertEqual(result.stdout.splitlines(), report)
+
+    def alter(self, name: str, data: bytes) -> None:
+        """Changes a published file by hand, the way the command would not."""
+        path = self.published / name
+        self.assertTrue(path.is_file(), f"{name} was not published")
+        path.write_bytes(data)
 
     def folder_files(self) -> dict[str, str]:
         """The program folder's files and their SHA-256."""
@@ -125,8 +151,9 @@ class AutomaticUpdate(UpdateTestCase):
     def test_update_on_the_30th_tick_then_the_new_version_is_up_to_date(self):
         session = self.session
         client, new = tool("standin_client.exe"), next_exe()
-        self.publish(date=server_date(-30).encode(), version=b"1.0.3", client=client,
-                     program=new)
+        # The client and the program published one after the other, as two releases.
+        self.publish(client=client, client_date=server_date(-30))
+        self.publish(program=new, version="1.0.3")
         with session.support_server(self.root) as server:
             self.start_program()
             old = self.program
@@ -203,9 +230,10 @@ class ManualCheck(UpdateTestCase):
         session.install_tool("standin_teamviewer.exe", harness.PROGRAM_FOLDER, CLIENT)
         (self.folder / SCRIPT).write_bytes(SCRIPT_TEXT)
         client = tool("standin_client.exe")
-        # The same version with a line break after it: not newer.
-        self.publish(date=server_date(7).encode(), version=b"1.0.2\r\n", client=client,
-                     program=next_exe())
+        # The running version published, with a line break added after it: not newer.
+        self.publish(program=harness.program_exe(), version="1.0.2", client=client,
+                     client_date=server_date(7))
+        self.alter("VersionVarnekIT.txt", b"1.0.2\r\n")
         with session.support_server(self.root) as server:
             self.start_program()
             harness.wait_until(lambda: SCRIPT not in self.folder_files(), 10, 0.2,
@@ -251,9 +279,12 @@ class FaultModes(UpdateTestCase):
         session = self.session
         client, new = tool("standin_client.exe"), next_exe()
         session.install_tool("standin_client.exe", harness.PROGRAM_FOLDER, CLIENT)
-        date = server_date(7).encode() + b"\r\n"
-        self.publish(date=date, version=VERSION_TEXT, client=client, program=new)
-        self.date_length = len(date) - 2
+        date = server_date(7)
+        self.publish(program=new, version="1.0.3", client=client, client_date=date)
+        # Line breaks after the published texts, for the cut faults below.
+        self.alter("VersionTeamViewer.txt", date.encode() + b"\r\n")
+        self.alter("VersionVarnekIT.txt", VERSION_TEXT)
+        self.date_length = len(date)
         self.server = session.support_server(self.root).start()
         self.start_program()
         self.baseline = self.folder_files()
@@ -378,8 +409,8 @@ class CloseDuringDownload(UpdateTestCase):
     def test_closing_the_window_ends_the_download(self):
         session = self.session
         session.install_tool("standin_client.exe", harness.PROGRAM_FOLDER, CLIENT)
-        self.publish(date=server_date(-30).encode(), version=b"1.0.3",
-                     client=tool("standin_client.exe"), program=next_exe())
+        self.publish(program=next_exe(), version="1.0.3", client=tool("standin_client.exe"),
+                     client_date=server_date(-30))
         faults = {PROGRAM_PACKAGE: {"mode": "stall", "seconds": READ_TIMEOUT * 3}}
         with session.support_server(self.root, faults=faults) as server:
             self.start_program()
@@ -397,8 +428,9 @@ class CloseDuringDownload(UpdateTestCase):
             closed = time.monotonic()
             self.assert_no_message_box(500)
             self.assertTrue(self.program.running())
-            # Nothing newer any more, for the automatic check to come.
-            self.publish(version=b"1.0.2")
+            # Nothing newer any more, for the automatic check to come: the release taken
+            # back by hand (the publish command only goes forward).
+            self.alter("VersionVarnekIT.txt", b"1.0.2")
             self.menu("Settings", expect=MENU_ENGLISH)
             session.uidriver("wait", "--title", SETTINGS, "--visible")
             self.assertEqual(self.label(VERSION_NEW), "Ny Version :")
