@@ -48,7 +48,7 @@ class IViewFactory {
 public:
     virtual ~IViewFactory() = default;
     virtual std::unique_ptr<IMainWindowView> CreateMainView(VarnekIT& model) = 0;
-    // Creates the window hidden.
+    // Makes a view that shows nothing until its first Show (the window may be made then).
     virtual std::unique_ptr<IFormView> CreateSettingsView(f_Indstillinger& model) = 0;
     virtual std::unique_ptr<IFormView> CreateLogoView(LogoForm& model) = 0;
 };

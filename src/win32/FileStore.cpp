@@ -1,5 +1,6 @@
 #include "win32/FileStore.h"
 
+#include "win32/SystemLibrary.h"
 #include "win32/Text.h"
 
 #include <windows.h>
@@ -168,17 +169,27 @@ bool FileStore::MoveReplace(std::string_view from, std::string_view to) {
 }
 
 std::optional<std::array<int, 4>> FileStore::FileVersion(std::string_view path) {
+    // The version library is needed only here, once a check has fetched a program.
+    static const auto getSize = SystemFunction<decltype(&GetFileVersionInfoSizeW)>(
+        L"version.dll", "GetFileVersionInfoSizeW");
+    static const auto getInfo =
+        SystemFunction<decltype(&GetFileVersionInfoW)>(L"version.dll", "GetFileVersionInfoW");
+    static const auto queryValue =
+        SystemFunction<decltype(&VerQueryValueW)>(L"version.dll", "VerQueryValueW");
+    if (!getSize || !getInfo || !queryValue) {
+        return std::nullopt;
+    }
     const std::wstring file = Wide(path);
     DWORD ignored = 0;
-    const DWORD size = GetFileVersionInfoSizeW(file.c_str(), &ignored);
+    const DWORD size = getSize(file.c_str(), &ignored);
     if (size == 0) {
         return std::nullopt;
     }
     std::vector<std::uint8_t> data(size);
     VS_FIXEDFILEINFO* info = nullptr;
     UINT length = 0;
-    if (!GetFileVersionInfoW(file.c_str(), 0, size, data.data()) ||
-        !VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&info), &length) ||
+    if (!getInfo(file.c_str(), 0, size, data.data()) ||
+        !queryValue(data.data(), L"\\", reinterpret_cast<void**>(&info), &length) ||
         length < sizeof(VS_FIXEDFILEINFO) || info->dwSignature != VS_FFI_SIGNATURE) {
         return std::nullopt;
     }
@@ -195,6 +206,7 @@ DateTime FileStore::Now() {
 }
 
 bool FileStore::StartHidden(std::string_view file, std::string_view folder) {
+    EnsureCom();
     const HINSTANCE result =
         ShellExecuteW(nullptr, L"open", Wide(file).c_str(), nullptr, Wide(folder).c_str(), SW_HIDE);
     return reinterpret_cast<INT_PTR>(result) > 32;

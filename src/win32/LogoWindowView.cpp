@@ -2,6 +2,7 @@
 
 #include "resource.h"
 #include "win32/FormWindow.h"
+#include "win32/SystemLibrary.h"
 #include "win32/Text.h"
 #include "win32/WindowUtil.h"
 
@@ -51,8 +52,11 @@ HBITMAP LoadPicture(int width, int height) {
     ComRef<IWICBitmapFrameDecode> frame;
     ComRef<IWICFormatConverter> converter;
     ComRef<IWICBitmapScaler> scaler;
-    if (FAILED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
-                                IID_IWICImagingFactory, reinterpret_cast<void**>(factory.Put()))) ||
+    static const auto createInstance =
+        SystemFunction<decltype(&CoCreateInstance)>(L"ole32.dll", "CoCreateInstance");
+    if (!EnsureCom() || !createInstance ||
+        FAILED(createInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
+                              IID_IWICImagingFactory, reinterpret_cast<void**>(factory.Put()))) ||
         FAILED(factory->CreateStream(stream.Put())) ||
         FAILED(stream->InitializeFromMemory(const_cast<BYTE*>(bytes),
                                             SizeofResource(module, resource))) ||

@@ -67,9 +67,10 @@ bool IsToggle(ControlKind kind) {
 
 class SettingsWindow final : public FormWindow {
 public:
-    explicit SettingsWindow(f_Indstillinger& model);
+    explicit SettingsWindow(f_Indstillinger& model) : model_(model) {}
     ~SettingsWindow() override;
 
+    void Show() override;
     void ControlChanged(int control) override;
 
 private:
@@ -89,13 +90,18 @@ private:
     bool rendering_ = false;
 };
 
-SettingsWindow::SettingsWindow(f_Indstillinger& model) : model_(model) {
-    if (!Create(SettingsWindowClass, COLOR_BTNFACE, WindowExStyle, WindowStyle,
-                f_Indstillinger::Caption)) {
-        return;
+// The window is made when it is first shown: until then the model alone holds what it will
+// show, and the program starts and checks for updates without it (or its controls' library).
+void SettingsWindow::Show() {
+    if (!hwnd_) {
+        if (!Create(SettingsWindowClass, COLOR_BTNFACE, WindowExStyle, WindowStyle,
+                    f_Indstillinger::Caption)) {
+            return;
+        }
+        CreateControls();
+        ApplyDpi(WindowDpi(hwnd_));
     }
-    CreateControls();
-    ApplyDpi(WindowDpi(hwnd_));
+    FormWindow::Show();
 }
 
 SettingsWindow::~SettingsWindow() {

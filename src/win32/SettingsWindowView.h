@@ -9,7 +9,8 @@
 
 namespace varnek::win32 {
 
-// Creates the window hidden, with one control for each placed control of the model.
+// The settings window, with one control for each placed control of the model. The window is
+// made on the first Show, and shows the model as it is then.
 std::unique_ptr<varnek::IFormView> CreateSettingsWindow(varnek::f_Indstillinger& model);
 
 // The window class and the child id of a control, for tests and the UI driver.

@@ -1,5 +1,6 @@
 #include "win32/Win32Services.h"
 
+#include "win32/SystemLibrary.h"
 #include "win32/Text.h"
 
 #include <shellapi.h>
@@ -161,6 +162,7 @@ std::intptr_t Shell::Execute(WindowHandle owner, std::string_view verb, std::str
     const std::wstring wfile = Wide(file);
     const std::wstring wparameters = parameters ? Wide(*parameters) : std::wstring();
     const std::wstring wdirectory = directory ? Wide(*directory) : std::wstring();
+    EnsureCom(); // the handlers of files and addresses may be COM objects
     const HINSTANCE result =
         ShellExecuteW(reinterpret_cast<HWND>(owner), wverb.c_str(), wfile.c_str(),
                       parameters ? wparameters.c_str() : nullptr,

@@ -10,9 +10,6 @@
 
 #include <windows.h>
 
-#include <commctrl.h>
-#include <objbase.h>
-
 namespace {
 
 constexpr const wchar_t* InstanceMutexName = L"Local\\VarnekIT.Running";
@@ -29,9 +26,6 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     if (instance == nullptr || GetLastError() == ERROR_ALREADY_EXISTS) {
         return 0;
     }
-    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES};
-    InitCommonControlsEx(&controls);
 
     using namespace varnek::win32;
     RegistrySettingsStore store;

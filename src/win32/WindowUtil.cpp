@@ -1,12 +1,14 @@
 #include "win32/WindowUtil.h"
 
+#include "win32/SystemLibrary.h"
+
 namespace varnek::win32 {
 
 namespace {
 
+// Functions of newer systems than the oldest the program runs on.
 template <class F> F User32Function(const char* name) {
-    const FARPROC proc = GetProcAddress(GetModuleHandleW(L"user32.dll"), name);
-    return reinterpret_cast<F>(reinterpret_cast<void (*)()>(proc));
+    return SystemFunction<F>(L"user32.dll", name);
 }
 
 } // namespace

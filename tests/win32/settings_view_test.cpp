@@ -96,9 +96,9 @@ protected:
     }
 
     f_Indstillinger& Model() { return app_->Indstillinger(); }
-    // The settings window of this thread; creates the model when it is not loaded.
+    // The settings window of this thread, shown; creates the model when it is not loaded.
     HWND Window() {
-        Model();
+        Model().Show();
         const auto windows = ThreadWindows(win32::SettingsWindowClass);
         return windows.size() == 1 ? windows.front() : nullptr;
     }
@@ -115,10 +115,25 @@ protected:
     std::unique_ptr<Application> app_;
 };
 
+TEST_F(SettingsViewTest, TheWindowIsMadeWhenFirstShownWithWhatTheModelHoldsThen) {
+    f_Indstillinger& model = Model();
+    EXPECT_TRUE(ThreadWindows(win32::SettingsWindowClass).empty()) << "no window before Show";
+    model.SetCaption(Ctl::tBrugernavn, "S\xc3\xb8ren");
+    model.SetVisible(Ctl::KodeShow, true);
+    model.SetChecked(Ctl::vTeamviewer, false);
+    const HWND window = Window();
+    ASSERT_NE(window, nullptr);
+    EXPECT_TRUE(IsWindowVisible(window));
+    EXPECT_EQ(TextOf(Control(Ctl::tBrugernavn)), L"S\u00f8ren");
+    EXPECT_TRUE(HasStyle(Control(Ctl::KodeShow), WS_VISIBLE));
+    EXPECT_EQ(SendMessageW(Control(Ctl::vTeamviewer), BM_GETCHECK, 0, 0), BST_UNCHECKED);
+    Model().Show();
+    EXPECT_EQ(ThreadWindows(win32::SettingsWindowClass).size(), 1u) << "made once";
+}
+
 TEST_F(SettingsViewTest, EveryPlacedControlExistsWithTheModelsCaption) {
     const HWND window = Window();
     ASSERT_NE(window, nullptr);
-    EXPECT_FALSE(IsWindowVisible(window)) << "created hidden";
     EXPECT_EQ(TextOf(window), L" Indstillinger");
 
     int placed = 0;
@@ -523,7 +538,8 @@ TEST_F(SettingsViewTest, TwoProgramsInOneProcessHaveTheirOwnWindows) {
     Application second(Services{other.store, other.notifyShell, other.iconMaker, other.shell,
                                 other.files, other.processes, other.dialogs, other.registry,
                                 other.reads, other.fileStore, views_, other.programFolder});
-    Model();
+    Model().Show();
+    second.Indstillinger().Show();
     second.Indstillinger().SetCaption(Ctl::bGem, "Andet");
     const auto windows = ThreadWindows(win32::SettingsWindowClass);
     ASSERT_EQ(windows.size(), 2u);
