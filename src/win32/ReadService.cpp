@@ -4,7 +4,7 @@
 
 #include <wininet.h>
 
-#include <algorithm>
+#include <atomic>
 #include <mutex>
 #include <system_error>
 #include <vector>
@@ -51,9 +51,16 @@ public:
         }
     }
 
+    // The UI thread has taken the progress notice in its queue.
+    void ProgressTaken() { progressQueued_ = false; }
+
     void Run() {
         AsyncProperty result = Property(vbAsyncStatusCodeError);
         const std::string failure = Fetch(result);
+        // What arrived before a failure is told, even when its progress was held back.
+        if (!failure.empty() && result.BytesRead > reportedBytes_) {
+            Notify(vbAsyncStatusCodeDownloadingData, result.BytesRead, result.BytesMax);
+        }
         CloseHandles();
         if (file_ != INVALID_HANDLE_VALUE) {
             CloseHandle(file_);
@@ -183,13 +190,11 @@ private:
             if (Stopped()) {
                 return "cancelled";
             }
-            // What has arrived, up to a block, so progress follows the data.
-            DWORD available = 0;
+            // A whole block, or what is left: WinINet fills it straight from the connection,
+            // which is several times faster than taking its small buffer's worth at a time.
             DWORD got = 0;
             const ULONGLONG waited = GetTickCount64();
-            if (!InternetQueryDataAvailable(request, &available, 0, 0) ||
-                (available > 0 &&
-                 !InternetReadFile(request, block.data(), std::min(available, BlockSize), &got))) {
+            if (!InternetReadFile(request, block.data(), BlockSize, &got)) {
                 return Failure("connection lost", waited);
             }
             if (got == 0) {
@@ -211,7 +216,7 @@ private:
                 result.Value.insert(result.Value.end(), block.begin(), block.begin() + got);
             }
             result.BytesRead = static_cast<std::int32_t>(total);
-            Notify(vbAsyncStatusCodeDownloadingData, result.BytesRead, result.BytesMax);
+            Progress(result.BytesRead, result.BytesMax);
         }
         if (known && total != length) {
             return "answer shorter than announced";
@@ -285,14 +290,31 @@ private:
         return property;
     }
 
-    // Progress; dropped when the queue is full (the completion that follows says it all).
-    void Notify(std::int32_t code, std::int32_t bytesRead, std::int32_t bytesMax) {
+    // Progress while data arrives: one notice at a time in the UI thread's queue, so a fast
+    // read neither floods the queue nor waits for the window; the next notice after it carries
+    // the count of then.
+    void Progress(std::int32_t bytesRead, std::int32_t bytesMax) {
+        if (progressQueued_.exchange(true)) {
+            return;
+        }
+        if (!Notify(vbAsyncStatusCodeDownloadingData, bytesRead, bytesMax)) {
+            progressQueued_ = false;
+        }
+    }
+
+    // A notice; dropped when the queue is full (the completion that follows says it all).
+    bool Notify(std::int32_t code, std::int32_t bytesRead, std::int32_t bytesMax) {
         auto* notice = new Notice{Property(code), false};
         notice->property.BytesRead = bytesRead;
         notice->property.BytesMax = bytesMax;
         if (!PostMessageW(window_, NoticeMessage, id_, reinterpret_cast<LPARAM>(notice))) {
             delete notice;
+            return false;
         }
+        if (code == vbAsyncStatusCodeDownloadingData) {
+            reportedBytes_ = bytesRead;
+        }
+        return true;
     }
 
     // The stages before the answer, each reported once and in order, whether WinINet tells of
@@ -316,7 +338,9 @@ private:
     const std::uintptr_t id_;
     const ReadRequest request_;
     DWORD timeoutMs_;
-    int reached_ = 0; // stages reported so far (worker thread only)
+    int reached_ = 0;                // stages reported so far (worker thread only)
+    std::int32_t reportedBytes_ = 0; // the count of the last progress notice (worker only)
+    std::atomic<bool> progressQueued_{false};
     HANDLE file_ = INVALID_HANDLE_VALUE;
     std::mutex mutex_; // guards the five below
     bool stopped_ = false;
@@ -437,6 +461,8 @@ void ReadService::OnNotice(WPARAM id, LPARAM lParam) {
     if (notice->complete) {
         found->second.thread.join(); // its last act was posting this
         reads_.erase(found);
+    } else if (notice->property.StatusCode == vbAsyncStatusCodeDownloadingData) {
+        found->second.worker->ProgressTaken();
     }
     if (!owner) {
         return;
