@@ -863,6 +863,23 @@ def template_dir() -> Path:
     return Path(value)
 
 
+
+def prefix_processes(prefix: Path) -> list[int]:
+    """The ids of the processes that run with WINEPREFIX set to this prefix."""
+    wanted = b"WINEPREFIX=" + os.fsencode(str(prefix))
+    found = []
+    for entry in Path("/proc").iterdir():
+        if not entry.name.isdigit() or int(entry.name) == os.getpid():
+            continue
+        try:
+            environ = (entry / "environ").read_bytes()
+        except OSError:
+            continue  # ended meanwhile, or not ours to read
+        if wanted in environ.split(b"\0"):
+            found.append(int(entry.name))
+    return found
+
+
 class Session:
     """A fresh prefix (copied from the template), a private display and the processes started
     in them. Use as a context manager; close() always runs every cleanup step."""
@@ -935,6 +952,13 @@ class Session:
                                stderr=subprocess.DEVNULL, timeout=30)
             except subprocess.TimeoutExpired as error:
                 errors.append(error)
+            # A Wine process that lost its server (one stopped by the session, say) lingers
+            # on its own: end what still runs in this prefix, each by its id.
+            for pid in prefix_processes(self.prefix):
+                try:
+                    os.kill(pid, signal.SIGKILL)
+                except ProcessLookupError:
+                    pass
         if self.xvfb:
             self.xvfb.stop()
         for scratch in self.artifacts.glob("_*.png"):  # pictures taken only to be looked at
