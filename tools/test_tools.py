@@ -222,6 +222,23 @@ class UiDriver(unittest.TestCase):
         self.assertEqual(uidriver("msgbox", "--press", "6")[0], 0)
         self.assertEqual(self.text(109), "answer=6")
 
+    def test_batch_runs_each_command_in_turn_and_stops_at_a_failure(self):
+        rc, out, err = uidriver("batch", "settext", "--title", self.title, "--id", "102", "Åse",
+                                ";", "click", "--title", self.title, "--text", "English",
+                                ";", "text", "--title", self.title, "--id", "102")
+        self.assertEqual((rc, out), (0, "clicked\nÅse\n"), err)
+        # The second command's options do not carry over from the first: without its own
+        # --id it reads the window's caption.
+        rc, out, err = uidriver("batch", "text", "--title", self.title, "--id", "102",
+                                ";", "text", "--title", self.title)
+        self.assertEqual((rc, out), (0, f"Åse\n{self.title}\n"), err)
+        rc, out, err = uidriver("batch", "text", "--title", "Ingen sådan", "--timeout", "200",
+                                ";", "settext", "--title", self.title, "--id", "102", "Bo")
+        self.assertEqual(rc, 1)
+        self.assertIn("command 1 failed", err)
+        self.assertEqual(self.text(102), "Åse", "a command after the failure ran")
+        self.assertEqual(uidriver("batch", "text", "--title", self.title, ";")[0], 2)
+
     def test_exit_codes_and_waiting(self):
         self.assertEqual(uidriver("frobnicate")[0], 2)
         self.assertEqual(uidriver("text")[0], 2)

@@ -159,15 +159,15 @@ def ui_cycle(session, program, settings_entry: int | None = None,
         menu.choose("Settings")
     else:
         choose_by_position(menu, settings_entry, entries)
-    session.uidriver("wait", "--title", SETTINGS, "--visible")
-    session.uidriver("click", "--title", SETTINGS, "--text", "Danish")
-    session.uidriver("click", "--title", SETTINGS, "--text", "Engelsk")
-    session.uidriver("click", "--title", SETTINGS, "--text", "Close")
-    session.uidriver("wait", "--title", SETTINGS, "--gone")
+    # One UI-driver process for each window's steps.
+    session.uidriver("batch", "wait", "--title", SETTINGS, "--visible",
+                     ";", "click", "--title", SETTINGS, "--text", "Danish",
+                     ";", "click", "--title", SETTINGS, "--text", "Engelsk",
+                     ";", "click", "--title", SETTINGS, "--text", "Close",
+                     ";", "wait", "--title", SETTINGS, "--gone")
     session.tray.double_click()
-    session.uidriver("wait", "--title", LAUNCHER, "--visible")
-    session.uidriver("close", "--title", LAUNCHER)
-    session.uidriver("wait", "--title", LAUNCHER, "--gone")
+    session.uidriver("batch", "wait", "--title", LAUNCHER, "--visible",
+                     ";", "close", "--title", LAUNCHER, ";", "wait", "--title", LAUNCHER, "--gone")
     return settings_entry, entries
 
 

@@ -71,6 +71,9 @@ or without its '&'). Commands that look for something poll up to --timeout MS (d
   processes [--name EXE] [--pid N] [--gone]
       waits until such a process runs and lists them: pid parent-pid exe; with --gone
       waits until none is left (process ids here are Windows ones, as in "windows")
+  batch COMMAND [options] ; COMMAND [options] ; ...
+      runs the commands one after the other in this one process (a ";" argument between
+      them), and stops at the first that fails, with its exit code
 
 Output fields are tab-separated, the text last; in texts a backslash, newline, carriage
 return and tab are written as \\, \n, \r and \t. With --json every record is one JSON object
@@ -901,8 +904,9 @@ int run() {
 
 } // namespace
 
-int wmain(int argc, wchar_t** argv) {
-    becomeDpiAware();
+// One command: its arguments are argv[1..argc-1].
+int runOne(int argc, wchar_t** argv) {
+    opt = Options{};
     if (auto error = parse(argc, argv)) {
         complain(*error);
         complain("see uidriver --help");
@@ -913,4 +917,36 @@ int wmain(int argc, wchar_t** argv) {
         return kDone;
     }
     return run();
+}
+
+int wmain(int argc, wchar_t** argv) {
+    becomeDpiAware();
+    if (argc < 2 || std::wstring(argv[1]) != L"batch") {
+        return runOne(argc, argv);
+    }
+    if (std::wstring(argv[argc - 1]) == L";") {
+        complain("batch: empty command after the last ;");
+        return kUsage;
+    }
+    // Each command is run as if given alone: argv[start - 1] stands in for the program name.
+    int start = 2;
+    int step = 1;
+    while (start < argc) {
+        int end = start;
+        while (end < argc && std::wstring(argv[end]) != L";") {
+            ++end;
+        }
+        if (end == start) {
+            complain("batch: empty command " + std::to_string(step));
+            return kUsage;
+        }
+        const int result = runOne(end - start + 1, argv + start - 1);
+        if (result != kDone) {
+            complain("batch: command " + std::to_string(step) + " failed");
+            return result;
+        }
+        start = end + 1;
+        ++step;
+    }
+    return kDone;
 }
