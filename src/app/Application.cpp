@@ -57,12 +57,14 @@ LogoForm& Application::Logo() {
 void Application::Unload(f_Indstillinger& window) {
     if (settings_.get() == &window) {
         unloadedSettings_.push_back(std::move(settings_));
+        services.views.WakeMessageLoop();
     }
 }
 
 void Application::Unload(LogoForm& window) {
     if (logo_.get() == &window) {
         unloadedLogos_.push_back(std::move(logo_));
+        services.views.WakeMessageLoop();
     }
 }
 

@@ -51,6 +51,9 @@ public:
     // Makes a view that shows nothing until its first Show (the window may be made then).
     virtual std::unique_ptr<IFormView> CreateSettingsView(f_Indstillinger& model) = 0;
     virtual std::unique_ptr<IFormView> CreateLogoView(LogoForm& model) = 0;
+    // Makes the message loop go round once soon: an unloaded window waits there to be
+    // released, and no other message may come for a while.
+    virtual void WakeMessageLoop() = 0;
 };
 
 } // namespace varnek

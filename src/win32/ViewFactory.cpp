@@ -18,4 +18,8 @@ std::unique_ptr<IFormView> ViewFactory::CreateLogoView(LogoForm& model) {
     return CreateLogoWindow(model);
 }
 
+void ViewFactory::WakeMessageLoop() {
+    PostThreadMessageW(GetCurrentThreadId(), WM_NULL, 0, 0);
+}
+
 } // namespace varnek::win32

@@ -10,6 +10,7 @@ public:
     std::unique_ptr<IMainWindowView> CreateMainView(VarnekIT& model) override;
     std::unique_ptr<IFormView> CreateSettingsView(f_Indstillinger& model) override;
     std::unique_ptr<IFormView> CreateLogoView(LogoForm& model) override;
+    void WakeMessageLoop() override;
 };
 
 } // namespace varnek::win32

@@ -99,8 +99,10 @@ TEST_F(SettingsTest, LanguageButtonsSwitchEverythingAtOnceButStoreNothing) {
 TEST_F(SettingsTest, AWindowCreatedAgainAfterCloseShowsTheLanguageLastApplied) {
     Start();
     Settings().UserToggled(Ctl::b_Sprog1, true); // Danish, not saved
+    const int wakes = p.views.wakes;
     Settings().bLuk_Click();
     EXPECT_FALSE(app->IndstillingerLoaded());
+    EXPECT_EQ(p.views.wakes, wakes + 1) << "the loop is woken to release the window";
     app->ReleaseUnloaded();
     EXPECT_EQ(p.views.log.back(), "destroy settings");
 

@@ -428,6 +428,9 @@ TEST_F(SettingsViewTest, CloseButtonAndCloseBoxUnloadTheWindow) {
         }
         EXPECT_FALSE(app_->IndstillingerLoaded()) << "close box " << closeBox;
         EXPECT_TRUE(IsWindow(window)) << "kept until the message is done";
+        MSG wake{};
+        EXPECT_TRUE(PeekMessageW(&wake, reinterpret_cast<HWND>(-1), WM_NULL, WM_NULL, PM_NOREMOVE))
+            << "a message that brings the loop round to release it";
         Pump();
         EXPECT_FALSE(IsWindow(window)) << "close box " << closeBox;
     }

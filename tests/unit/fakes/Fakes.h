@@ -249,7 +249,9 @@ public:
     std::unique_ptr<IFormView> CreateLogoView(LogoForm&) override {
         return std::make_unique<FakeFormView>(log, "logo");
     }
+    void WakeMessageLoop() override { ++wakes; }
     FakeMainView* main = nullptr; // owned by the main window model
+    int wakes = 0;
     std::vector<std::string> log;
 };
 
