@@ -222,6 +222,28 @@ class UiDriver(unittest.TestCase):
         self.assertEqual(uidriver("msgbox", "--press", "6")[0], 0)
         self.assertEqual(self.text(109), "answer=6")
 
+    def test_gui_counts_follows_the_windows_of_another_process(self):
+        # Wine answers 0 to GetGuiResources and GetProcessHandleCount: the other ways count.
+        [w] = records("windows", "--title", self.title)
+
+        def counts():
+            rc, out, err = wine(TOOLS_WIN + "\\gui_counts.exe", str(w["pid"]))
+            self.assertEqual(rc, 0, err)
+            return json.loads(out)
+
+        before = counts()
+        self.assertEqual((before["gdi_source"], before["user_source"], before["handles_source"]),
+                         ("handle table", "windows", "system handle list"))
+        self.assertGreaterEqual(before["user"], 1 + len(self.controls()))
+        self.assertGreater(min(before["gdi"], before["handles"]), 0, before)
+        uidriver("click", "--title", self.title, "--text", "&Gem")
+        [box] = records("msgbox", "--timeout", "10000")
+        box_windows = 1 + len(records("children", "--hwnd", box["hwnd"]))
+        self.assertEqual(counts()["user"], before["user"] + box_windows)
+        self.assertEqual(uidriver("msgbox", "--press", "No")[0], 0)
+        self.assertEqual(self.text(109), "answer=7")  # MessageBox has returned: the box is gone
+        self.assertEqual(counts()["user"], before["user"])
+
     def test_batch_runs_each_command_in_turn_and_stops_at_a_failure(self):
         rc, out, err = uidriver("batch", "settext", "--title", self.title, "--id", "102", "Åse",
                                 ";", "click", "--title", self.title, "--text", "English",

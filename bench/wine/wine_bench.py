@@ -121,6 +121,9 @@ LAUNCHER = " Varnek IT Consulting"
 
 
 def gui_counts(session, windows_pid: str) -> dict:
+    """gui_counts' JSON line: gdi, user, handles (and private), each with the way it was counted
+    (gdi_source, user_source, handles_source): the Windows call, or under Wine the process's
+    GDI handle table, its windows and the system's handle list."""
     result = session.run_wine([harness.TOOLS_FOLDER + r"\gui_counts.exe", windows_pid])
     return json.loads(result.stdout.decode())
 
@@ -173,8 +176,8 @@ def ui_cycle(session, program, settings_entry: int | None = None,
 
 def outside_counts(session, program, windows_pid: str) -> dict:
     """What can be counted of the program from outside: gui_counts' GDI, USER and handle
-    counts (Wine 8 answers 0 for another process), the Unix descriptors of its Wine process,
-    its windows (top-level, hidden ones too) and its private memory."""
+    counts, the Unix descriptors of its Wine process, its top-level windows (hidden ones too)
+    and its private memory."""
     counts = gui_counts(session, windows_pid)
     pid = windows_process(program.pid)
     counts["fds"] = len(os.listdir(f"/proc/{pid}/fd"))
@@ -195,15 +198,17 @@ def bench_handles(cycles: int):
                 raise harness.HarnessError("the program ended during the cycles")
         per_cycle = (time.monotonic() - started) / max(cycles - 1, 1)
         last = outside_counts(session, program, pid)
-        for key, name in (("handles", "handle count (GetProcessHandleCount)"),
-                          ("gdi", "GDI objects (GetGuiResources)"),
-                          ("user", "USER objects (GetGuiResources)"),
+        for key in ("handles", "gdi", "user"):
+            if first[key + "_source"] != last[key + "_source"]:
+                raise harness.HarnessError(f"gui_counts counted {key} by {first[key + '_source']}"
+                                           f" first, by {last[key + '_source']} last")
+        for key, name in (("handles", f"handle count ({last['handles_source']})"),
+                          ("gdi", f"GDI objects ({last['gdi_source']})"),
+                          ("user", f"USER objects ({last['user_source']})"),
                           ("fds", "Unix descriptors of the Wine process"),
                           ("windows", "top-level windows")):
-            note = "Wine returns 0" if first[key] == 0 and last[key] == 0 else ""
             emit(f"{name} after {cycles} UI cycles (ref: after the 1st)", last[key], first[key],
-                 "", "no growth", last[key] <= first[key], note=note,
-                 seconds_per_cycle=round(per_cycle, 2))
+                 "", "no growth", last[key] <= first[key], seconds_per_cycle=round(per_cycle, 2))
         emit(f"private memory (RssAnon) after {cycles} UI cycles (ref: after the 1st)",
              last["rss_anon"], first["rss_anon"], "KiB", "<= +256 KiB",
              last["rss_anon"] <= first["rss_anon"] + 256)
@@ -271,6 +276,13 @@ def task_switches(pid: int) -> dict:
     return counts
 
 
+def thread_name(pid: int, tid: str) -> str:
+    try:
+        return f"{tid} {Path(f'/proc/{pid}/task/{tid}/comm').read_text().strip()}"
+    except OSError:
+        return tid
+
+
 def wakes_between(before: dict, after: dict) -> int:
     """Wake-ups of the threads that lived through the whole interval: an ended thread takes
     its counts with it, and a timer lives on the program's UI thread, which stays."""
@@ -299,6 +311,11 @@ def bench_idle(seconds: float):
         time.sleep(seconds)
         spent = time.monotonic() - started
         cpu = {k: cpu_seconds(p) - cpu[k] for k, p in pids.items()}
+        after = task_switches(pids["program"])
+        # Which of the program's threads woke: the UI thread is the process's first.
+        by_thread = {("ui" if int(t) == pids["program"] else thread_name(pids["program"], t)):
+                     after[t] - n for t, n in wakes["program"].items()
+                     if t in after and after[t] != n}
         wakes = {k: wakes_between(wakes[k], task_switches(p)) for k, p in pids.items()}
         share = 100 * cpu["program"] / spent
         emit(f"idle CPU over {seconds:g} s after the check (% of one core)", round(share, 4),
@@ -306,7 +323,7 @@ def bench_idle(seconds: float):
         # A timer left running wakes the program every second; the reference has none.
         emit(f"wake-ups over {seconds:g} s after the check (threads' context switches)",
              wakes["program"], wakes["reference"], "", "<= ref + 1 per 5 s",
-             wakes["program"] <= wakes["reference"] + seconds / 5)
+             wakes["program"] <= wakes["reference"] + seconds / 5, by_thread=by_thread)
 
 
 def curl_seconds(session, url: str, target: Path) -> float:
