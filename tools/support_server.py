@@ -169,7 +169,8 @@ class Handler(BaseHTTPRequestHandler):
         self.send_body = send_body
         split = urllib.parse.urlsplit(self.path)
         path, query = split.path, split.query
-        self.record = {"method": self.command, "path": path, "query": query}
+        self.record = {"method": self.command, "path": path, "query": query,
+                       "connection": self.headers.get("Connection", "")}
         if path == "/_faults" and self.command == "GET":
             return self.reply(200, json.dumps(self.server.faults.snapshot()).encode(),
                               "application/json", log=False)
@@ -272,7 +273,9 @@ class Handler(BaseHTTPRequestHandler):
             self.send_header("Content-Length", str(size))
         else:
             self.send_header("Content-Length", str(len(body)))
-        if mode in ("reset", "stall", "short"):
+        # A client that asks for one request per connection gets it, said as a server says it.
+        if mode in ("reset", "stall", "short") or \
+                self.headers.get("Connection", "").lower() == "close":
             self.send_header("Connection", "close")
             self.close_connection = True
         self.end_headers()

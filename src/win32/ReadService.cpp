@@ -143,7 +143,11 @@ private:
         }
         SetTimeouts(request);
         const ULONGLONG sent = GetTickCount64();
-        if (!HttpSendRequestW(request, nullptr, 0, nullptr, 0)) {
+        // One request per connection: the program reads a few files at start and then rests,
+        // so a connection kept for later would only hold a socket (and WinINet's thread that
+        // watches kept connections) open for nothing.
+        static constexpr wchar_t CloseHeader[] = L"Connection: close\r\n";
+        if (!HttpSendRequestW(request, CloseHeader, static_cast<DWORD>(-1), nullptr, 0)) {
             return Failure("cannot connect", sent);
         }
         if (Stopped()) {

@@ -202,6 +202,8 @@ class AutomaticUpdate(UpdateTestCase):
                                0.2, "the server's version in the window")
             self.assertEqual(self.new_requests(server, 2, settle=1.5),
                              [(CLIENT_DATE, 200, None), (PROGRAM_VERSION, 200, None)])
+            # Each read asks for its connection to be closed after it: nothing stays open.
+            self.assertEqual({e["connection"] for e in server.log_entries()}, {"close"})
             self.assert_no_message_box(500)
             self.assertEqual(self.folder_files(), files)
 
