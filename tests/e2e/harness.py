@@ -1039,12 +1039,27 @@ class Session:
 
     def run_wine(self, args: list[str], timeout: float = 60.0,
                  check: bool = True) -> subprocess.CompletedProcess:
-        """Runs a Wine command to its end (reg, regedit, a console tool) and returns its output."""
-        try:
-            result = subprocess.run(["wine", *args], env=self.env, cwd=self.temp,
-                                    capture_output=True, timeout=timeout, stdin=subprocess.DEVNULL)
-        except subprocess.TimeoutExpired:
-            raise HarnessError(f"wine {' '.join(args)} did not end within {timeout} s")
+        """Runs a Wine command to its end (reg, regedit, a console tool) and returns its output.
+
+        The output is collected in files, and the wait is for the command's own process. With
+        pipes, the wait would be for their end, and that can be much later: whichever process
+        comes first in a prefix starts the wineserver and Wine's services and desktop, which
+        inherit its standard output and error and keep them open as long as Wine runs. A
+        command that starts just as a program does (a setup) can be that process, and then
+        its pipes stay open until the program ends."""
+        with tempfile.TemporaryFile(dir=self.temp) as out, \
+                tempfile.TemporaryFile(dir=self.temp) as err:
+            popen = subprocess.Popen(["wine", *args], env=self.env, cwd=self.temp,
+                                     stdin=subprocess.DEVNULL, stdout=out, stderr=err)
+            try:
+                code = popen.wait(timeout=timeout)
+            except subprocess.TimeoutExpired:
+                popen.kill()  # our own child, by its id
+                popen.wait()
+                raise HarnessError(f"wine {' '.join(args)} did not end within {timeout} s")
+            out.seek(0)
+            err.seek(0)
+            result = subprocess.CompletedProcess(popen.args, code, out.read(), err.read())
         if check and result.returncode != 0:
             raise HarnessError(f"wine {' '.join(args)} failed ({result.returncode}): "
                                f"{result.stdout.decode(errors='replace')}"
