@@ -420,9 +420,9 @@ class SupportServer(unittest.TestCase):
         shutil.rmtree(cls.temp, ignore_errors=True)
         assert cls.exit_code == 0, cls.exit_code
 
-    def get(self, target, method="GET", body=None):
+    def get(self, target, method="GET", body=None, headers=None):
         c = http.client.HTTPConnection("127.0.0.1", self.port, timeout=20)
-        c.request(method, target, body=body)
+        c.request(method, target, body=body, headers=headers or {})
         r = c.getresponse()
         data = r.read() if method != "HEAD" else b""
         c.close()
@@ -482,7 +482,14 @@ class SupportServer(unittest.TestCase):
                          {"method": "GET", "path": "/AppLogin.asp",
                           "query": "Username=x&Password=1", "status": 200})
         self.assertEqual(entries[-1], {"method": "GET", "path": "/nowhere", "query": "q=%C3%B8",
-                                       "status": 404})
+                                       "connection": "", "status": 404})
+        # A request for one request per connection is logged and answered as asked.
+        r, _ = self.get("/elsewhere", headers={"Connection": "close"})
+        self.assertEqual(r.getheader("Connection"), "close")
+        r, _ = self.get("/elsewhere")
+        self.assertIsNone(r.getheader("Connection"))
+        entries = [json.loads(line) for line in self.log.read_text(encoding="utf-8").splitlines()]
+        self.assertEqual([e["connection"] for e in entries[-2:]], ["close", ""])
 
     def test_fault_modes(self):
         path = "/VarnekITApp/New_VarnekIT.zip"
