@@ -625,8 +625,9 @@ TEST_F(ReadServiceTest, AFileReadStreamsIntoTheTargetAndAFailedOneLeavesNoFile) 
 }
 
 TEST_F(ReadServiceTest, ACancelledReadDeliversNothingAndOthersGoOn) {
-    const std::string body = Pattern(200000, 7);
-    server.Serve("/slow", {Answer::Pause, body, 200, 50000, 1500});
+    // The pause comes after more than a block, so the first progress arrives before it.
+    const std::string body = Pattern(300000, 7);
+    server.Serve("/slow", {Answer::Pause, body, 200, 150000, 1500});
     server.Serve("/quick", {Answer::Whole, "quick"});
     // Cancelled at once, before anything came.
     service->AsyncRead(owner, Bytes(server.Url("/slow"), "at once"));
