@@ -1,5 +1,6 @@
 #include "win32/ReadService.h"
 
+#include "win32/SystemLibrary.h"
 #include "win32/Text.h"
 
 #include <wininet.h>
@@ -26,6 +27,43 @@ struct Notice {
     bool complete = false;
 };
 
+// WinINet, loaded on the first read: the program starts, and rests between checks, without it
+// and the libraries it brings.
+struct WinInet {
+#define VARNEK_WININET_FUNCTIONS(X)                                                                \
+    X(HttpOpenRequestW)                                                                            \
+    X(HttpQueryInfoW)                                                                              \
+    X(HttpSendRequestW)                                                                            \
+    X(InternetCloseHandle)                                                                         \
+    X(InternetConnectW)                                                                            \
+    X(InternetCrackUrlW)                                                                           \
+    X(InternetOpenW)                                                                               \
+    X(InternetReadFile)                                                                            \
+    X(InternetSetOptionW)                                                                          \
+    X(InternetSetStatusCallbackW)
+#define VARNEK_DECLARE(name) decltype(&::name) name = nullptr;
+    VARNEK_WININET_FUNCTIONS(VARNEK_DECLARE)
+#undef VARNEK_DECLARE
+    bool loaded = false;
+};
+
+// The functions, loaded on the first call (made by AsyncRead on the UI thread, before any
+// worker starts; the workers run only once it found them all).
+const WinInet& Net() {
+    static const WinInet functions = [] {
+        WinInet f;
+        f.loaded = true;
+#define VARNEK_LOAD(name)                                                                          \
+    f.name = SystemFunction<decltype(&::name)>(L"wininet.dll", #name);                             \
+    f.loaded = f.loaded && f.name != nullptr;
+        VARNEK_WININET_FUNCTIONS(VARNEK_LOAD)
+#undef VARNEK_LOAD
+        return f;
+    }();
+    return functions;
+}
+#undef VARNEK_WININET_FUNCTIONS
+
 } // namespace
 
 // One read on its own thread. What it shares with the service, under its mutex: the stop
@@ -44,7 +82,7 @@ public:
         if (closeHandles && session_) {
             for (HINTERNET handle : {request_handle_, connect_, session_}) {
                 if (handle) {
-                    InternetCloseHandle(handle);
+                    Net().InternetCloseHandle(handle);
                 }
             }
             request_handle_ = connect_ = session_ = nullptr;
@@ -113,22 +151,22 @@ private:
         parts.dwHostNameLength = INTERNET_MAX_HOST_NAME_LENGTH;
         parts.lpszUrlPath = path.data();
         parts.dwUrlPathLength = static_cast<DWORD>(path.size());
-        if (!InternetCrackUrlW(url.c_str(), 0, 0, &parts)) {
+        if (!Net().InternetCrackUrlW(url.c_str(), 0, 0, &parts)) {
             return "invalid address";
         }
         path.resize(parts.dwUrlPathLength);
 
         HINTERNET session =
-            InternetOpenW(L"VarnekIT", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+            Net().InternetOpenW(L"VarnekIT", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
         if (!session || !Keep(session_, session)) {
             return "cancelled";
         }
-        InternetSetStatusCallbackW(session, &StatusCallback);
+        Net().InternetSetStatusCallbackW(session, &StatusCallback);
         const auto context = reinterpret_cast<DWORD_PTR>(this);
         // The timeouts are set on the handles that do the work: Wine does not pass them down
         // from the session handle.
-        HINTERNET connection = InternetConnectW(session, host, parts.nPort, nullptr, nullptr,
-                                                INTERNET_SERVICE_HTTP, 0, context);
+        HINTERNET connection = Net().InternetConnectW(session, host, parts.nPort, nullptr, nullptr,
+                                                      INTERNET_SERVICE_HTTP, 0, context);
         if (!connection || !Keep(connect_, connection)) {
             return "cannot connect";
         }
@@ -136,8 +174,8 @@ private:
         const bool secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
         const wchar_t* accept[] = {L"*/*", nullptr};
         HINTERNET request =
-            HttpOpenRequestW(connection, L"GET", path.c_str(), nullptr, nullptr, accept,
-                             ReadFlags | (secure ? INTERNET_FLAG_SECURE : 0), context);
+            Net().HttpOpenRequestW(connection, L"GET", path.c_str(), nullptr, nullptr, accept,
+                                   ReadFlags | (secure ? INTERNET_FLAG_SECURE : 0), context);
         if (!request || !Keep(request_handle_, request)) {
             return "cannot connect";
         }
@@ -147,7 +185,7 @@ private:
         // so a connection kept for later would only hold a socket (and WinINet's thread that
         // watches kept connections) open for nothing.
         static constexpr wchar_t CloseHeader[] = L"Connection: close\r\n";
-        if (!HttpSendRequestW(request, CloseHeader, static_cast<DWORD>(-1), nullptr, 0)) {
+        if (!Net().HttpSendRequestW(request, CloseHeader, static_cast<DWORD>(-1), nullptr, 0)) {
             return Failure("cannot connect", sent);
         }
         if (Stopped()) {
@@ -157,8 +195,8 @@ private:
 
         DWORD status = 0;
         DWORD size = sizeof status;
-        if (!HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status,
-                            &size, nullptr)) {
+        if (!Net().HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status,
+                                  &size, nullptr)) {
             return "no HTTP answer";
         }
         if (status < 200 || status > 299) {
@@ -167,8 +205,8 @@ private:
         DWORD length = 0;
         size = sizeof length;
         const bool known =
-            HttpQueryInfoW(request, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &length,
-                           &size, nullptr) != FALSE;
+            Net().HttpQueryInfoW(request, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER,
+                                 &length, &size, nullptr) != FALSE;
         if (known && length > 0x7FFFFFFFu) {
             return "answer too large";
         }
@@ -198,7 +236,7 @@ private:
             // which is several times faster than taking its small buffer's worth at a time.
             DWORD got = 0;
             const ULONGLONG waited = GetTickCount64();
-            if (!InternetReadFile(request, block.data(), BlockSize, &got)) {
+            if (!Net().InternetReadFile(request, block.data(), BlockSize, &got)) {
                 return Failure("connection lost", waited);
             }
             if (got == 0) {
@@ -252,7 +290,7 @@ private:
             return true;
         }
         if (&slot == &session_ || session_) {
-            InternetCloseHandle(handle);
+            Net().InternetCloseHandle(handle);
         }
         return false;
     }
@@ -260,7 +298,7 @@ private:
     void SetTimeouts(HINTERNET handle) {
         for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_RECEIVE_TIMEOUT,
                              INTERNET_OPTION_SEND_TIMEOUT}) {
-            InternetSetOptionW(handle, option, &timeoutMs_, sizeof timeoutMs_);
+            Net().InternetSetOptionW(handle, option, &timeoutMs_, sizeof timeoutMs_);
         }
     }
 
@@ -270,7 +308,7 @@ private:
         if (session_) {
             for (HINTERNET handle : {request_handle_, connect_, session_}) {
                 if (handle) {
-                    InternetCloseHandle(handle);
+                    Net().InternetCloseHandle(handle);
                 }
             }
         }
@@ -390,11 +428,14 @@ void ReadService::AsyncRead(IAsyncReadOwner& owner, const ReadRequest& request) 
     if (request.asyncType == vbAsyncTypeFile && request.targetFile.empty()) {
         throw AsyncReadError(ErrorInvalidParameter, "no target file");
     }
+    if (!Net().loaded) {
+        throw AsyncReadError(ErrorModuleNotFound, "the internet library cannot be loaded");
+    }
     const std::wstring url = Wide(request.url);
     URL_COMPONENTSW parts{};
     parts.dwStructSize = sizeof parts;
     parts.dwHostNameLength = 1;
-    if (url.empty() || !InternetCrackUrlW(url.c_str(), 0, 0, &parts)) {
+    if (url.empty() || !Net().InternetCrackUrlW(url.c_str(), 0, 0, &parts)) {
         throw AsyncReadError(ErrorInvalidUrl, "invalid address: " + request.url);
     }
     if (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS) {

@@ -49,6 +49,7 @@ public:
     static constexpr std::int32_t ErrorInvalidParameter = 87;      // bad type, no target file
     static constexpr std::int32_t ErrorInvalidUrl = 12005;         // empty or malformed address
     static constexpr std::int32_t ErrorUnrecognizedScheme = 12006; // not http:// or https://
+    static constexpr std::int32_t ErrorModuleNotFound = 126;       // no internet library
 
     explicit ReadService(std::chrono::milliseconds stallTimeout = StallTimeout);
     ~ReadService() override;
