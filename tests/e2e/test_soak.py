@@ -59,18 +59,28 @@ def rounds() -> list[dict]:
 
 class UpdateSoak(ProgramTestCase):
     def counts(self) -> dict:
-        """What can be counted of the program from outside: GetGuiResources and
-        GetProcessHandleCount through gui_counts (Wine answers 0 for another process), the Unix
-        descriptors of its Wine process and its windows."""
-        result = self.session.run_wine([harness.TOOLS_FOLDER + r"\gui_counts.exe",
-                                        self.windows_pid])
-        counts = json.loads(result.stdout.decode())
-        counts.pop("pid")
-        counts.pop("private")
-        counts["fds"] = len(os.listdir(f"/proc/{self.program.pid}/fd"))
-        counts["windows"] = len(self.session.uidriver_records("windows", "--all", "--pid",
-                                                               self.windows_pid))
-        return counts
+        """What can be counted of the program from outside: its GDI objects, USER objects and
+        handles through gui_counts, the Unix descriptors of its Wine process and its windows.
+        Read once the program is at rest: a round's last read may still be ending (its thread,
+        socket and file) when the server has answered, so the counts are read until two
+        readings half a second apart agree."""
+        def read() -> dict:
+            result = self.session.run_wine([harness.TOOLS_FOLDER + r"\gui_counts.exe",
+                                            self.windows_pid])
+            counts = json.loads(result.stdout.decode())
+            counts = {k: counts[k] for k in ("gdi", "user", "handles")}
+            counts["windows"] = len(self.session.uidriver_records("windows", "--all", "--pid",
+                                                                   self.windows_pid))
+            return counts
+
+        previous = read()
+        for _ in range(20):
+            time.sleep(0.5)
+            current = read()
+            if current == previous:
+                return current
+            previous = current
+        self.fail(f"the program's counts did not settle: last {previous}")
 
     def start_server(self, root: Path, patience: float = 300.0) -> harness.SupportServer:
         """The support server on port 18080, waiting while another run on this machine holds
