@@ -14,16 +14,8 @@ from pathlib import Path
 
 import harness
 from test_settings import SETTINGS, ProgramTestCase
-from test_update import publish_release
-
-APP = "/VarnekITApp/"
-CLIENT_DATE = APP + "VersionTeamViewer.txt"
-CLIENT_PACKAGE = APP + "Varnek_TeamViewer.zip"
-PROGRAM_VERSION = APP + "VersionVarnekIT.txt"
-CLIENT = "Varnek_TeamViewer.exe"
-PROGRAM = "VarnekIT.exe"
-TEMPORARY_SUFFIX = ".download"
-TICK_SECONDS = 30
+from test_update import (CLIENT, CLIENT_DATE, CLIENT_PACKAGE, PROGRAM, PROGRAM_VERSION,
+                         TEMPORARY, TICK_SECONDS, publish_release)
 
 # Every fault mode that ends a read within a moment (a stall waits for the read's time-out and
 # is left to the update tests). A 200 answer with a page instead of the file counts as one.
@@ -148,7 +140,7 @@ class UpdateSoak(ProgramTestCase):
                                                                for p, f in faults.items()})
                 self.assertTrue(self.program.running())
                 names = self.folder_names()
-                self.assertEqual([n for n in names if n.endswith(TEMPORARY_SUFFIX)], [])
+                self.assertEqual([n for n in names if n.endswith(TEMPORARY)], [])
                 self.assertEqual(names, {PROGRAM, CLIENT})
                 fetched = (self.folder / CLIENT).read_bytes() == client.read_bytes()
                 self.assertEqual(fetched, path in (None, PROGRAM_VERSION))
