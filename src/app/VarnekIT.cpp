@@ -16,7 +16,7 @@ namespace varnek {
 
 namespace {
 
-constexpr int SW_SHOWNORMAL = 1;
+constexpr int ShowNormal = 1; // the shell's show command for a normal window
 
 bool IsUnreserved(unsigned char c) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
@@ -207,7 +207,7 @@ void VarnekIT::SetLanguageUK() {
 }
 
 void VarnekIT::OpenHomePage() {
-    app_.services.shell.Execute(0, "open", HomePageUrl, std::nullopt, std::nullopt, SW_SHOWNORMAL);
+    app_.services.shell.Execute(0, "open", HomePageUrl, std::nullopt, std::nullopt, ShowNormal);
 }
 
 void VarnekIT::OpenSupportPage() {
@@ -218,7 +218,7 @@ void VarnekIT::OpenSupportPage() {
     const std::string address = !digest.empty() && !userName.empty()
                                     ? LoginAddress(userName, digest)
                                     : std::string(SupportServerUrl);
-    app_.services.shell.Execute(0, "open", address, std::nullopt, std::nullopt, SW_SHOWNORMAL);
+    app_.services.shell.Execute(0, "open", address, std::nullopt, std::nullopt, ShowNormal);
 }
 
 void VarnekIT::RunTeamviewer() {

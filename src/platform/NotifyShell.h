@@ -8,8 +8,15 @@
 
 namespace varnek {
 
-enum NotifyMessage : std::uint32_t { NIM_ADD = 0, NIM_MODIFY = 1, NIM_DELETE = 2 };
-enum NotifyFlag : std::uint32_t { NIF_MESSAGE = 1, NIF_ICON = 2, NIF_TIP = 4, NIF_INFO = 0x10 };
+// The shell's notification calls and the record's field flags, with the shell's numbers (the
+// Win32 side checks them against its own names).
+enum class NotifyMessage : std::uint32_t { Add = 0, Modify = 1, Delete = 2 };
+namespace notify_flag {
+inline constexpr std::uint32_t Message = 1; // uCallbackMessage is set
+inline constexpr std::uint32_t Icon = 2;    // hIcon is set
+inline constexpr std::uint32_t Tip = 4;     // szTip is set
+inline constexpr std::uint32_t Info = 0x10; // the balloon fields are set
+} // namespace notify_flag
 
 // The fields of the shell's notification record (ANSI layout with the balloon fields). The
 // texts are held as UTF-16 and are already cut to their field's width; the Win32 side

@@ -37,9 +37,9 @@ enum AsyncStatusCode : std::int32_t {
 };
 
 struct AsyncProperty {
-    std::string PropertyName;      // the key the read was started with
+    std::string PropertyName;        // the key the read was started with
     std::vector<std::uint8_t> Value; // byte-array reads: the data, at completion
-    std::string FileName;          // file reads: the local file that holds the data
+    std::string FileName;            // file reads: the local file that holds the data
     std::int32_t AsyncType = vbAsyncTypeByteArray;
     std::int32_t BytesRead = 0;
     std::int32_t BytesMax = 0;

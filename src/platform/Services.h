@@ -66,6 +66,10 @@ class IRegistry {
 public:
     virtual ~IRegistry() = default;
     using Key = std::uintptr_t;
+    // The registry's own numbers (the Win32 side checks them against its names).
+    static constexpr Key LocalMachine = 0x80000002; // the root HKEY_LOCAL_MACHINE
+    static constexpr std::uint32_t StringValue = 1; // REG_SZ
+    static constexpr std::uint32_t DwordValue = 4;  // REG_DWORD
     virtual long OpenKey(Key root, std::string_view subKey, std::uint32_t options,
                          std::uint32_t access, Key& result) = 0;
     virtual long SetValue(Key key, std::string_view valueName, std::uint32_t type,

@@ -23,10 +23,10 @@ void WriteRegistryValue(IRegistry& registry, IDialogs& dialogs, IRegistry::Key r
 long SetRegistryData(IRegistry& registry, IRegistry::Key key, std::string_view valueName,
                      std::uint32_t valueType, std::string_view data) {
     std::vector<std::uint8_t> bytes;
-    if (valueType == REG_SZ) {
+    if (valueType == IRegistry::StringValue) {
         bytes.assign(data.begin(), data.end());
         bytes.push_back(0);
-    } else if (valueType == REG_DWORD) {
+    } else if (valueType == IRegistry::DwordValue) {
         std::int32_t number = 0;
         std::from_chars(data.data(), data.data() + data.size(), number);
         const auto bits = static_cast<std::uint32_t>(number);

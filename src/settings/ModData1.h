@@ -9,9 +9,6 @@
 
 namespace varnek::ModData1 {
 
-inline constexpr IRegistry::Key HKEY_LOCAL_MACHINE = 0x80000002;
-inline constexpr std::uint32_t REG_SZ = 1;
-inline constexpr std::uint32_t REG_DWORD = 4;
 // KEY_QUERY_VALUE | KEY_SET_VALUE | KEY_CREATE_SUB_KEY | KEY_ENUMERATE_SUB_KEYS | KEY_NOTIFY |
 // KEY_CREATE_LINK
 inline constexpr std::uint32_t KeyAccess = 0x3F;
@@ -25,8 +22,8 @@ inline constexpr std::string_view AutostartValueData = "C:\\Varnek\\VarnekIT.exe
 void WriteRegistryValue(IRegistry& registry, IDialogs& dialogs, IRegistry::Key root,
                         std::string_view keyPath, std::string_view valueName, std::string_view data,
                         std::uint32_t valueType);
-// REG_SZ: the text and one NUL; REG_DWORD: the text as a 32-bit integer; other types write
-// nothing and give 0. Returns the registry's result code.
+// A string value: the text and one NUL; a DWORD value: the text as a 32-bit integer; other types
+// write nothing and give 0. Returns the registry's result code.
 long SetRegistryData(IRegistry& registry, IRegistry::Key key, std::string_view valueName,
                      std::uint32_t valueType, std::string_view data);
 // Opens the key, deletes the value and closes the key; nothing is checked or shown.

@@ -220,13 +220,13 @@ void f_Indstillinger::tSlet_Click() {
 
 void f_Indstillinger::bAddAutostart_Click() {
     ModData1::WriteRegistryValue(app_.services.registry, app_.services.dialogs,
-                                 ModData1::HKEY_LOCAL_MACHINE, ModData1::RunKeyPath,
+                                 IRegistry::LocalMachine, ModData1::RunKeyPath,
                                  ModData1::AutostartValueName, ModData1::AutostartValueData,
-                                 ModData1::REG_SZ);
+                                 IRegistry::StringValue);
 }
 
 void f_Indstillinger::bRemoveAutostart_Click() {
-    ModData1::DeleteRegistryValue(app_.services.registry, ModData1::HKEY_LOCAL_MACHINE,
+    ModData1::DeleteRegistryValue(app_.services.registry, IRegistry::LocalMachine,
                                   ModData1::RunKeyPath, ModData1::AutostartValueName);
 }
 

@@ -23,7 +23,7 @@ clsSysTray::clsSysTray(INotifyShell& shell, IIconMaker& iconMaker, clsSysTrayEve
 
 clsSysTray::~clsSysTray() {
     if (added_) {
-        shell_.NotifyIcon(NIM_DELETE, nid_);
+        shell_.NotifyIcon(NotifyMessage::Delete, nid_);
     }
 }
 
@@ -45,9 +45,9 @@ void clsSysTray::Init(const ITrayWindow& pfrm, std::string_view pstrTooltip) {
     nid_.hWnd = pfrm.hWnd();
     nid_.hIcon = pfrm.Icon();
     nid_.uID = IconId;
-    nid_.uFlags = NIF_MESSAGE;
+    nid_.uFlags = notify_flag::Message;
     nid_.uCallbackMessage = CallbackMessage;
-    shell_.NotifyIcon(NIM_ADD, nid_);
+    shell_.NotifyIcon(NotifyMessage::Add, nid_);
     // Whatever the shell answered, the object owns the icon from now on: removing it is always
     // attempted, and a refused add is repeated when the taskbar comes up.
     added_ = true;
@@ -59,11 +59,11 @@ void clsSysTray::AddAgain() {
     if (nid_.cbSize == 0) {
         return; // Init has not run
     }
-    nid_.uFlags = NIF_MESSAGE;
-    shell_.NotifyIcon(NIM_ADD, nid_);
+    nid_.uFlags = notify_flag::Message;
+    shell_.NotifyIcon(NotifyMessage::Add, nid_);
     RefreshIcon();
-    nid_.uFlags = NIF_TIP;
-    shell_.NotifyIcon(NIM_MODIFY, nid_);
+    nid_.uFlags = notify_flag::Tip;
+    shell_.NotifyIcon(NotifyMessage::Modify, nid_);
 }
 
 void clsSysTray::MouseMove(int /*Button*/, std::int32_t x, const ITrayWindow* /*pfrm*/) {
@@ -104,20 +104,20 @@ void clsSysTray::ShowBalloonTip(std::string_view pstrMessage, std::int32_t penIc
     // A numeric time-out of any kind converts to a 32-bit integer, rounding half to even.
     nid_.uTimeout =
         static_cast<std::uint32_t>(static_cast<std::int32_t>(std::nearbyint(plngTimeout)));
-    nid_.uFlags = NIF_INFO;
-    shell_.NotifyIcon(NIM_MODIFY, nid_);
+    nid_.uFlags = notify_flag::Info;
+    shell_.NotifyIcon(NotifyMessage::Modify, nid_);
 }
 
 void clsSysTray::TooltipText(std::string_view text) {
     tooltip_ = std::string(text);
     nid_.szTip = CutToField(text, NotifyIconRecord::TipWidth);
-    nid_.uFlags = NIF_TIP;
-    shell_.NotifyIcon(NIM_MODIFY, nid_);
+    nid_.uFlags = notify_flag::Tip;
+    shell_.NotifyIcon(NotifyMessage::Modify, nid_);
 }
 
 void clsSysTray::RefreshIcon() {
-    nid_.uFlags = NIF_ICON;
-    shell_.NotifyIcon(NIM_MODIFY, nid_);
+    nid_.uFlags = notify_flag::Icon;
+    shell_.NotifyIcon(NotifyMessage::Modify, nid_);
 }
 
 } // namespace varnek

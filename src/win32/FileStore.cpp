@@ -2,6 +2,7 @@
 
 #include "win32/SystemLibrary.h"
 #include "win32/Text.h"
+#include "win32/UniqueHandle.h"
 
 #include <windows.h>
 
@@ -13,25 +14,6 @@
 namespace varnek::win32 {
 
 namespace {
-
-// Owns a file handle.
-class File {
-public:
-    explicit File(HANDLE h) : h_(h) {}
-    ~File() { Close(); }
-    File(const File&) = delete;
-    File& operator=(const File&) = delete;
-    bool valid() const { return h_ != INVALID_HANDLE_VALUE; }
-    HANDLE get() const { return h_; }
-    bool Close() {
-        const bool closed = !valid() || CloseHandle(h_) != FALSE;
-        h_ = INVALID_HANDLE_VALUE;
-        return closed;
-    }
-
-private:
-    HANDLE h_;
-};
 
 DateTime FromSystemTime(const SYSTEMTIME& time) {
     return {time.wYear, time.wMonth, time.wDay, time.wHour, time.wMinute, time.wSecond};
@@ -90,10 +72,11 @@ bool FileStore::SetDateCreated(std::string_view path, const DateTime& when) {
     }
     const std::wstring file = Wide(path);
     {
-        File handle(CreateFileW(file.c_str(), FILE_WRITE_ATTRIBUTES,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-        if (!handle.valid() || !SetFileTime(handle.get(), &*created, nullptr, nullptr)) {
+        UniqueHandle handle(CreateFileW(file.c_str(), FILE_WRITE_ATTRIBUTES,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                                        nullptr));
+        if (!handle || !SetFileTime(handle.get(), &*created, nullptr, nullptr)) {
             return false;
         }
     }
@@ -114,9 +97,9 @@ bool FileStore::WriteFile(std::string_view path, const std::vector<std::uint8_t>
     if (!GetTempFileNameW(FolderOf(target).c_str(), L"vit", 0, temporary)) {
         return false;
     }
-    File file(CreateFileW(temporary, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                          FILE_ATTRIBUTE_NORMAL, nullptr));
-    bool written = file.valid();
+    UniqueHandle file(CreateFileW(temporary, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    bool written = static_cast<bool>(file);
     for (std::size_t done = 0; written && done < bytes.size();) {
         const DWORD part = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1 << 20));
         DWORD wrote = 0;
@@ -124,12 +107,14 @@ bool FileStore::WriteFile(std::string_view path, const std::vector<std::uint8_t>
             ::WriteFile(file.get(), bytes.data() + done, part, &wrote, nullptr) && wrote == part;
         done += wrote;
     }
-    written = written && FlushFileBuffers(file.get()) && file.Close();
-    file.Close();
+    written = written && FlushFileBuffers(file.get());
+    // The data is only safe once the close succeeded.
+    written = written && CloseHandle(file.release());
     if (written && MoveFileExW(temporary, target.c_str(),
                                MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         return true;
     }
+    file.reset(); // a file still open here cannot be deleted
     DeleteFileW(temporary);
     return false;
 }
@@ -144,10 +129,10 @@ std::optional<std::int64_t> FileStore::FileSize(std::string_view path) {
 }
 
 std::vector<std::uint8_t> FileStore::ReadStart(std::string_view path, std::size_t count) {
-    File file(CreateFileW(Wide(path).c_str(), GENERIC_READ,
-                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.valid()) {
+    UniqueHandle file(CreateFileW(Wide(path).c_str(), GENERIC_READ,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
         return {};
     }
     std::vector<std::uint8_t> bytes(count);

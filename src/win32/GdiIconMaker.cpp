@@ -1,5 +1,7 @@
 #include "win32/GdiIconMaker.h"
 
+#include "win32/UniqueHandle.h"
+
 #include <vector>
 
 namespace varnek::win32 {
@@ -31,39 +33,33 @@ IconHandle GdiIconMaker::CreateIconFromBitmap(BitmapHandle bitmapHandle) {
     // bits has undefined content).
     const int stride = (description.bmWidth + 15) / 16 * 2; // rows are WORD-aligned
     const std::vector<BYTE> zeros(static_cast<std::size_t>(stride) * description.bmHeight, 0);
-    HBITMAP mask = CreateBitmap(description.bmWidth, description.bmHeight, 1, 1, zeros.data());
-    HICON icon = MakeIcon(mask, bitmap);
-    DeleteObject(mask);
-    return reinterpret_cast<IconHandle>(icon);
+    const UniqueBitmap mask(
+        CreateBitmap(description.bmWidth, description.bmHeight, 1, 1, zeros.data()));
+    return reinterpret_cast<IconHandle>(MakeIcon(mask.get(), bitmap));
 }
 
 IconHandle GdiIconMaker::CreateMaskedIcon(BitmapHandle bitmapHandle,
                                           std::int32_t transparentColour) {
     const auto bitmap = reinterpret_cast<HBITMAP>(bitmapHandle);
-    HDC colourDC = CreateCompatibleDC(nullptr);
-    HDC maskDC = CreateCompatibleDC(nullptr);
-    HBITMAP mask = nullptr;
-    HGDIOBJ previousColour = SelectObject(colourDC, bitmap);
-    if (previousColour != nullptr && previousColour != HGDI_ERROR) {
-        mask = CreateMaskBitmap(colourDC, static_cast<COLORREF>(transparentColour));
-        HGDIOBJ previousMask = SelectObject(maskDC, mask);
-        if (mask != nullptr && previousMask != nullptr && previousMask != HGDI_ERROR) {
-            // Mono to colour: mask bit 1 gives the background (black), bit 0 the text colour
-            // (white), so transparent pixels turn black and the others keep their colour.
-            SetTextColor(colourDC, RGB(255, 255, 255));
-            SetBkColor(colourDC, RGB(0, 0, 0));
-            BitBlt(colourDC, 0, 0, MaskSize, MaskSize, maskDC, 0, 0, SRCAND);
-            SelectObject(maskDC, previousMask);
+    UniqueBitmap mask;
+    {
+        const UniqueMemoryDc colourDC(CreateCompatibleDC(nullptr));
+        const UniqueMemoryDc maskDC(CreateCompatibleDC(nullptr));
+        const Selected colour(colourDC.get(), bitmap);
+        if (colour.ok()) {
+            mask.reset(CreateMaskBitmap(colourDC.get(), static_cast<COLORREF>(transparentColour)));
+            const Selected maskSelected(maskDC.get(), mask.get());
+            if (mask && maskSelected.ok()) {
+                // Mono to colour: mask bit 1 gives the background (black), bit 0 the text
+                // colour (white), so transparent pixels turn black and the others keep their
+                // colour.
+                SetTextColor(colourDC.get(), RGB(255, 255, 255));
+                SetBkColor(colourDC.get(), RGB(0, 0, 0));
+                BitBlt(colourDC.get(), 0, 0, MaskSize, MaskSize, maskDC.get(), 0, 0, SRCAND);
+            }
         }
-        SelectObject(colourDC, previousColour);
-    }
-    DeleteDC(colourDC);
-    DeleteDC(maskDC);
-    HICON icon = MakeIcon(mask, bitmap);
-    if (mask != nullptr) {
-        DeleteObject(mask);
-    }
-    return reinterpret_cast<IconHandle>(icon);
+    } // the bitmaps leave their DCs before they become the icon's
+    return reinterpret_cast<IconHandle>(MakeIcon(mask.get(), bitmap));
 }
 
 void GdiIconMaker::DestroyIcon(IconHandle icon) {
@@ -71,32 +67,25 @@ void GdiIconMaker::DestroyIcon(IconHandle icon) {
 }
 
 HBITMAP CreateMaskBitmap(HDC sourceDC, COLORREF colour) {
-    HDC dc = CreateCompatibleDC(sourceDC);
-    if (dc == nullptr) {
+    const UniqueMemoryDc dc(CreateCompatibleDC(sourceDC));
+    UniqueBitmap mono(dc ? CreateBitmap(MaskSize, MaskSize, 1, 1, nullptr) : nullptr);
+    if (!mono) {
         return nullptr;
     }
-    HBITMAP mono = CreateBitmap(MaskSize, MaskSize, 1, 1, nullptr);
-    if (mono == nullptr) {
-        DeleteDC(dc);
-        return nullptr;
+    {
+        const Selected selected(dc.get(), mono.get());
+        if (!selected.ok()) {
+            return nullptr;
+        }
+        const COLORREF oldBackground = SetBkColor(sourceDC, colour);
+        // Colour to mono: pixels of the background colour become 1, all others 0.
+        const BOOL copied = BitBlt(dc.get(), 0, 0, MaskSize, MaskSize, sourceDC, 0, 0, SRCCOPY);
+        SetBkColor(sourceDC, oldBackground);
+        if (!copied) {
+            return nullptr;
+        }
     }
-    HGDIOBJ previous = SelectObject(dc, mono);
-    if (previous == nullptr || previous == HGDI_ERROR) {
-        DeleteObject(mono);
-        DeleteDC(dc);
-        return nullptr;
-    }
-    const COLORREF oldBackground = SetBkColor(sourceDC, colour);
-    // Colour to mono: pixels of the background colour become 1, all others 0.
-    const BOOL copied = BitBlt(dc, 0, 0, MaskSize, MaskSize, sourceDC, 0, 0, SRCCOPY);
-    SetBkColor(sourceDC, oldBackground);
-    SelectObject(dc, previous);
-    DeleteDC(dc);
-    if (!copied) {
-        DeleteObject(mono);
-        return nullptr;
-    }
-    return mono;
+    return mono.release();
 }
 
 } // namespace varnek::win32

@@ -4,6 +4,7 @@
 #include "win32/FormWindow.h"
 #include "win32/SystemLibrary.h"
 #include "win32/Text.h"
+#include "win32/UniqueHandle.h"
 #include "win32/WindowUtil.h"
 
 #include <windows.h>
@@ -17,34 +18,15 @@ namespace {
 
 constexpr DWORD WindowStyle = WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 
-// Owns one reference to a COM object.
-template <class T> class ComRef {
-public:
-    ComRef() = default;
-    ~ComRef() {
-        if (p_) {
-            p_->Release();
-        }
-    }
-    ComRef(const ComRef&) = delete;
-    ComRef& operator=(const ComRef&) = delete;
-    T** Put() { return &p_; }
-    T* Get() const { return p_; }
-    T* operator->() const { return p_; }
-
-private:
-    T* p_ = nullptr;
-};
-
 // The launcher picture from the program's resources, decoded and scaled to width × height as
 // a 32-bit top-down DIB section; null when the resource or the decoder is missing.
-HBITMAP LoadPicture(int width, int height) {
+UniqueBitmap LoadPicture(int width, int height) {
     const HMODULE module = GetModuleHandleW(nullptr);
     const HRSRC resource = FindResourceW(module, MAKEINTRESOURCEW(IDR_LAUNCHER_JPEG), RT_RCDATA);
     const HGLOBAL loaded = resource ? LoadResource(module, resource) : nullptr;
     const auto* bytes = loaded ? static_cast<BYTE*>(LockResource(loaded)) : nullptr;
     if (!bytes) {
-        return nullptr;
+        return {};
     }
     ComRef<IWICImagingFactory> factory;
     ComRef<IWICStream> stream;
@@ -56,30 +38,30 @@ HBITMAP LoadPicture(int width, int height) {
         SystemFunction<decltype(&CoCreateInstance)>(L"ole32.dll", "CoCreateInstance");
     if (!EnsureCom() || !createInstance ||
         FAILED(createInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
-                              IID_IWICImagingFactory, reinterpret_cast<void**>(factory.Put()))) ||
-        FAILED(factory->CreateStream(stream.Put())) ||
+                              IID_IWICImagingFactory, reinterpret_cast<void**>(factory.put()))) ||
+        FAILED(factory->CreateStream(stream.put())) ||
         FAILED(stream->InitializeFromMemory(const_cast<BYTE*>(bytes),
                                             SizeofResource(module, resource))) ||
-        FAILED(factory->CreateDecoderFromStream(stream.Get(), nullptr,
-                                                WICDecodeMetadataCacheOnDemand, decoder.Put())) ||
-        FAILED(decoder->GetFrame(0, frame.Put())) ||
-        FAILED(factory->CreateFormatConverter(converter.Put())) ||
-        FAILED(converter->Initialize(frame.Get(), GUID_WICPixelFormat32bppBGR,
+        FAILED(factory->CreateDecoderFromStream(stream.get(), nullptr,
+                                                WICDecodeMetadataCacheOnDemand, decoder.put())) ||
+        FAILED(decoder->GetFrame(0, frame.put())) ||
+        FAILED(factory->CreateFormatConverter(converter.put())) ||
+        FAILED(converter->Initialize(frame.get(), GUID_WICPixelFormat32bppBGR,
                                      WICBitmapDitherTypeNone, nullptr, 0.0,
                                      WICBitmapPaletteTypeCustom))) {
-        return nullptr;
+        return {};
     }
-    IWICBitmapSource* source = converter.Get();
+    IWICBitmapSource* source = converter.get();
     UINT sourceWidth = 0;
     UINT sourceHeight = 0;
     source->GetSize(&sourceWidth, &sourceHeight);
     if (static_cast<int>(sourceWidth) != width || static_cast<int>(sourceHeight) != height) {
-        if (FAILED(factory->CreateBitmapScaler(scaler.Put())) ||
+        if (FAILED(factory->CreateBitmapScaler(scaler.put())) ||
             FAILED(scaler->Initialize(source, static_cast<UINT>(width), static_cast<UINT>(height),
                                       WICBitmapInterpolationModeFant))) {
-            return nullptr;
+            return {};
         }
-        source = scaler.Get();
+        source = scaler.get();
     }
     BITMAPINFO info{};
     info.bmiHeader.biSize = sizeof info.bmiHeader;
@@ -89,15 +71,14 @@ HBITMAP LoadPicture(int width, int height) {
     info.bmiHeader.biBitCount = 32;
     info.bmiHeader.biCompression = BI_RGB;
     void* bits = nullptr;
-    const HBITMAP bitmap = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    UniqueBitmap bitmap(CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
     if (!bitmap) {
-        return nullptr;
+        return {};
     }
     const UINT stride = static_cast<UINT>(width) * 4;
     if (FAILED(source->CopyPixels(nullptr, stride, stride * static_cast<UINT>(height),
                                   static_cast<BYTE*>(bits)))) {
-        DeleteObject(bitmap);
-        return nullptr;
+        return {};
     }
     return bitmap;
 }
@@ -117,7 +98,7 @@ private:
 
     LogoForm& model_;
     UINT dpi_ = 96;
-    HBITMAP picture_ = nullptr; // the picture at dpi_
+    UniqueBitmap picture_; // the picture at dpi_
     int pictureWidth_ = 0;
     int pictureHeight_ = 0;
 };
@@ -130,9 +111,6 @@ LogoWindow::LogoWindow(LogoForm& model) : model_(model) {
 
 LogoWindow::~LogoWindow() {
     Destroy(); // the window goes before its picture
-    if (picture_) {
-        DeleteObject(picture_);
-    }
 }
 
 // Sizes the window and makes the picture for `dpi`, once.
@@ -141,9 +119,6 @@ void LogoWindow::ApplyDpi(UINT dpi) {
     const int scale = static_cast<int>(dpi);
     pictureWidth_ = MulDiv(LogoForm::PictureWidth, scale, 96);
     pictureHeight_ = MulDiv(LogoForm::PictureHeight, scale, 96);
-    if (picture_) {
-        DeleteObject(picture_);
-    }
     picture_ = LoadPicture(pictureWidth_, pictureHeight_);
     SetClientSize(hwnd_, MulDiv(LogoForm::ClientWidthTwips, scale, 1440),
                   MulDiv(LogoForm::ClientHeightTwips, scale, 1440));
@@ -151,16 +126,12 @@ void LogoWindow::ApplyDpi(UINT dpi) {
 }
 
 void LogoWindow::Paint() {
-    PAINTSTRUCT paint;
-    const HDC dc = BeginPaint(hwnd_, &paint);
+    const Painting painting(hwnd_);
     if (picture_) {
-        const HDC memory = CreateCompatibleDC(dc);
-        const HGDIOBJ old = SelectObject(memory, picture_);
-        BitBlt(dc, 0, 0, pictureWidth_, pictureHeight_, memory, 0, 0, SRCCOPY);
-        SelectObject(memory, old);
-        DeleteDC(memory);
+        const UniqueMemoryDc memory(CreateCompatibleDC(painting.dc()));
+        const Selected picture(memory.get(), picture_.get());
+        BitBlt(painting.dc(), 0, 0, pictureWidth_, pictureHeight_, memory.get(), 0, 0, SRCCOPY);
     }
-    EndPaint(hwnd_, &paint);
 }
 
 LRESULT LogoWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {

@@ -63,30 +63,22 @@ MainWindowView::MainWindowView(VarnekIT& model) : model_(model) {
                            PictureSize, hwnd_, nullptr, Instance(), nullptr);
     SetWindowLongPtrW(pic_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     SetWindowLongPtrW(pic_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&PictureProc));
-    bigIcon_ = static_cast<HICON>(LoadImageW(Instance(), MAKEINTRESOURCEW(IDI_VARNEKIT), IMAGE_ICON,
-                                             GetSystemMetrics(SM_CXICON),
-                                             GetSystemMetrics(SM_CYICON), LR_DEFAULTCOLOR));
-    smallIcon_ = static_cast<HICON>(LoadImageW(Instance(), MAKEINTRESOURCEW(IDI_VARNEKIT),
-                                               IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
-                                               GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR));
-    SendMessageW(hwnd_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(bigIcon_));
-    SendMessageW(hwnd_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_));
+    bigIcon_.reset(static_cast<HICON>(LoadImageW(Instance(), MAKEINTRESOURCEW(IDI_VARNEKIT),
+                                                 IMAGE_ICON, GetSystemMetrics(SM_CXICON),
+                                                 GetSystemMetrics(SM_CYICON), LR_DEFAULTCOLOR)));
+    smallIcon_.reset(static_cast<HICON>(
+        LoadImageW(Instance(), MAKEINTRESOURCEW(IDI_VARNEKIT), IMAGE_ICON,
+                   GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR)));
+    SendMessageW(hwnd_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(bigIcon_.get()));
+    SendMessageW(hwnd_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_.get()));
 }
 
 MainWindowView::~MainWindowView() {
+    // The window goes before its icons and picture.
     if (hwnd_ != nullptr) {
         SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
         SetWindowLongPtrW(pic_, GWLP_USERDATA, 0);
         DestroyWindow(hwnd_);
-    }
-    if (picture_ != nullptr) {
-        DeleteObject(picture_);
-    }
-    if (bigIcon_ != nullptr) {
-        DestroyIcon(bigIcon_);
-    }
-    if (smallIcon_ != nullptr) {
-        DestroyIcon(smallIcon_);
     }
 }
 
@@ -122,12 +114,13 @@ void MainWindowView::SetUpdateTimerEnabled(bool enabled) {
 }
 
 int MainWindowView::PopupMenu(const MenuCaptions& captions) {
-    HMENU menu = CreatePopupMenu();
+    const UniqueMenu menu(CreatePopupMenu());
     for (int i = 0; i < MenuItemCount; ++i) {
         if (captions[i] == "-") {
-            AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+            AppendMenuW(menu.get(), MF_SEPARATOR, 0, nullptr);
         } else {
-            AppendMenuW(menu, MF_STRING, static_cast<UINT_PTR>(i + 1), Wide(captions[i]).c_str());
+            AppendMenuW(menu.get(), MF_STRING, static_cast<UINT_PTR>(i + 1),
+                        Wide(captions[i]).c_str());
         }
     }
     POINT at{};
@@ -135,10 +128,9 @@ int MainWindowView::PopupMenu(const MenuCaptions& captions) {
     // Without the foreground the menu would not close when the user clicks elsewhere.
     SetForegroundWindow(hwnd_);
     const int chosen = static_cast<int>(TrackPopupMenu(
-        menu, TPM_LEFTALIGN | TPM_TOPALIGN | TPM_LEFTBUTTON | TPM_RETURNCMD | TPM_NONOTIFY, at.x,
-        at.y, 0, hwnd_, nullptr));
+        menu.get(), TPM_LEFTALIGN | TPM_TOPALIGN | TPM_LEFTBUTTON | TPM_RETURNCMD | TPM_NONOTIFY,
+        at.x, at.y, 0, hwnd_, nullptr));
     PostMessageW(hwnd_, WM_NULL, 0, 0);
-    DestroyMenu(menu);
     return chosen - 1;
 }
 
@@ -147,12 +139,11 @@ void MainWindowView::EndProgram() {
 }
 
 BitmapHandle MainWindowView::MakeDrawnImageThePicture() {
-    if (picture_ == nullptr) {
-        HDC screen = GetDC(nullptr);
-        picture_ = CreateCompatibleBitmap(screen, PictureSize, PictureSize);
-        ReleaseDC(nullptr, screen);
+    if (!picture_) {
+        const UniqueScreenDc screen(GetDC(nullptr));
+        picture_.reset(CreateCompatibleBitmap(screen.get(), PictureSize, PictureSize));
     }
-    return reinterpret_cast<BitmapHandle>(picture_);
+    return reinterpret_cast<BitmapHandle>(picture_.get());
 }
 
 LRESULT CALLBACK MainWindowView::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -172,15 +163,11 @@ LRESULT CALLBACK MainWindowView::PictureProc(HWND hwnd, UINT message, WPARAM wPa
                                    static_cast<float>(GET_Y_LPARAM(lParam)));
         return 0;
     }
-    if (self != nullptr && message == WM_PAINT && self->picture_ != nullptr) {
-        PAINTSTRUCT paint;
-        HDC dc = BeginPaint(hwnd, &paint);
-        HDC source = CreateCompatibleDC(dc);
-        HGDIOBJ previous = SelectObject(source, self->picture_);
-        BitBlt(dc, 0, 0, PictureSize, PictureSize, source, 0, 0, SRCCOPY);
-        SelectObject(source, previous);
-        DeleteDC(source);
-        EndPaint(hwnd, &paint);
+    if (self != nullptr && message == WM_PAINT && self->picture_) {
+        const Painting painting(hwnd);
+        const UniqueMemoryDc source(CreateCompatibleDC(painting.dc()));
+        const Selected picture(source.get(), self->picture_.get());
+        BitBlt(painting.dc(), 0, 0, PictureSize, PictureSize, source.get(), 0, 0, SRCCOPY);
         return 0;
     }
     return DefWindowProcW(hwnd, message, wParam, lParam);

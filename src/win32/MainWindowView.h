@@ -4,6 +4,7 @@
 
 #include "app/Views.h"
 #include "platform/NotifyShell.h"
+#include "win32/UniqueHandle.h"
 
 #include <windows.h>
 
@@ -24,7 +25,7 @@ public:
     MainWindowView& operator=(const MainWindowView&) = delete;
 
     WindowHandle hWnd() const override { return reinterpret_cast<WindowHandle>(hwnd_); }
-    IconHandle Icon() const override { return reinterpret_cast<IconHandle>(smallIcon_); }
+    IconHandle Icon() const override { return reinterpret_cast<IconHandle>(smallIcon_.get()); }
     void Minimise() override;
     void DoEvents() override;
     void Hide() override;
@@ -44,9 +45,9 @@ private:
     VarnekIT& model_;
     HWND hwnd_ = nullptr;
     HWND pic_ = nullptr;
-    HICON bigIcon_ = nullptr;
-    HICON smallIcon_ = nullptr;
-    HBITMAP picture_ = nullptr;
+    UniqueIcon bigIcon_;
+    UniqueIcon smallIcon_;
+    UniqueBitmap picture_;
     UINT taskbarCreated_ = 0;
     bool unloading_ = false;
 };

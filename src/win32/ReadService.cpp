@@ -2,6 +2,7 @@
 
 #include "win32/SystemLibrary.h"
 #include "win32/Text.h"
+#include "win32/UniqueHandle.h"
 
 #include <wininet.h>
 
@@ -66,27 +67,26 @@ const WinInet& Net() {
 
 } // namespace
 
-// One read on its own thread. What it shares with the service, under its mutex: the stop
-// flag and its internet handles, which the service closes when it goes away.
+void handle_kind::Internet::Release(void* handle) {
+    Net().InternetCloseHandle(handle);
+}
+
+// One read on its own thread. What it shares with the service, under its mutex: the stop flag,
+// its internet handles and its file, which the service closes when it drops the read.
 class ReadService::Worker {
 public:
     Worker(HWND window, std::uintptr_t id, ReadRequest request, DWORD stallTimeoutMs)
         : window_(window), id_(id), request_(std::move(request)), timeoutMs_(stallTimeoutMs) {}
 
-    // Asks the worker to stop; with `closeHandles` (the service is going away) also closes its
-    // internet handles, so a call that waits for the server returns at once.
-    void Stop(bool closeHandles) {
+    // Stops the read at once: its internet handles close, so a call that waits for the server
+    // returns (on Windows; Wine's WinINet only at its socket's time-out), and its file closes,
+    // so whoever owns the file can remove it now. With `serviceGoing` the worker also stops
+    // waiting for room in the queue for its last message.
+    void Stop(bool serviceGoing) {
         std::lock_guard lock(mutex_);
         stopped_ = true;
-        closing_ = closing_ || closeHandles;
-        if (closeHandles && session_) {
-            for (HINTERNET handle : {request_handle_, connect_, session_}) {
-                if (handle) {
-                    Net().InternetCloseHandle(handle);
-                }
-            }
-            request_handle_ = connect_ = session_ = nullptr;
-        }
+        closing_ = closing_ || serviceGoing;
+        Release();
     }
 
     // The UI thread has taken the progress notice in its queue.
@@ -99,12 +99,11 @@ public:
         if (!failure.empty() && result.BytesRead > reportedBytes_) {
             Notify(vbAsyncStatusCodeDownloadingData, result.BytesRead, result.BytesMax);
         }
-        CloseHandles();
-        if (file_ != INVALID_HANDLE_VALUE) {
-            CloseHandle(file_);
-            if (!failure.empty()) {
-                DeleteFileW(Wide(request_.targetFile).c_str());
-            }
+        {
+            // The file is closed before the owner hears of the end; it stays where it is:
+            // removing a file that is not wanted is its owner's work, not the worker's.
+            std::lock_guard lock(mutex_);
+            Release();
         }
         if (failure.empty()) {
             result.StatusCode = vbAsyncStatusCodeEndDownloadData;
@@ -156,28 +155,31 @@ private:
         }
         path.resize(parts.dwUrlPathLength);
 
-        HINTERNET session =
-            Net().InternetOpenW(L"VarnekIT", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
-        if (!session || !Keep(session_, session)) {
-            return "cancelled";
+        const HINTERNET session =
+            Keep(session_, Net().InternetOpenW(L"VarnekIT", INTERNET_OPEN_TYPE_PRECONFIG, nullptr,
+                                               nullptr, 0));
+        if (!session) {
+            return Stopped() ? "cancelled" : "cannot open the internet library";
         }
         Net().InternetSetStatusCallbackW(session, &StatusCallback);
         const auto context = reinterpret_cast<DWORD_PTR>(this);
         // The timeouts are set on the handles that do the work: Wine does not pass them down
         // from the session handle.
-        HINTERNET connection = Net().InternetConnectW(session, host, parts.nPort, nullptr, nullptr,
-                                                      INTERNET_SERVICE_HTTP, 0, context);
-        if (!connection || !Keep(connect_, connection)) {
-            return "cannot connect";
+        const HINTERNET connection =
+            Keep(connect_, Net().InternetConnectW(session, host, parts.nPort, nullptr, nullptr,
+                                                  INTERNET_SERVICE_HTTP, 0, context));
+        if (!connection) {
+            return Stopped() ? "cancelled" : "cannot connect";
         }
         SetTimeouts(connection);
         const bool secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
         const wchar_t* accept[] = {L"*/*", nullptr};
-        HINTERNET request =
-            Net().HttpOpenRequestW(connection, L"GET", path.c_str(), nullptr, nullptr, accept,
-                                   ReadFlags | (secure ? INTERNET_FLAG_SECURE : 0), context);
-        if (!request || !Keep(request_handle_, request)) {
-            return "cannot connect";
+        const HINTERNET request =
+            Keep(request_handle_,
+                 Net().HttpOpenRequestW(connection, L"GET", path.c_str(), nullptr, nullptr, accept,
+                                        ReadFlags | (secure ? INTERNET_FLAG_SECURE : 0), context));
+        if (!request) {
+            return Stopped() ? "cancelled" : "cannot connect";
         }
         SetTimeouts(request);
         const ULONGLONG sent = GetTickCount64();
@@ -216,10 +218,8 @@ private:
             return "answer larger than " + std::to_string(limit) + " bytes";
         }
         if (toFile) {
-            file_ = CreateFileW(Wide(request_.targetFile).c_str(), GENERIC_WRITE, 0, nullptr,
-                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-            if (file_ == INVALID_HANDLE_VALUE) {
-                return "cannot write " + request_.targetFile;
+            if (const std::string failure = OpenTarget(); !failure.empty()) {
+                return failure;
             }
             result.FileName = request_.targetFile;
         }
@@ -247,9 +247,8 @@ private:
                 return "answer too large";
             }
             if (toFile) {
-                DWORD written = 0;
-                if (!::WriteFile(file_, block.data(), got, &written, nullptr) || written != got) {
-                    return "cannot write " + request_.targetFile;
+                if (const std::string failure = Write(block.data(), got); !failure.empty()) {
+                    return failure;
                 }
             } else {
                 if (limit > 0 && total > limit) {
@@ -270,10 +269,39 @@ private:
         return {};
     }
 
-    // Why the WinINet call that just failed, after waiting since `since`, did. Wine reports a
-    // stall as a socket timeout (10060) or, before the headers, as an aborted connection.
-    std::string Failure(const char* what, ULONGLONG since) const {
+    // Creates (or empties) the target file, unless the read was stopped meanwhile. It is held
+    // without sharing: nobody removes or reads a file that is half written.
+    std::string OpenTarget() {
+        std::lock_guard lock(mutex_);
+        if (stopped_) {
+            return "cancelled";
+        }
+        file_.reset(CreateFileW(Wide(request_.targetFile).c_str(), GENERIC_WRITE, 0, nullptr,
+                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        return file_ ? std::string() : "cannot write " + request_.targetFile;
+    }
+
+    // Writes a block under the lock, so a stop closes the file between blocks, never in one.
+    std::string Write(const std::uint8_t* data, DWORD size) {
+        std::lock_guard lock(mutex_);
+        if (stopped_ || !file_) {
+            return "cancelled";
+        }
+        DWORD written = 0;
+        if (!::WriteFile(file_.get(), data, size, &written, nullptr) || written != size) {
+            return "cannot write " + request_.targetFile;
+        }
+        return {};
+    }
+
+    // Why the WinINet call that just failed, after waiting since `since`, did: it was stopped
+    // (its handles closed under it), or it timed out (Wine reports a stall as a socket timeout,
+    // 10060, or before the headers as an aborted connection), or else what the error says.
+    std::string Failure(const char* what, ULONGLONG since) {
         const DWORD error = GetLastError();
+        if (Stopped()) {
+            return "cancelled";
+        }
         if (error == ERROR_INTERNET_TIMEOUT || error == 10060 ||
             GetTickCount64() - since >= timeoutMs_ - timeoutMs_ / 10) {
             return "timed out";
@@ -281,18 +309,25 @@ private:
         return std::string(what) + " (error " + std::to_string(error) + ")";
     }
 
-    // Keeps a new handle where the service can close it; false when the read was stopped
-    // meanwhile. A handle made under a root the service has closed was closed with it.
-    bool Keep(HINTERNET& slot, HINTERNET handle) {
+    // Keeps a new handle where a stop can close it, and returns it; null when it is null or
+    // the read was stopped meanwhile (it is closed then).
+    HINTERNET Keep(UniqueInternet& slot, HINTERNET handle) {
+        UniqueInternet made(handle);
         std::lock_guard lock(mutex_);
-        if (!stopped_) {
-            slot = handle;
-            return true;
+        if (stopped_ || !made) {
+            return nullptr;
         }
-        if (&slot == &session_ || session_) {
-            Net().InternetCloseHandle(handle);
-        }
-        return false;
+        slot = std::move(made);
+        return handle;
+    }
+
+    // Closes the file and the handles, the newest handle first (under the lock). A handle the
+    // worker still uses is thus closed only once, and only by whoever holds the lock.
+    void Release() {
+        file_.reset();
+        request_handle_.reset();
+        connect_.reset();
+        session_.reset();
     }
 
     void SetTimeouts(HINTERNET handle) {
@@ -300,19 +335,6 @@ private:
                              INTERNET_OPTION_SEND_TIMEOUT}) {
             Net().InternetSetOptionW(handle, option, &timeoutMs_, sizeof timeoutMs_);
         }
-    }
-
-    // Closes the handles from the newest to the root, unless the service has closed them.
-    void CloseHandles() {
-        std::lock_guard lock(mutex_);
-        if (session_) {
-            for (HINTERNET handle : {request_handle_, connect_, session_}) {
-                if (handle) {
-                    Net().InternetCloseHandle(handle);
-                }
-            }
-        }
-        request_handle_ = connect_ = session_ = nullptr;
     }
 
     bool Stopped() {
@@ -383,13 +405,13 @@ private:
     int reached_ = 0;                // stages reported so far (worker thread only)
     std::int32_t reportedBytes_ = 0; // the count of the last progress notice (worker only)
     std::atomic<bool> progressQueued_{false};
-    HANDLE file_ = INVALID_HANDLE_VALUE;
-    std::mutex mutex_; // guards the five below
+    std::mutex mutex_; // guards the six below
     bool stopped_ = false;
     bool closing_ = false; // the service is going away
-    HINTERNET session_ = nullptr;
-    HINTERNET connect_ = nullptr;
-    HINTERNET request_handle_ = nullptr;
+    UniqueInternet session_;
+    UniqueInternet connect_;
+    UniqueInternet request_handle_;
+    UniqueHandle file_;
 };
 
 ReadService::ReadService(std::chrono::milliseconds stallTimeout) : stallTimeout_(stallTimeout) {
@@ -475,9 +497,8 @@ void ReadService::ForgetOwner(IAsyncReadOwner& owner) {
     }
 }
 
-// The read stays in the map, ownerless, until its worker's last message lets it be joined.
-// Its handles are left to the worker: closing them here could close a handle value that
-// WinINet has meanwhile given to another read.
+// The read stays in the map, ownerless, until its worker's last message lets it be joined;
+// its connection and file are closed now.
 void ReadService::Drop(Read& read) {
     read.owner = nullptr;
     read.worker->Stop(false);

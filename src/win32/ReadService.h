@@ -19,8 +19,9 @@ namespace varnek::win32 {
 // owner: it posts each notification to a message-only window of the service, and there, on the
 // thread that made the service (the user-interface thread), a map from the read's id to its
 // owner decides whether it is delivered. A cancelled or forgotten read leaves that map at once,
-// so nothing more of it reaches anyone; its worker stops at its next block of data or, if the
-// server is silent, at the stall timeout, and is joined when its last message comes in.
+// so nothing more of it reaches anyone, and its internet handles and its file are closed at
+// once; its worker ends when the call it is in returns, and is joined when its last message
+// comes in.
 //
 // Notifications of a read, in order: progress 1 (finding resource), 2 (connecting), 11 (sending
 // request), 4 (download started), 5 (after each block of up to 64 KiB, BytesRead so far), 6
@@ -29,12 +30,18 @@ namespace varnek::win32 {
 // The completion's StatusCode is 6 for a good read and 0 for a failed one, with Status a short
 // English reason: a non-2xx answer, no connection, a connection lost or a body shorter than its
 // Content-Length, a byte-array answer over ReadRequest::maxBytes, no byte for the stall timeout,
-// or a target file that cannot be written. A failed file read removes its target file.
+// or a target file that cannot be written.
+//
+// A file read creates (or empties) its target file when the answer begins, holds it unshared
+// while it writes, and has closed it before its completion is delivered or its drop returns.
+// It never removes the file, whatever became of the read: the file belongs to the owner that
+// named it, which keeps it or removes it.
 //
 // The service lives and dies on its user-interface thread; destroying it closes the internet
 // handles of the reads still running, joins their threads and delivers nothing more. Windows
-// ends a call blocked on a silent server when its handles close; Wine's WinINet only when its
-// socket times out, so there the wait is the stall timeout at most.
+// ends a call blocked on a silent server when its handles close (InternetCloseHandle's
+// documented way to cancel a blocking call); Wine's WinINet only when its socket times out, so
+// there the wait is the stall timeout at most.
 //
 // The request goes through InternetConnectW and HttpOpenRequestW rather than InternetOpenUrlW,
 // with the same flags: the stall timeout must be set on those handles, as Wine does not pass it

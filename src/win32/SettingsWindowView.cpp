@@ -3,6 +3,7 @@
 #include "resource.h"
 #include "win32/FormWindow.h"
 #include "win32/Text.h"
+#include "win32/UniqueHandle.h"
 #include "win32/WindowUtil.h"
 
 #include <windows.h>
@@ -27,30 +28,29 @@ int Pixels(int twips, UINT dpi) {
     return MulDiv(twips, static_cast<int>(dpi), 1440);
 }
 
-HFONT MakeFont(UINT dpi, bool bold) {
+UniqueFont MakeFont(UINT dpi, bool bold) {
     LOGFONTW font{};
     font.lfHeight = -MulDiv(FontSizeHundredths, static_cast<int>(dpi), 7200);
     font.lfWeight = bold ? FW_BOLD : FW_NORMAL;
     font.lfCharSet = DEFAULT_CHARSET;
-    const HDC screen = GetDC(nullptr);
-    HFONT chosen = nullptr;
+    const UniqueScreenDc screen(GetDC(nullptr));
+    UniqueFont chosen;
     for (const wchar_t* face : FontFaces) {
         lstrcpynW(font.lfFaceName, face, LF_FACESIZE);
-        chosen = CreateFontIndirectW(&font);
+        chosen.reset(CreateFontIndirectW(&font));
         if (face == FontFaces[std::size(FontFaces) - 1]) {
             break;
         }
         // The font mapper hands out another face when it has none of this name and size.
         wchar_t actual[LF_FACESIZE] = {};
-        const HGDIOBJ old = SelectObject(screen, chosen);
-        GetTextFaceW(screen, LF_FACESIZE, actual);
-        SelectObject(screen, old);
+        {
+            const Selected selected(screen.get(), chosen.get());
+            GetTextFaceW(screen.get(), LF_FACESIZE, actual);
+        }
         if (lstrcmpiW(actual, face) == 0) {
             break;
         }
-        DeleteObject(chosen);
     }
-    ReleaseDC(nullptr, screen);
     return chosen;
 }
 
@@ -85,8 +85,8 @@ private:
     f_Indstillinger& model_;
     std::array<HWND, ControlCount> controls_{};
     HWND focus_ = nullptr; // the control that had the focus when the window was deactivated
-    HFONT font_ = nullptr;
-    HFONT boldFont_ = nullptr;
+    UniqueFont font_;
+    UniqueFont boldFont_;
     bool rendering_ = false;
 };
 
@@ -106,12 +106,6 @@ void SettingsWindow::Show() {
 
 SettingsWindow::~SettingsWindow() {
     Destroy(); // the controls go before their fonts
-    if (font_) {
-        DeleteObject(font_);
-    }
-    if (boldFont_) {
-        DeleteObject(boldFont_);
-    }
 }
 
 void SettingsWindow::CreateControls() {
@@ -165,8 +159,9 @@ void SettingsWindow::CreateControls() {
 
 // Makes the fonts for `dpi`, places the controls and sizes the window.
 void SettingsWindow::ApplyDpi(UINT dpi) {
-    const HFONT oldFont = font_;
-    const HFONT oldBold = boldFont_;
+    // The fonts the controls use now go once the controls have the new ones.
+    UniqueFont oldFont = std::move(font_);
+    UniqueFont oldBold = std::move(boldFont_);
     font_ = MakeFont(dpi, false);
     boldFont_ = MakeFont(dpi, true);
     for (int i = 0; i < ControlCount; ++i) {
@@ -182,17 +177,11 @@ void SettingsWindow::ApplyDpi(UINT dpi) {
             left += frame.left;
             top += frame.top;
         }
-        SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(design.bold ? boldFont_ : font_),
-                     FALSE);
+        const HFONT font = design.bold ? boldFont_.get() : font_.get();
+        SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
         SetWindowPos(control, nullptr, Pixels(left, dpi), Pixels(top, dpi),
                      Pixels(design.width, dpi), Pixels(design.height, dpi),
                      SWP_NOZORDER | SWP_NOACTIVATE);
-    }
-    if (oldFont) {
-        DeleteObject(oldFont);
-    }
-    if (oldBold) {
-        DeleteObject(oldBold);
     }
     SetClientSize(hwnd_, Pixels(f_Indstillinger::ClientWidthTwips, dpi),
                   Pixels(f_Indstillinger::ClientHeightTwips, dpi));

@@ -2,6 +2,7 @@
 
 #include "win32/SystemLibrary.h"
 #include "win32/Text.h"
+#include "win32/UniqueHandle.h"
 
 #include <shellapi.h>
 #include <tlhelp32.h>
@@ -12,42 +13,6 @@
 namespace varnek::win32 {
 
 namespace {
-
-// Owns a registry key handle.
-class RegKey {
-public:
-    RegKey() = default;
-    ~RegKey() {
-        if (key_) {
-            ::RegCloseKey(key_);
-        }
-    }
-    RegKey(const RegKey&) = delete;
-    RegKey& operator=(const RegKey&) = delete;
-    HKEY* out() { return &key_; }
-    HKEY get() const { return key_; }
-
-private:
-    HKEY key_ = nullptr;
-};
-
-// Owns a kernel handle.
-class Handle {
-public:
-    explicit Handle(HANDLE h) : h_(h) {}
-    ~Handle() {
-        if (valid()) {
-            CloseHandle(h_);
-        }
-    }
-    Handle(const Handle&) = delete;
-    Handle& operator=(const Handle&) = delete;
-    bool valid() const { return h_ != nullptr && h_ != INVALID_HANDLE_VALUE; }
-    HANDLE get() const { return h_; }
-
-private:
-    HANDLE h_;
-};
 
 std::wstring SectionPath(std::string_view appName, std::string_view section) {
     return std::wstring(RegistrySettingsStore::Root) + L"\\" + Wide(appName) + L"\\" +
@@ -62,6 +27,8 @@ template <std::size_t N> void CopyAnsi(char (&field)[N], const std::u16string& t
     field[length] = '\0';
 }
 
+static_assert(IRegistry::StringValue == REG_SZ && IRegistry::DwordValue == REG_DWORD);
+
 HKEY NativeKey(IRegistry::Key key) {
     // Predefined roots are 32-bit values that Windows sign-extends on 64-bit systems.
     if (key >= 0x80000000u && key <= 0x80000006u) {
@@ -75,9 +42,9 @@ HKEY NativeKey(IRegistry::Key key) {
 
 std::string RegistrySettingsStore::GetSetting(std::string_view appName, std::string_view section,
                                               std::string_view key, std::string_view defaultValue) {
-    RegKey hkey;
+    UniqueRegKey hkey;
     if (RegOpenKeyExW(HKEY_CURRENT_USER, SectionPath(appName, section).c_str(), 0, KEY_QUERY_VALUE,
-                      hkey.out()) != ERROR_SUCCESS) {
+                      hkey.put()) != ERROR_SUCCESS) {
         return std::string(defaultValue);
     }
     const std::wstring name = Wide(key);
@@ -103,9 +70,9 @@ std::string RegistrySettingsStore::GetSetting(std::string_view appName, std::str
 
 void RegistrySettingsStore::SaveSetting(std::string_view appName, std::string_view section,
                                         std::string_view key, std::string_view value) {
-    RegKey hkey;
+    UniqueRegKey hkey;
     if (RegCreateKeyExW(HKEY_CURRENT_USER, SectionPath(appName, section).c_str(), 0, nullptr, 0,
-                        KEY_SET_VALUE, nullptr, hkey.out(), nullptr) != ERROR_SUCCESS) {
+                        KEY_SET_VALUE, nullptr, hkey.put(), nullptr) != ERROR_SUCCESS) {
         return;
     }
     const std::wstring text = Wide(value);
@@ -116,9 +83,9 @@ void RegistrySettingsStore::SaveSetting(std::string_view appName, std::string_vi
 
 void RegistrySettingsStore::DeleteSetting(std::string_view appName, std::string_view section,
                                           std::string_view key) {
-    RegKey hkey;
+    UniqueRegKey hkey;
     if (RegOpenKeyExW(HKEY_CURRENT_USER, SectionPath(appName, section).c_str(), 0, KEY_SET_VALUE,
-                      hkey.out()) == ERROR_SUCCESS) {
+                      hkey.put()) == ERROR_SUCCESS) {
         RegDeleteValueW(hkey.get(), Wide(key).c_str());
     }
 }
@@ -127,6 +94,11 @@ void RegistrySettingsStore::DeleteSetting(std::string_view appName, std::string_
 static_assert(NOTIFYICONDATAA_V2_SIZE == NotifyIconRecord::V2Size,
               "the notification record of the 32-bit build is 488 bytes");
 #endif
+static_assert(static_cast<DWORD>(NotifyMessage::Add) == NIM_ADD &&
+              static_cast<DWORD>(NotifyMessage::Modify) == NIM_MODIFY &&
+              static_cast<DWORD>(NotifyMessage::Delete) == NIM_DELETE);
+static_assert(notify_flag::Message == NIF_MESSAGE && notify_flag::Icon == NIF_ICON &&
+              notify_flag::Tip == NIF_TIP && notify_flag::Info == NIF_INFO);
 
 NOTIFYICONDATAA NotifyShell::ToNative(const NotifyIconRecord& record) {
     NOTIFYICONDATAA nid{};
@@ -148,7 +120,7 @@ NOTIFYICONDATAA NotifyShell::ToNative(const NotifyIconRecord& record) {
 
 bool NotifyShell::NotifyIcon(NotifyMessage message, const NotifyIconRecord& record) {
     NOTIFYICONDATAA nid = ToNative(record);
-    return Shell_NotifyIconA(message, &nid) != FALSE;
+    return Shell_NotifyIconA(static_cast<DWORD>(message), &nid) != FALSE;
 }
 
 WindowHandle Shell::GetActiveWindow() {
@@ -181,8 +153,8 @@ bool FileSystem::RemoveFile(std::string_view path) {
 
 int Processes::TerminateProcessesNamed(std::string_view name) {
     const std::wstring wanted = Wide(name);
-    Handle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-    if (!snapshot.valid()) {
+    UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot) {
         return 0;
     }
     int asked = 0;
@@ -193,8 +165,8 @@ int Processes::TerminateProcessesNamed(std::string_view name) {
         if (CompareStringOrdinal(entry.szExeFile, -1, wanted.c_str(), -1, TRUE) != CSTR_EQUAL) {
             continue;
         }
-        Handle process(OpenProcess(PROCESS_TERMINATE, FALSE, entry.th32ProcessID));
-        if (process.valid()) {
+        UniqueHandle process(OpenProcess(PROCESS_TERMINATE, FALSE, entry.th32ProcessID));
+        if (process) {
             TerminateProcess(process.get(), 0);
             ++asked;
         }

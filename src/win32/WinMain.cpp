@@ -5,6 +5,7 @@
 #include "win32/FileStore.h"
 #include "win32/GdiIconMaker.h"
 #include "win32/ReadService.h"
+#include "win32/UniqueHandle.h"
 #include "win32/ViewFactory.h"
 #include "win32/Win32Services.h"
 
@@ -22,12 +23,13 @@ bool IsDialogWindow(HWND window) {
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     // A second start in the same session ends at once, silently.
-    HANDLE instance = CreateMutexW(nullptr, FALSE, InstanceMutexName);
-    if (instance == nullptr || GetLastError() == ERROR_ALREADY_EXISTS) {
+    using namespace varnek::win32;
+    // Held for the whole run (the process's end releases it).
+    const UniqueHandle instance(CreateMutexW(nullptr, FALSE, InstanceMutexName));
+    if (!instance || GetLastError() == ERROR_ALREADY_EXISTS) {
         return 0;
     }
 
-    using namespace varnek::win32;
     RegistrySettingsStore store;
     NotifyShell notifyShell;
     GdiIconMaker iconMaker;

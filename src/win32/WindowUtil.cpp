@@ -1,6 +1,7 @@
 #include "win32/WindowUtil.h"
 
 #include "win32/SystemLibrary.h"
+#include "win32/UniqueHandle.h"
 
 namespace varnek::win32 {
 
@@ -21,9 +22,8 @@ UINT WindowDpi(HWND hwnd) {
             return dpi;
         }
     }
-    const HDC screen = GetDC(nullptr);
-    const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
-    ReleaseDC(nullptr, screen);
+    const UniqueScreenDc screen(GetDC(nullptr));
+    const int dpi = GetDeviceCaps(screen.get(), LOGPIXELSY);
     return dpi > 0 ? static_cast<UINT>(dpi) : 96;
 }
 

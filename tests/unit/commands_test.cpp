@@ -164,7 +164,7 @@ TEST_F(CommandsTest, AutostartWritesTheFixedValueAndReportsFailuresInOrder) {
 
 TEST_F(CommandsTest, RegistryDataOfEachType) {
     fakes::FakeRegistry registry;
-    EXPECT_EQ(ModData1::SetRegistryData(registry, 1, "n", ModData1::REG_DWORD, "-2"), 0);
+    EXPECT_EQ(ModData1::SetRegistryData(registry, 1, "n", IRegistry::DwordValue, "-2"), 0);
     EXPECT_EQ(registry.values.at("n").second, (std::vector<std::uint8_t>{0xFE, 0xFF, 0xFF, 0xFF}));
     EXPECT_EQ(ModData1::SetRegistryData(registry, 1, "b", 3, "bytes"), 0);
     EXPECT_FALSE(registry.values.count("b")); // other types write nothing

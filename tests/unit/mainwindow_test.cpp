@@ -134,7 +134,7 @@ TEST_F(MainWindowTest, TheMenuDispatchesByTheCaptionItCarries) {
     }
     Main().mnuPopup[2] = "Afslut";
     EXPECT_THROW(Main().mnuPopup_Click(2), fakes::ProgramEnded);
-    EXPECT_EQ(p.notifyShell.calls.back().message, NIM_DELETE);
+    EXPECT_EQ(p.notifyShell.calls.back().message, NotifyMessage::Delete);
 }
 
 TEST_F(MainWindowTest, ExitRemovesTheIconBeforeTheProgramEnds) {
@@ -143,7 +143,7 @@ TEST_F(MainWindowTest, ExitRemovesTheIconBeforeTheProgramEnds) {
     MainView().menuChoice = 7;
     EXPECT_THROW(Main().Form_MouseMove(2, 0, 517, 0), fakes::ProgramEnded);
     ASSERT_FALSE(p.notifyShell.calls.empty());
-    EXPECT_EQ(p.notifyShell.calls.back().message, NIM_DELETE);
+    EXPECT_EQ(p.notifyShell.calls.back().message, NotifyMessage::Delete);
     EXPECT_EQ(Main().SysTray, nullptr);
 }
 
@@ -152,7 +152,7 @@ TEST_F(MainWindowTest, TheTaskbarComingBackAddsTheIconAgain) {
     p.notifyShell.calls.clear();
     Main().TaskbarCreated();
     ASSERT_EQ(p.notifyShell.calls.size(), 3u);
-    EXPECT_EQ(p.notifyShell.calls[0].message, NIM_ADD);
+    EXPECT_EQ(p.notifyShell.calls[0].message, NotifyMessage::Add);
     EXPECT_EQ(p.notifyShell.calls[2].record.szTip, u"Varnek IT Consulting");
 }
 
@@ -160,7 +160,7 @@ TEST_F(MainWindowTest, TheUpdatingBalloon) {
     Start();
     Main().ShowBallonMessageUpdating();
     const auto& call = p.notifyShell.calls.back();
-    EXPECT_EQ(call.record.uFlags, static_cast<std::uint32_t>(NIF_INFO));
+    EXPECT_EQ(call.record.uFlags, notify_flag::Info);
     EXPECT_EQ(call.record.szInfo, u"Updating VarnekIT");
     EXPECT_EQ(call.record.szInfoTitle, u"Updating");
     EXPECT_EQ(call.record.dwInfoFlags, 1u);

@@ -52,21 +52,21 @@ TEST_F(TrayTest, InitAddsTheIconInThreeCallsWithOneFlagEach) {
     ASSERT_EQ(shell.calls.size(), 3u);
 
     const auto& add = shell.calls[0];
-    EXPECT_EQ(add.message, NIM_ADD);
+    EXPECT_EQ(add.message, NotifyMessage::Add);
     EXPECT_EQ(add.record.cbSize, 488u);
     EXPECT_EQ(add.record.hWnd, 0xABCu);
     EXPECT_EQ(add.record.uID, 1u);
-    EXPECT_EQ(add.record.uFlags, static_cast<std::uint32_t>(NIF_MESSAGE));
+    EXPECT_EQ(add.record.uFlags, notify_flag::Message);
     EXPECT_EQ(add.record.uCallbackMessage, 0x200u);
     EXPECT_EQ(add.record.hIcon, 0x123u);
     EXPECT_TRUE(add.record.szTip.empty()); // the tooltip comes in its own call
 
-    EXPECT_EQ(shell.calls[1].message, NIM_MODIFY);
-    EXPECT_EQ(shell.calls[1].record.uFlags, static_cast<std::uint32_t>(NIF_ICON));
+    EXPECT_EQ(shell.calls[1].message, NotifyMessage::Modify);
+    EXPECT_EQ(shell.calls[1].record.uFlags, notify_flag::Icon);
     EXPECT_EQ(shell.calls[1].record.hIcon, 0x123u);
 
-    EXPECT_EQ(shell.calls[2].message, NIM_MODIFY);
-    EXPECT_EQ(shell.calls[2].record.uFlags, static_cast<std::uint32_t>(NIF_TIP));
+    EXPECT_EQ(shell.calls[2].message, NotifyMessage::Modify);
+    EXPECT_EQ(shell.calls[2].record.uFlags, notify_flag::Tip);
     EXPECT_EQ(shell.calls[2].record.szTip, u"Varnek IT Consulting");
     EXPECT_EQ(tray.TooltipText(), "Varnek IT Consulting");
     for (const auto& call : shell.calls) {
@@ -101,8 +101,8 @@ TEST_F(TrayTest, BalloonSetsItsFieldsAndOnlyTheInfoFlag) {
     const std::int16_t timeout = 1000; // a 16-bit number is accepted as the time-out
     tray.ShowBalloonTip("Updating VarnekIT", 1, "Updating", timeout);
     const auto& call = shell.calls.back();
-    EXPECT_EQ(call.message, NIM_MODIFY);
-    EXPECT_EQ(call.record.uFlags, static_cast<std::uint32_t>(NIF_INFO));
+    EXPECT_EQ(call.message, NotifyMessage::Modify);
+    EXPECT_EQ(call.record.uFlags, notify_flag::Info);
     EXPECT_EQ(call.record.szInfo, u"Updating VarnekIT");
     EXPECT_EQ(call.record.szInfoTitle, u"Updating");
     EXPECT_EQ(call.record.dwInfoFlags, 1u);
@@ -116,7 +116,7 @@ TEST_F(TrayTest, SetIconTakesTheWindowsIcon) {
     tray.Init(window, "tip");
     window.icon = 0x999;
     tray.SetIcon(window);
-    EXPECT_EQ(shell.calls.back().record.uFlags, static_cast<std::uint32_t>(NIF_ICON));
+    EXPECT_EQ(shell.calls.back().record.uFlags, notify_flag::Icon);
     EXPECT_EQ(shell.calls.back().record.hIcon, 0x999u);
     EXPECT_EQ(shell.calls.back().record.szTip, u"tip");
 }
@@ -130,7 +130,7 @@ TEST_F(TrayTest, DrawIconPicksTheMaskByColourAndDestroysItsCopy) {
     tray.DrawIcon(picture, -1);
     EXPECT_EQ(icons.log, (std::vector<std::string>{"plain 2839", "destroy 20816"}));
     ASSERT_EQ(shell.calls.size(), 1u);
-    EXPECT_EQ(shell.calls[0].record.uFlags, static_cast<std::uint32_t>(NIF_ICON));
+    EXPECT_EQ(shell.calls[0].record.uFlags, notify_flag::Icon);
     EXPECT_EQ(shell.calls[0].record.hIcon, 0x5150u);
 
     icons.log.clear();
@@ -179,7 +179,7 @@ TEST_F(TrayTest, DestroyingRemovesTheIconWithTheSameRecord) {
     }
     ASSERT_EQ(shell.calls.size(), 5u);
     const auto& removal = shell.calls.back();
-    EXPECT_EQ(removal.message, NIM_DELETE);
+    EXPECT_EQ(removal.message, NotifyMessage::Delete);
     EXPECT_EQ(removal.record.hWnd, 0xABCu);
     EXPECT_EQ(removal.record.uID, 1u);
 
@@ -197,10 +197,10 @@ TEST_F(TrayTest, AnIconTheShellRefusedOrLostIsAddedAgain) {
     shell.calls.clear();
     tray.AddAgain();
     ASSERT_EQ(shell.calls.size(), 3u);
-    EXPECT_EQ(shell.calls[0].message, NIM_ADD);
-    EXPECT_EQ(shell.calls[0].record.uFlags, static_cast<std::uint32_t>(NIF_MESSAGE));
-    EXPECT_EQ(shell.calls[1].record.uFlags, static_cast<std::uint32_t>(NIF_ICON));
-    EXPECT_EQ(shell.calls[2].record.uFlags, static_cast<std::uint32_t>(NIF_TIP));
+    EXPECT_EQ(shell.calls[0].message, NotifyMessage::Add);
+    EXPECT_EQ(shell.calls[0].record.uFlags, notify_flag::Message);
+    EXPECT_EQ(shell.calls[1].record.uFlags, notify_flag::Icon);
+    EXPECT_EQ(shell.calls[2].record.uFlags, notify_flag::Tip);
     EXPECT_EQ(shell.calls[2].record.szTip, u"Varnek IT Consulting");
     EXPECT_EQ(shell.calls[2].record.hIcon, 0x123u);
 }

@@ -63,7 +63,7 @@ struct UpdateTest : AppFixture {
     }
     bool IconRemoved() {
         for (const auto& call : p.notifyShell.calls) {
-            if (call.message == NIM_DELETE) {
+            if (call.message == NotifyMessage::Delete) {
                 return true;
             }
         }

@@ -564,7 +564,7 @@ TEST_F(ReadServiceTest, EmptyAndChunkedAnswersAreGoodReads) {
     EXPECT_EQ(events[events.size() - 2].property.BytesMax, 123457);
 }
 
-TEST_F(ReadServiceTest, AFileReadStreamsIntoTheTargetAndAFailedOneLeavesNoFile) {
+TEST_F(ReadServiceTest, AFileReadStreamsIntoTheTargetAndLeavesTheFileToItsOwner) {
     const std::string body = Pattern(5 * 1024 * 1024, 6);
     server.Serve("/VarnekITApp/VarnekIT.exe", {Answer::Whole, body});
     const std::string folder = Utf8(TempPath(L"læs"));
@@ -601,7 +601,8 @@ TEST_F(ReadServiceTest, AFileReadStreamsIntoTheTargetAndAFailedOneLeavesNoFile) 
     EXPECT_EQ(events[events.size() - 2].property.StatusCode, 6);
     EXPECT_EQ(events[events.size() - 2].property.BytesRead, 5 * 1024 * 1024);
 
-    // Failures: a target that cannot be created, a 404 and a reset mid-body.
+    // Failures: a target that cannot be created, a 404 and a reset mid-body. The read never
+    // removes a file: one it began is closed and left to the owner that named it.
     server.Serve("/reset", {Answer::Reset, body, 200, 1000000});
     const AsyncProperty* unwritable = ReadToEnd(ToFile(server.Url("/VarnekITApp/VarnekIT.exe"),
                                                        "unwritable", folder + "\\no\\such\\x.exe"));
@@ -618,7 +619,7 @@ TEST_F(ReadServiceTest, AFileReadStreamsIntoTheTargetAndAFailedOneLeavesNoFile) 
     ASSERT_NE(reset, nullptr);
     EXPECT_EQ(reset->StatusCode, 0);
     EXPECT_GT(owner.Of("reset").size(), 4u); // it had begun writing
-    EXPECT_FALSE(Exists(folder + "\\b.exe"));
+    EXPECT_TRUE(DeleteFileW(win32::Wide(folder + "\\b.exe").c_str())) << GetLastError();
 
     DeleteFileW(win32::Wide(target).c_str());
     EXPECT_TRUE(RemoveDirectoryW(win32::Wide(folder).c_str()));
@@ -761,6 +762,45 @@ TEST_F(ReadServiceTest, DestroyingTheServiceEndsItsReadsWithoutWaitingForTheServ
     EXPECT_EQ(owner.events.size(), seen);
     EXPECT_EQ(owner.Completion("body"), nullptr);
     EXPECT_EQ(owner.Completion("headers"), nullptr);
+}
+
+TEST_F(ReadServiceTest, ADroppedReadFreesItsFileAtOnceForTheNextDownload) {
+    // The server sends part of the body, then nothing for far longer than the test lasts.
+    const std::string body = Pattern(300000, 11);
+    server.Serve("/stall", {Answer::Stall, body, 200, 200000, 20000});
+    server.Serve("/whole", {Answer::Whole, body});
+    const std::string folder = Utf8(TempPath(L"frit"));
+    ASSERT_TRUE(CreateDirectoryW(win32::Wide(folder).c_str(), nullptr));
+    const std::string target = folder + "\\New_VarnekIT.exe.1.download";
+    for (const bool forget : {false, true}) {
+        SCOPED_TRACE(forget ? "forgotten owner" : "cancelled read");
+        service->AsyncRead(owner, ToFile(server.Url("/stall"), "dropped", target));
+        ASSERT_TRUE(PumpUntil(
+            [&] {
+                const auto codes = owner.Codes("dropped");
+                return std::find(codes.begin(), codes.end(), 5) != codes.end();
+            },
+            10000));
+        // While the read writes, nobody else can remove or open its file.
+        EXPECT_FALSE(DeleteFileW(win32::Wide(target).c_str()));
+        if (forget) {
+            service->ForgetOwner(owner);
+        } else {
+            service->CancelAsyncRead(owner, "dropped");
+        }
+        // Dropped, its file is free at once (the worker may still wait for the silent server).
+        EXPECT_TRUE(DeleteFileW(win32::Wide(target).c_str())) << GetLastError();
+        owner.events.clear();
+        // A new download to the same file goes through.
+        const AsyncProperty* again = ReadToEnd(ToFile(server.Url("/whole"), "again", target));
+        ASSERT_NE(again, nullptr);
+        EXPECT_EQ(again->StatusCode, 6) << again->Status;
+        EXPECT_TRUE(ReadWholeFile(target) == body);
+        EXPECT_TRUE(DeleteFileW(win32::Wide(target).c_str()));
+        owner.events.clear();
+    }
+    EXPECT_EQ(owner.Completion("dropped"), nullptr);
+    EXPECT_TRUE(RemoveDirectoryW(win32::Wide(folder).c_str()));
 }
 
 TEST_F(ReadServiceTest, ReadsThatCannotStartRaiseAnError) {
