@@ -10,6 +10,7 @@
 #include "platform/ReadService.h"
 #include "platform/Services.h"
 #include "platform/SettingsStore.h"
+#include "platform/Signatures.h"
 
 #include <memory>
 #include <optional>
@@ -34,6 +35,8 @@ struct Services {
     IRegistry& registry;
     IReadService& reads;
     IFileStore& fileStore;
+    ISignatureCheck& signatures;
+    ILogFile& updateLog;
     IViewFactory& views;
     std::string programFolder; // the running executable's folder
 };

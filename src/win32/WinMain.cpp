@@ -2,10 +2,12 @@
 // loop until the main window is unloaded.
 #include "app/Application.h"
 #include "app/VarnekIT.h"
+#include "win32/Authenticode.h"
 #include "win32/FileStore.h"
 #include "win32/GdiIconMaker.h"
 #include "win32/ReadService.h"
 #include "win32/UniqueHandle.h"
+#include "win32/UpdateLogFile.h"
 #include "win32/ViewFactory.h"
 #include "win32/Win32Services.h"
 
@@ -40,9 +42,12 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     Registry registry;
     ReadService reads;
     FileStore fileStore;
+    Authenticode signatures;
+    UpdateLogFile updateLog;
     ViewFactory views;
     varnek::Application app({store, notifyShell, iconMaker, shell, files, processes, dialogs,
-                             registry, reads, fileStore, views, ProgramFolder()});
+                             registry, reads, fileStore, signatures, updateLog, views,
+                             ProgramFolder()});
     app.LoadMainWindow();
 
     MSG message;

@@ -18,9 +18,9 @@ struct AppFixture : ::testing::Test {
     std::unique_ptr<Application> app;
 
     Application& Create() {
-        app = std::make_unique<Application>(
-            Services{p.store, p.notifyShell, p.iconMaker, p.shell, p.files, p.processes, p.dialogs,
-                     p.registry, p.reads, p.fileStore, p.views, p.programFolder});
+        app = std::make_unique<Application>(Services{
+            p.store, p.notifyShell, p.iconMaker, p.shell, p.files, p.processes, p.dialogs,
+            p.registry, p.reads, p.fileStore, p.signatures, p.updateLog, p.views, p.programFolder});
         return *app;
     }
     VarnekIT& Start() { return Create().LoadMainWindow(); }

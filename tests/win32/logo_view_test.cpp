@@ -99,7 +99,7 @@ protected:
         app_ = std::make_unique<Application>(
             Services{fake_.store, fake_.notifyShell, fake_.iconMaker, fake_.shell, fake_.files,
                      fake_.processes, fake_.dialogs, fake_.registry, fake_.reads, fake_.fileStore,
-                     views_, fake_.programFolder});
+                     fake_.signatures, fake_.updateLog, views_, fake_.programFolder});
         // The areas call into the main window.
         app_->LoadMainWindow();
     }

@@ -88,7 +88,7 @@ protected:
         app_ = std::make_unique<Application>(
             Services{fake_.store, fake_.notifyShell, fake_.iconMaker, fake_.shell, fake_.files,
                      fake_.processes, fake_.dialogs, fake_.registry, fake_.reads, fake_.fileStore,
-                     views_, fake_.programFolder});
+                     fake_.signatures, fake_.updateLog, views_, fake_.programFolder});
     }
     void TearDown() override {
         app_.reset();
@@ -540,7 +540,8 @@ TEST_F(SettingsViewTest, TwoProgramsInOneProcessHaveTheirOwnWindows) {
     fakes::FakePlatform other;
     Application second(Services{other.store, other.notifyShell, other.iconMaker, other.shell,
                                 other.files, other.processes, other.dialogs, other.registry,
-                                other.reads, other.fileStore, views_, other.programFolder});
+                                other.reads, other.fileStore, other.signatures, other.updateLog,
+                                views_, other.programFolder});
     Model().Show();
     second.Indstillinger().Show();
     second.Indstillinger().SetCaption(Ctl::bGem, "Andet");

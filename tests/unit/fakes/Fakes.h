@@ -7,6 +7,7 @@
 #include "platform/ReadService.h"
 #include "platform/Services.h"
 #include "platform/SettingsStore.h"
+#include "platform/Signatures.h"
 
 #include <functional>
 #include <map>
@@ -199,6 +200,30 @@ public:
     std::map<std::string, std::pair<std::uint32_t, std::vector<std::uint8_t>>> values;
 };
 
+// Signatures by path; a path it does not know is unsigned.
+class FakeSignatureCheck final : public ISignatureCheck {
+public:
+    Signature Check(std::string_view path) override {
+        checked.push_back(std::string(path));
+        const auto found = signatures.find(std::string(path));
+        if (found == signatures.end()) {
+            return {Signature::Verdict::Unsigned, static_cast<std::int32_t>(0x800B0100), {}};
+        }
+        return found->second;
+    }
+    static Signature Valid(std::string subject) {
+        return {Signature::Verdict::Valid, 0, std::move(subject)};
+    }
+    std::map<std::string, Signature> signatures;
+    std::vector<std::string> checked;
+};
+
+class MemoryLogFile final : public ILogFile {
+public:
+    void Append(std::string_view line) override { lines.push_back(std::string(line)); }
+    std::vector<std::string> lines;
+};
+
 // Thrown by the fake main view when the program ends.
 struct ProgramEnded {};
 
@@ -267,6 +292,8 @@ struct FakePlatform {
     FakeRegistry registry;
     FakeReadService reads;
     FakeFileStore fileStore{files};
+    FakeSignatureCheck signatures;
+    MemoryLogFile updateLog;
     FakeViews views;
     std::string programFolder = "C:\\Program Files\\Varnek";
 };
