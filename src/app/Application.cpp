@@ -68,6 +68,15 @@ void Application::Unload(LogoForm& window) {
     }
 }
 
+void Application::EndUpdates() {
+    if (settings_) {
+        settings_->EndUpdates();
+    }
+    for (const auto& window : unloadedSettings_) {
+        window->EndUpdates();
+    }
+}
+
 void Application::ReleaseUnloaded() {
     unloadedSettings_.clear();
     unloadedLogos_.clear();

@@ -60,6 +60,8 @@ public:
     // itself from its own handler.
     void Unload(f_Indstillinger& window);
     void Unload(LogoForm& window);
+    // The program ends: the update checks and downloads stop and their temporary files go.
+    void EndUpdates();
     // Frees windows unloaded since the last call; the message loop calls it between messages.
     void ReleaseUnloaded();
 

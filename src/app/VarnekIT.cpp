@@ -7,6 +7,7 @@
 #include "app/Outside.h"
 #include "settings/SettingsKeys.h"
 #include "settings/f_Indstillinger.h"
+#include "update/UpdateChain.h"
 
 #include <charconv>
 #include <cstdint>
@@ -122,9 +123,14 @@ void VarnekIT::Form_Load() {
     if (app_.services.files.FileExists(script)) {
         app_.services.files.RemoveFile(script);
     }
+    // Downloads of runs that ended midway left their temporary files.
+    UpdateChain::RemoveLeftovers(app_.services.fileStore, app_.services.files,
+                                 app_.services.programFolder);
 }
 
 void VarnekIT::Form_Unload() {
+    // The process ends at once; the downloads under way end first and take their files along.
+    app_.EndUpdates();
     SysTray.reset(); // removes the icon
     view_->EndProgram();
     std::terminate(); // not reached: the view ends the process

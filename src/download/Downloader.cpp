@@ -1,24 +1,38 @@
 #include "download/Downloader.h"
 
+#include <cstdio>
+
 namespace varnek {
 
 Downloader::~Downloader() {
+    Stop();
+}
+
+void Downloader::Stop() {
+    // The reads close their files at once, so the temporary files can go right after.
     reads_.ForgetOwner(*this);
-    for (const std::string& saveFile : running_) {
-        files_.RemoveFile(TemporaryFile(saveFile));
-    }
+    running_.clear();
 }
 
 void Downloader::BeginDownload(std::string_view url, std::string_view SaveFile) {
+    static unsigned counter = 0;
+    char tag[32];
+    std::snprintf(tag, sizeof tag, ".%x-%u", static_cast<unsigned>(fileStore_.ProcessId()),
+                  ++counter);
+    const std::string saveFile(SaveFile);
+    if (const auto earlier = running_.find(saveFile); earlier != running_.end()) {
+        reads_.CancelAsyncRead(*this, saveFile);
+        running_.erase(earlier);
+    }
     ReadRequest request;
     request.url = std::string(url);
     request.asyncType = vbAsyncTypeFile;
-    request.propertyName = std::string(SaveFile);
+    request.propertyName = saveFile;
     request.readOptions = vbAsyncReadForceUpdate;
-    request.targetFile = TemporaryFile(SaveFile);
+    request.targetFile = saveFile + tag + std::string(TemporarySuffix);
     try {
         reads_.AsyncRead(*this, request);
-        running_.insert(request.propertyName);
+        running_.emplace(saveFile, TemporaryFile(files_, request.targetFile));
     } catch (const AsyncReadError& error) {
         dialogs_.MsgBox(
             std::to_string(error.Number()) +
@@ -27,45 +41,91 @@ void Downloader::BeginDownload(std::string_view url, std::string_view SaveFile) 
     }
 }
 
+std::string Downloader::TemporaryFileOf(std::string_view SaveFile) const {
+    const auto found = running_.find(SaveFile);
+    return found == running_.end() ? std::string() : found->second.Path();
+}
+
+bool Downloader::IsTemporaryOf(std::string_view name, std::string_view saveFileName) {
+    // The names of earlier versions had no tag: "<destination>.download".
+    return name.size() >= saveFileName.size() + TemporarySuffix.size() &&
+           name.starts_with(saveFileName) && name[saveFileName.size()] == '.' &&
+           name.ends_with(TemporarySuffix);
+}
+
 void Downloader::AsyncReadProgress(const AsyncProperty& property) {
     if (property.BytesMax != 0 && DownloadProgress) {
         DownloadProgress(property.BytesRead, property.BytesMax, property.PropertyName);
     }
 }
 
-bool Downloader::Arrived(const AsyncProperty& property, const std::string& temporary) {
-    if (property.StatusCode == vbAsyncStatusCodeError || property.BytesMax <= 0) {
-        return false;
+std::string Downloader::Refusal(const AsyncProperty& property, const std::string& temporary) {
+    if (property.StatusCode == vbAsyncStatusCodeError) {
+        return property.Status.empty() ? "the read failed" : property.Status;
+    }
+    if (property.BytesMax <= 0) {
+        return "the answer was empty";
     }
     // A cut transfer leaves a shorter file than the server announced.
     if (fileStore_.FileSize(temporary) != std::int64_t{property.BytesMax}) {
-        return false;
+        return "the file is not whole";
     }
     if (RequireExecutable) {
         const auto start = fileStore_.ReadStart(temporary, 2);
         if (start.size() != 2 || start[0] != 'M' || start[1] != 'Z') {
-            return false;
+            return "not a Windows program";
         }
     }
-    return fileStore_.MoveReplace(temporary, property.PropertyName);
+    return Accept ? Accept(temporary, property.PropertyName) : std::string();
 }
 
-void Downloader::AsyncReadComplete(const AsyncProperty& property) {
-    const std::string saveFile = property.PropertyName;
-    const std::string temporary = TemporaryFile(saveFile);
-    running_.erase(saveFile);
-    if (Arrived(property, temporary)) {
-        if (DownloadComplete) {
-            DownloadComplete(property.BytesMax, saveFile);
-        }
-        return;
+void Downloader::Fail(const std::string& saveFile, const std::string& reason) {
+    if (DownloadFailed) {
+        DownloadFailed(saveFile, reason);
     }
-    files_.RemoveFile(temporary);
     if (DownloadError) {
         DownloadError(saveFile);
     }
     if (DownloadComplete) {
         DownloadComplete(0, saveFile);
+    }
+}
+
+void Downloader::AsyncReadComplete(const AsyncProperty& property) {
+    const std::string saveFile = property.PropertyName;
+    const auto found = running_.find(saveFile);
+    if (found == running_.end()) {
+        return; // not a download of this component's any more
+    }
+    // The download's file leaves the list before any event: a handler may start another.
+    TemporaryFile temporary = std::move(found->second);
+    running_.erase(found);
+    std::string refusal = Refusal(property, temporary.Path());
+    if (refusal.empty() && !temporary.MoveTo(fileStore_, saveFile)) {
+        refusal = "the file cannot be put in place";
+    }
+    if (!refusal.empty()) {
+        temporary.Remove();
+        Fail(saveFile, refusal);
+        return;
+    }
+    if (DownloadComplete) {
+        DownloadComplete(property.BytesMax, saveFile);
+    }
+}
+
+void RemoveLeftoverDownloads(IFileStore& store, IFileSystem& files, std::string_view folder,
+                             std::initializer_list<std::string_view> saveFileNames) {
+    std::string prefix(folder);
+    if (prefix.empty() || prefix.back() != '\\') {
+        prefix += '\\';
+    }
+    for (const std::string_view saveFileName : saveFileNames) {
+        for (const std::string& name : store.FilesIn(folder)) {
+            if (Downloader::IsTemporaryOf(name, saveFileName)) {
+                files.RemoveFile(prefix + name);
+            }
+        }
     }
 }
 

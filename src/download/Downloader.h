@@ -1,6 +1,7 @@
 // The file fetcher: downloads a file from a URL to a local path. The data goes to a temporary
-// file beside the destination and replaces the destination only when it arrived whole (and,
-// when asked, looks like a program), so a failed download never damages a good file.
+// file of this download's own beside the destination and replaces the destination only when it
+// arrived whole (and passed the checks asked for), so a failed download never damages a good
+// file.
 #pragma once
 
 #include "platform/FileStore.h"
@@ -9,15 +10,51 @@
 
 #include <cstdint>
 #include <functional>
-#include <set>
+#include <initializer_list>
+#include <map>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace varnek {
 
+// A file that lives only as long as its owner: removed when the owner goes, unless it was moved
+// into place first. The read service writes it; only its owner removes it.
+class TemporaryFile {
+public:
+    TemporaryFile(IFileSystem& files, std::string path) : files_(&files), path_(std::move(path)) {}
+    ~TemporaryFile() { Remove(); }
+    TemporaryFile(TemporaryFile&& other) noexcept
+        : files_(other.files_), path_(std::exchange(other.path_, {})) {}
+    TemporaryFile& operator=(TemporaryFile&&) = delete;
+    TemporaryFile(const TemporaryFile&) = delete;
+    TemporaryFile& operator=(const TemporaryFile&) = delete;
+
+    const std::string& Path() const { return path_; }
+    // Moves the file over `destination` in one step; it is no longer this object's then.
+    bool MoveTo(IFileStore& store, std::string_view destination) {
+        if (path_.empty() || !store.MoveReplace(path_, destination)) {
+            return false;
+        }
+        path_.clear();
+        return true;
+    }
+    void Remove() {
+        if (!path_.empty()) {
+            files_->RemoveFile(path_);
+            path_.clear();
+        }
+    }
+
+private:
+    IFileSystem* files_;
+    std::string path_;
+};
+
 class Downloader final : public IAsyncReadOwner {
 public:
-    // The temporary file of a download: beside the destination.
+    // Every temporary file of a download ends so: "<destination>.<process>-<n>.download", a name
+    // no other download, of this run or of another copy of the program, uses at the same time.
     static constexpr std::string_view TemporarySuffix = ".download";
 
     // Events, raised on the user-interface thread.
@@ -26,35 +63,54 @@ public:
     std::function<void(const std::string& SaveFile)> DownloadError;
     // MaxBytes 0: nothing was written (DownloadError came first).
     std::function<void(std::int32_t MaxBytes, const std::string& SaveFile)> DownloadComplete;
+    // Why a download failed or was refused, just before DownloadError.
+    std::function<void(const std::string& SaveFile, const std::string& Reason)> DownloadFailed;
 
     // Only a file that starts with "MZ" (a Windows program) replaces the destination.
     bool RequireExecutable = false;
+    // A check of the whole downloaded file (still at its temporary path) before it may replace
+    // the destination: an empty text lets it, any other text refuses it and says why.
+    std::function<std::string(const std::string& Temporary, const std::string& SaveFile)> Accept;
 
     Downloader(IReadService& reads, IFileStore& fileStore, IFileSystem& files, IDialogs& dialogs)
         : reads_(reads), fileStore_(fileStore), files_(files), dialogs_(dialogs) {}
+    // Ends the downloads under way; their temporary files go.
     ~Downloader() override;
     Downloader(const Downloader&) = delete;
     Downloader& operator=(const Downloader&) = delete;
 
-    // Starts the download; one that cannot be started is reported in a message box.
+    // Starts the download; one that cannot be started is reported in a message box. A download
+    // to the same destination that is still under way ends first.
     void BeginDownload(std::string_view url, std::string_view SaveFile);
+    // Ends every download under way at once, without events; their temporary files go.
+    void Stop();
 
-    static std::string TemporaryFile(std::string_view SaveFile) {
-        return std::string(SaveFile) + std::string(TemporarySuffix);
-    }
+    // The temporary file a download to `SaveFile` uses now, empty when none runs.
+    std::string TemporaryFileOf(std::string_view SaveFile) const;
+    // Whether `name` (a file name without folder) is a temporary file of a download to a file
+    // named `saveFileName`, of this run or of any other.
+    static bool IsTemporaryOf(std::string_view name, std::string_view saveFileName);
 
     // IAsyncReadOwner
     void AsyncReadProgress(const AsyncProperty& property) override;
     void AsyncReadComplete(const AsyncProperty& property) override;
 
 private:
-    bool Arrived(const AsyncProperty& property, const std::string& temporary);
+    // Empty when the file arrived whole and passed the checks, else why not.
+    std::string Refusal(const AsyncProperty& property, const std::string& temporary);
+    void Fail(const std::string& saveFile, const std::string& reason);
 
     IReadService& reads_;
     IFileStore& fileStore_;
     IFileSystem& files_;
     IDialogs& dialogs_;
-    std::set<std::string> running_; // destinations of the downloads under way
+    std::map<std::string, TemporaryFile, std::less<>> running_; // by destination
 };
+
+// Removes the temporary files that earlier runs left in `folder` for downloads to the named
+// files (a run that ended in the middle of a download). A file that another running copy of
+// the program still writes is held open by it and stays.
+void RemoveLeftoverDownloads(IFileStore& store, IFileSystem& files, std::string_view folder,
+                             std::initializer_list<std::string_view> saveFileNames);
 
 } // namespace varnek

@@ -33,8 +33,12 @@ public:
     virtual bool MoveReplace(std::string_view from, std::string_view to) = 0;
     // The major, minor, build and revision numbers of the file's version resource.
     virtual std::optional<std::array<int, 4>> FileVersion(std::string_view path) = 0;
+    // The names (without folder) of the files in a folder; empty when it cannot be read.
+    virtual std::vector<std::string> FilesIn(std::string_view folder) = 0;
     // Local time now.
     virtual DateTime Now() = 0;
+    // This process's id: no other process running at the same time has it.
+    virtual std::uint32_t ProcessId() = 0;
     // Starts a program or script by name in the given folder with a hidden window, without
     // waiting; false when it could not be started.
     virtual bool StartHidden(std::string_view file, std::string_view folder) = 0;

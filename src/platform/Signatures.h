@@ -29,6 +29,8 @@ class ISignatureCheck {
 public:
     virtual ~ISignatureCheck() = default;
     virtual Signature Check(std::string_view path) = 0;
+    // The running program's own file.
+    virtual Signature CheckSelf() = 0;
 };
 
 // The update service's log for technicians: one line per decision.

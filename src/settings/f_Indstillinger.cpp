@@ -53,13 +53,11 @@ const ControlDesign& f_Indstillinger::Design(Ctl control) {
 }
 
 f_Indstillinger::f_Indstillinger(Application& app)
-    : app_(app), VersionCheckTeamViewer(app.services.reads),
-      VersionCheckVarnekIT(app.services.reads),
-      Download_TeamViewer(app.services.reads, app.services.fileStore, app.services.files,
-                          app.services.dialogs),
-      Downloader1(app.services.reads, app.services.fileStore, app.services.files,
-                  app.services.dialogs) {
-    ConnectUpdateComponents();
+    : app_(app),
+      update_(UpdateServices{app.services.reads, app.services.fileStore, app.services.files,
+                             app.services.dialogs, app.services.signatures, app.services.updateLog,
+                             app.services.programFolder, std::string(ClientPublisher)},
+              *this) {
     for (int i = 0; i < ControlCount; ++i) {
         controls_[i].caption = std::string(Designs[i].caption);
         controls_[i].visible = Designs[i].placed;
@@ -188,6 +186,53 @@ void f_Indstillinger::bGem_Click() {
     if (State(Ctl::b_Sprog1).value) {
         store.SaveSetting(AppName, Section, settings::Language, "1");
     }
+}
+
+namespace {
+
+Ctl LabelControl(UpdateLabel label) {
+    switch (label) {
+    case UpdateLabel::TeamViewerMinVer:
+        return Ctl::t_TeamViewerMinVer;
+    case UpdateLabel::TeamViewerNyVer:
+        return Ctl::t_TeamViewerNyVer;
+    case UpdateLabel::TeamViewerDateStat:
+        return Ctl::t_TeamViewerDateStat;
+    case UpdateLabel::VarnekITMinVer:
+        return Ctl::t_VarnekITMinVer;
+    case UpdateLabel::VarnekITNyVer:
+        return Ctl::t_VarnekITNyVer;
+    case UpdateLabel::Version_Ny:
+        return Ctl::t_Version_Ny;
+    case UpdateLabel::TeamViewer_Status:
+        return Ctl::t_TeamViewer_Status;
+    case UpdateLabel::VarnekIT_Status:
+        break;
+    }
+    return Ctl::t_VarnekIT_Status;
+}
+
+} // namespace
+
+void f_Indstillinger::SetLabel(UpdateLabel label, std::string_view text) {
+    SetCaption(LabelControl(label), text);
+}
+
+std::string f_Indstillinger::Label(UpdateLabel label) const {
+    return State(LabelControl(label)).caption;
+}
+
+void f_Indstillinger::ShowUpdatingBalloon() {
+    app_.MainWindow().ShowBallonMessageUpdating();
+}
+
+void f_Indstillinger::EndForReplacement() {
+    // The script waits for this program to end: the icon goes first, then the process.
+    app_.MainWindow().Form_Unload();
+}
+
+void f_Indstillinger::bUpdateCheck_Click() {
+    update_.bUpdateCheck_Click();
 }
 
 void f_Indstillinger::Unload() {

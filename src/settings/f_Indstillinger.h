@@ -3,8 +3,7 @@
 #pragma once
 
 #include "app/Views.h"
-#include "download/Download.h"
-#include "download/Downloader.h"
+#include "update/UpdateChain.h"
 
 #include <array>
 #include <cstdint>
@@ -68,7 +67,7 @@ struct ControlState {
     bool value = false; // checked (check box) or selected (option button)
 };
 
-class f_Indstillinger {
+class f_Indstillinger final : private IUpdateHost {
 public:
     static constexpr std::string_view Caption = " Indstillinger";
     static constexpr int ClientWidthTwips = 4440;
@@ -107,42 +106,36 @@ public:
     void bRemoveAutostart_Click();
     void bUpdateCheck_Click();
 
-    // The update chain: the client's date, then the program's version, each followed by its
-    // download when the server has a newer one.
-    void StartVarnekITUpdateCheck();
-    void VersionCheckTeamViewer_DownloadComplete(const std::string& Key,
-                                                 const std::vector<std::uint8_t>& Value,
-                                                 std::int32_t FileType);
+    // The update chain, which the window owns: closing the window ends it.
+    void StartVarnekITUpdateCheck() { update_.StartVarnekITUpdateCheck(); }
     void VersionCheckVarnekIT_DownloadComplete(const std::string& Key,
                                                const std::vector<std::uint8_t>& Value,
-                                               std::int32_t FileType);
-    void DownloadTeamViewer();
-    void DownloadVarnekIT();
-    void Download_TeamViewer_DownloadProgress(std::int32_t CurBytes, std::int32_t MaxBytes,
-                                              const std::string& SaveFile);
-    void Download_TeamViewer_DownloadComplete(std::int32_t MaxBytes, const std::string& SaveFile);
-    void Downloader1_DownloadProgress(std::int32_t CurBytes, std::int32_t MaxBytes,
-                                      const std::string& SaveFile);
-    void Downloader1_DownloadComplete(std::int32_t MaxBytes, const std::string& SaveFile);
-    // Writes the replacement script and, when it starts, ends the program.
-    void GenerateBatFile();
+                                               std::int32_t FileType) {
+        update_.VersionCheckVarnekIT_DownloadComplete(Key, Value, FileType);
+    }
+    void Downloader1_DownloadComplete(std::int32_t MaxBytes, const std::string& SaveFile) {
+        update_.Downloader1_DownloadComplete(MaxBytes, SaveFile);
+    }
+    void GenerateBatFile() { update_.GenerateBatFile(); }
+    // The program ends: every check and download stops now, their temporary files go.
+    void EndUpdates() { update_.Stop(); }
 
 private:
     static int Index(Ctl control) { return static_cast<int>(control); }
     void Changed(Ctl control);
-    void ConnectUpdateComponents();
+
+    // IUpdateHost
+    void SetLabel(UpdateLabel label, std::string_view text) override;
+    std::string Label(UpdateLabel label) const override;
+    void ShowUpdatingBalloon() override;
+    [[noreturn]] void EndForReplacement() override;
 
     Application& app_;
     std::array<ControlState, ControlCount> controls_;
     std::unique_ptr<IFormView> view_;
-
-public:
-    // The update area's components. Declared last: they go first when the window goes, and
-    // reads still under way are dropped then.
-    Download VersionCheckTeamViewer;
-    Download VersionCheckVarnekIT;
-    Downloader Download_TeamViewer;
-    Downloader Downloader1;
+    // Declared last: it goes first when the window goes, and reads still under way are
+    // dropped then.
+    UpdateChain update_;
 };
 
 } // namespace varnek

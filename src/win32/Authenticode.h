@@ -9,6 +9,7 @@ namespace varnek::win32 {
 class Authenticode final : public ISignatureCheck {
 public:
     Signature Check(std::string_view path) override;
+    Signature CheckSelf() override;
 };
 
 } // namespace varnek::win32

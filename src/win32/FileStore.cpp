@@ -184,6 +184,27 @@ std::optional<std::array<int, 4>> FileStore::FileVersion(std::string_view path) 
                               static_cast<int>(LOWORD(info->dwFileVersionLS))};
 }
 
+std::vector<std::string> FileStore::FilesIn(std::string_view folder) {
+    std::wstring pattern = Wide(folder);
+    if (pattern.empty() || pattern.back() != L'\\') {
+        pattern += L'\\';
+    }
+    pattern += L'*';
+    std::vector<std::string> names;
+    WIN32_FIND_DATAW found{};
+    const UniqueFind find(FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &found,
+                                           FindExSearchNameMatch, nullptr, 0));
+    if (!find) {
+        return names;
+    }
+    do {
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            names.push_back(Utf8(found.cFileName));
+        }
+    } while (FindNextFileW(find.get(), &found));
+    return names;
+}
+
 DateTime FileStore::Now() {
     SYSTEMTIME now{};
     GetLocalTime(&now);

@@ -20,7 +20,9 @@ public:
     bool MoveReplace(std::string_view from, std::string_view to) override;
     // The VS_FIXEDFILEINFO file version.
     std::optional<std::array<int, 4>> FileVersion(std::string_view path) override;
+    std::vector<std::string> FilesIn(std::string_view folder) override;
     DateTime Now() override;
+    std::uint32_t ProcessId() override { return GetCurrentProcessId(); }
     // ShellExecuteW "open" of the bare file name with `folder` as the working folder and a
     // hidden window.
     bool StartHidden(std::string_view file, std::string_view folder) override;

@@ -200,8 +200,14 @@ struct DownloaderTest : ::testing::Test {
 
     const std::string url = "http://127.0.0.1:18080/VarnekITApp/Pkg.zip";
     const std::string target = "C:\\Program Files\\Varnek\\Pkg.exe";
-    const std::string temporary = "C:\\Program Files\\Varnek\\Pkg.exe.download";
+    std::string temporary; // the file the last download started writes
     const DateTime old{2025, 1, 2, 3, 4, 5};
+
+    void Begin(Downloader& which) {
+        which.BeginDownload(url, target);
+        temporary = reads.requests.back().targetFile;
+    }
+    void Begin() { Begin(*downloader); }
 
     void SetUp() override {
         downloader->DownloadProgress = [this](std::int32_t cur, std::int32_t max,
@@ -231,19 +237,40 @@ struct DownloaderTest : ::testing::Test {
 } // namespace
 
 TEST_F(DownloaderTest, TheDataGoesToATemporaryFileBesideTheDestination) {
-    downloader->BeginDownload(url, target);
+    Begin();
     ASSERT_EQ(reads.requests.size(), 1u);
     const ReadRequest& request = reads.requests[0];
     EXPECT_EQ(request.url, url);
     EXPECT_EQ(request.asyncType, 1);
     EXPECT_EQ(request.propertyName, target);
     EXPECT_EQ(request.readOptions, 16);
-    EXPECT_EQ(request.targetFile, temporary);
+    // A name of its own: this process's id and a count, so neither another download of this
+    // run nor another copy of the program (another user's session) writes the same file.
+    EXPECT_EQ(request.targetFile, target + ".1a2b-" +
+                                      request.targetFile.substr(target.size() + 6));
+    EXPECT_TRUE(request.targetFile.ends_with(".download"));
+    EXPECT_EQ(downloader->TemporaryFileOf(target), request.targetFile);
+    EXPECT_TRUE(Downloader::IsTemporaryOf("Pkg.exe" + request.targetFile.substr(target.size()),
+                                          "Pkg.exe"));
+    Downloader other(reads, store, files, dialogs);
+    other.BeginDownload(url, target);
+    EXPECT_NE(reads.requests.back().targetFile, request.targetFile);
     EXPECT_TRUE(dialogs.shown.empty());
+
+    for (const auto& [name, of] : std::initializer_list<std::pair<const char*, bool>>{
+             {"Pkg.exe.download", true}, // the name earlier versions used
+             {"Pkg.exe.ff-12.download", true},
+             {"Pkg.exe", false},
+             {"Pkg.exe.download.txt", false},
+             {"Pkg.exe-1.download", false},
+             {"Other.exe.1-1.download", false},
+             {".download", false}}) {
+        EXPECT_EQ(Downloader::IsTemporaryOf(name, "Pkg.exe"), of) << name;
+    }
 }
 
 TEST_F(DownloaderTest, ProgressWithoutAKnownSizeIsIgnored) {
-    downloader->BeginDownload(url, target);
+    Begin();
     AsyncProperty step;
     step.StatusCode = 5;
     step.BytesRead = 100;
@@ -261,7 +288,7 @@ TEST_F(DownloaderTest, ProgressWithoutAKnownSizeIsIgnored) {
 TEST_F(DownloaderTest, AWholeDownloadReplacesTheDestinationByAMove) {
     store.Put(target, Bytes("MZ old program"), old);
     downloader->RequireExecutable = true;
-    downloader->BeginDownload(url, target);
+    Begin();
     Arrive("MZ new program!", 15);
     EXPECT_EQ(events, (std::vector<std::string>{"complete 15 " + target}));
     EXPECT_EQ(store.Content(target), Bytes("MZ new program!"));
@@ -273,7 +300,7 @@ TEST_F(DownloaderTest, AWholeDownloadReplacesTheDestinationByAMove) {
     files.files.clear();
     Downloader plain(reads, store, files, dialogs);
     plain.DownloadComplete = downloader->DownloadComplete;
-    plain.BeginDownload(url, target);
+    Begin(plain);
     Arrive("PK\x03\x04 zip", 8);
     EXPECT_EQ(events, (std::vector<std::string>{"complete 8 " + target}));
     EXPECT_EQ(store.Content(target), Bytes("PK\x03\x04 zip"));
@@ -305,7 +332,7 @@ TEST_F(DownloaderTest, AnythingButAWholeValidDownloadLeavesTheDestinationAsItWas
         store.Put(target, Bytes("MZ good"), old);
         store.moveSucceeds = c.moveSucceeds;
         downloader->RequireExecutable = true;
-        downloader->BeginDownload(url, target);
+        Begin();
         Arrive(c.body, c.announced, c.status);
         EXPECT_EQ(store.Content(target), Bytes("MZ good"));
         EXPECT_EQ(store.DateCreated(target), old);
@@ -316,7 +343,7 @@ TEST_F(DownloaderTest, AnythingButAWholeValidDownloadLeavesTheDestinationAsItWas
 
     // The temporary file missing altogether is a failure too.
     events.clear();
-    downloader->BeginDownload(url, target);
+    Begin();
     AsyncProperty done;
     done.StatusCode = 6;
     done.BytesMax = 12;
@@ -349,7 +376,7 @@ TEST_F(DownloaderTest, ADownloadThatCannotStartIsShownInAMessageBox) {
 
 TEST_F(DownloaderTest, AComponentThatIsGoneGetsNothingAndLeavesNoTemporaryFile) {
     store.Put(target, Bytes("MZ good"), old);
-    downloader->BeginDownload(url, target);
+    Begin();
     store.Put(temporary, Bytes("MZ half"), store.now); // part of the data is written
     downloader.reset();
     EXPECT_EQ(reads.log.back(), "forget");
@@ -361,4 +388,77 @@ TEST_F(DownloaderTest, AComponentThatIsGoneGetsNothingAndLeavesNoTemporaryFile) 
     EXPECT_FALSE(reads.Complete(url, done));
     EXPECT_TRUE(events.empty());
     EXPECT_EQ(store.Content(target), Bytes("MZ good"));
+}
+
+TEST_F(DownloaderTest, ACheckOfTheWholeFileDecidesBeforeTheDestinationIsTouched) {
+    std::vector<std::string> reasons;
+    downloader->DownloadFailed = [&](const std::string& file, const std::string& reason) {
+        reasons.push_back(file + ": " + reason);
+    };
+    std::vector<std::string> checked;
+    std::string verdict = "refused: signed by someone else";
+    downloader->Accept = [&](const std::string& file, const std::string& saveFile) {
+        checked.push_back(file + " for " + saveFile + " " +
+                          std::to_string(store.Content(file) == Bytes("MZ new")));
+        return verdict;
+    };
+    store.Put(target, Bytes("MZ good"), old);
+    Begin();
+    Arrive("MZ new", 6);
+    EXPECT_EQ(checked, (std::vector<std::string>{temporary + " for " + target + " 1"}));
+    EXPECT_EQ(reasons, (std::vector<std::string>{target + ": refused: signed by someone else"}));
+    EXPECT_EQ(events, (std::vector<std::string>{"error " + target, "complete 0 " + target}));
+    EXPECT_EQ(store.Content(target), Bytes("MZ good"));
+    EXPECT_FALSE(store.Exists(temporary));
+
+    // A cut file never reaches the check.
+    checked.clear();
+    reasons.clear();
+    Begin();
+    Arrive("MZ ne", 6);
+    EXPECT_TRUE(checked.empty());
+    EXPECT_EQ(reasons, (std::vector<std::string>{target + ": the file is not whole"}));
+
+    verdict.clear();
+    events.clear();
+    Begin();
+    Arrive("MZ new", 6);
+    EXPECT_EQ(events, (std::vector<std::string>{"complete 6 " + target}));
+    EXPECT_EQ(store.Content(target), Bytes("MZ new"));
+}
+
+TEST_F(DownloaderTest, ASecondStartOrAStopEndsTheDownloadAndRemovesItsFile) {
+    store.Put(target, Bytes("MZ good"), old);
+    Begin();
+    const std::string first = temporary;
+    store.Put(first, Bytes("MZ ha"), store.now);
+    // The same destination again: the first download ends, its file goes, the second goes on.
+    Begin();
+    EXPECT_NE(temporary, first);
+    EXPECT_FALSE(store.Exists(first));
+    EXPECT_EQ(reads.log, (std::vector<std::string>{"read " + url, "cancel " + target,
+                                                   "read " + url}));
+    ASSERT_EQ(reads.active.size(), 1u);
+    // Stopped: no event, no file, the destination as it was.
+    store.Put(temporary, Bytes("MZ ha"), store.now);
+    downloader->Stop();
+    EXPECT_FALSE(store.Exists(temporary));
+    EXPECT_TRUE(reads.active.empty());
+    EXPECT_TRUE(events.empty());
+    EXPECT_EQ(store.Content(target), Bytes("MZ good"));
+    EXPECT_EQ(downloader->TemporaryFileOf(target), "");
+}
+
+TEST_F(DownloaderTest, LeftoversOfEarlierRunsAreRemovedAndNothingElse) {
+    const std::string folder = "C:\\Program Files\\Varnek";
+    for (const char* name : {"Pkg.exe.download", "Pkg.exe.9c-3.download", "New.exe.1-1.download",
+                             "Pkg.exe", "New.exe", "Other.exe.1-1.download", "notes.txt"}) {
+        store.Put(folder + "\\" + name, Bytes("x"), old);
+    }
+    store.Put(folder + "\\sub\\Pkg.exe.1-1.download", Bytes("x"), old);
+    RemoveLeftoverDownloads(store, files, folder, {"Pkg.exe", "New.exe"});
+    EXPECT_EQ(files.files,
+              (std::set<std::string>{folder + "\\New.exe", folder + "\\Other.exe.1-1.download",
+                                     folder + "\\Pkg.exe", folder + "\\notes.txt",
+                                     folder + "\\sub\\Pkg.exe.1-1.download"}));
 }

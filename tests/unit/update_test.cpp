@@ -4,7 +4,7 @@
 #include "AppFixture.h"
 #include "Config.h"
 #include "update/ClientDate.h"
-#include "update/UpdateService.h"
+#include "update/UpdateChain.h"
 #include "update/VersionText.h"
 
 using namespace varnek;
@@ -54,6 +54,16 @@ struct UpdateTest : AppFixture {
         ASSERT_TRUE(p.reads.Complete(url, failed));
     }
     bool Reading(const std::string& url) { return p.reads.Active(url) != nullptr; }
+    // The temporary file the active download of that URL writes.
+    std::string Temporary(const std::string& url) {
+        const auto* read = p.reads.Active(url);
+        return read ? read->request.targetFile : std::string();
+    }
+    // A temporary file of this process beside `file`: "<file>.<process>-<n>.download".
+    static void ExpectTemporaryOf(const std::string& temporary, const std::string& file) {
+        EXPECT_TRUE(temporary.starts_with(file + ".1a2b-")) << temporary;
+        EXPECT_TRUE(temporary.ends_with(".download")) << temporary;
+    }
     std::vector<std::string> Urls() {
         std::vector<std::string> urls;
         for (const auto& request : p.reads.requests) {
@@ -98,7 +108,7 @@ TEST_F(UpdateTest, WithoutALocalClientTheClientIsDownloadedAtOnce) {
     ASSERT_NE(read, nullptr);
     EXPECT_EQ(read->request.asyncType, vbAsyncTypeFile);
     EXPECT_EQ(read->request.propertyName, client);
-    EXPECT_EQ(read->request.targetFile, client + ".download");
+    ExpectTemporaryOf(read->request.targetFile, client);
     EXPECT_FALSE(Reading(programVersionUrl));
     for (Ctl label : {Ctl::t_TeamViewerMinVer, Ctl::t_TeamViewerNyVer, Ctl::t_TeamViewerDateStat}) {
         EXPECT_EQ(Caption(label), "");
@@ -129,7 +139,7 @@ TEST_F(UpdateTest, AnOlderClientIsReplaced) {
     EXPECT_EQ(Caption(Ctl::t_TeamViewerNyVer), "14/3/2026");
     EXPECT_EQ(Caption(Ctl::t_TeamViewerDateStat), "Update Avalible");
     EXPECT_EQ(Urls(), (std::vector<std::string>{clientDateUrl, clientPackageUrl}));
-    EXPECT_EQ(p.reads.requests[1].targetFile, client + ".download");
+    ExpectTemporaryOf(p.reads.requests[1].targetFile, client);
 }
 
 TEST_F(UpdateTest, TheClientDateIsReadByFixedRules) {
@@ -262,7 +272,7 @@ TEST_F(UpdateTest, TheProgramDownloadStartsWithTheBalloon) {
     const auto* read = p.reads.Active(programPackageUrl);
     ASSERT_NE(read, nullptr);
     EXPECT_EQ(read->request.propertyName, newProgram);
-    EXPECT_EQ(read->request.targetFile, newProgram + ".download");
+    ExpectTemporaryOf(read->request.targetFile, newProgram);
     EXPECT_EQ(read->request.asyncType, vbAsyncTypeFile);
 }
 
@@ -307,8 +317,9 @@ TEST_F(UpdateTest, AFailedClientTransferKeepsTheOldClientAndStillChecksTheProgra
     for (bool cut : {false, true}) {
         p.reads.requests.clear();
         Check("20/3/2026");
+        const std::string temporary = Temporary(clientPackageUrl);
         if (cut) {
-            p.fileStore.Put(client + ".download", Bytes("MZ ne"), p.fileStore.now);
+            p.fileStore.Put(temporary, Bytes("MZ ne"), p.fileStore.now);
             AsyncProperty done;
             done.StatusCode = vbAsyncStatusCodeEndDownloadData;
             done.BytesRead = 5;
@@ -319,7 +330,7 @@ TEST_F(UpdateTest, AFailedClientTransferKeepsTheOldClientAndStillChecksTheProgra
         }
         EXPECT_EQ(p.fileStore.Content(client), Bytes("MZ old")) << cut;
         EXPECT_EQ(p.fileStore.DateCreated(client), (DateTime{2026, 1, 1, 9, 0, 0})) << cut;
-        EXPECT_FALSE(p.fileStore.Exists(client + ".download")) << cut;
+        EXPECT_FALSE(p.fileStore.Exists(temporary)) << cut;
         EXPECT_EQ(Urls(),
                   (std::vector<std::string>{clientDateUrl, clientPackageUrl, programVersionUrl}))
             << cut;
@@ -347,11 +358,12 @@ TEST_F(UpdateTest, AClientDownloadThatCannotStartIsShownAndEndsTheChain) {
 TEST_F(UpdateTest, ANewerProgramReplacesTheRunningOneThroughTheScript) {
     Start();
     CheckProgram("1.0.3");
-    p.fileStore.versions[newProgram + ".download"] = {1, 0, 3, 0};
+    const std::string temporary = Temporary(programPackageUrl);
+    p.fileStore.versions[temporary] = {1, 0, 3, 0};
     EXPECT_THROW(DeliverFile(programPackageUrl, programBody), fakes::ProgramEnded);
     EXPECT_EQ(p.fileStore.Content(newProgram), programBody);
     EXPECT_EQ(p.fileStore.log,
-              (std::vector<std::string>{"move " + newProgram + ".download -> " + newProgram,
+              (std::vector<std::string>{"move " + temporary + " -> " + newProgram,
                                         "write " + script + " (181 bytes)",
                                         "start DeleteOLD.bat in C:\\Program Files\\Varnek"}));
     const std::string expected = "@Echo off\r\n"
@@ -375,9 +387,9 @@ TEST_F(UpdateTest, AnExistingScriptIsReplacedAndARootFolderGetsNoDoubleBackslash
     Start();
     p.fileStore.Put("C:\\DeleteOLD.bat", Bytes("echo something else entirely\r\n"), {});
     CheckProgram("1.1.0");
-    EXPECT_EQ(p.reads.Active(programPackageUrl)->request.targetFile,
-              "C:\\New_VarnekIT.exe.download");
-    p.fileStore.versions["C:\\New_VarnekIT.exe.download"] = {1, 1, 0, 0};
+    const std::string temporary = Temporary(programPackageUrl);
+    ExpectTemporaryOf(temporary, "C:\\New_VarnekIT.exe");
+    p.fileStore.versions[temporary] = {1, 1, 0, 0};
     EXPECT_THROW(DeliverFile(programPackageUrl, programBody), fakes::ProgramEnded);
     EXPECT_EQ(p.fileStore.Content("C:\\DeleteOLD.bat")->size(), 181u);
     EXPECT_EQ(p.fileStore.log.back(), "start DeleteOLD.bat in C:\\");
@@ -397,12 +409,13 @@ TEST_F(UpdateTest, OnlyAProgramWhoseVersionResourceIsNewerIsInstalled) {
         p = {};
         Start();
         CheckProgram("1.0.3"); // the server claims a newer one
+        const std::string temporary = Temporary(programPackageUrl);
         if (version) {
-            p.fileStore.versions[newProgram + ".download"] = *version;
+            p.fileStore.versions[temporary] = *version;
         }
         DeliverFile(programPackageUrl, programBody);
         EXPECT_FALSE(p.fileStore.Exists(newProgram));
-        EXPECT_EQ(p.files.deleted.back(), newProgram);
+        EXPECT_FALSE(p.fileStore.Exists(temporary));
         EXPECT_FALSE(p.fileStore.Exists(script));
         EXPECT_FALSE(IconRemoved());
     }
@@ -431,7 +444,7 @@ TEST_F(UpdateTest, WhenTheScriptCannotBeWrittenOrStartedTheProgramKeepsRunning) 
         p.fileStore.startSucceeds = false;
         Start();
         CheckProgram("1.0.3");
-        p.fileStore.versions[newProgram + ".download"] = {1, 0, 3, 0};
+        p.fileStore.versions[Temporary(programPackageUrl)] = {1, 0, 3, 0};
         EXPECT_NO_THROW(DeliverFile(programPackageUrl, programBody));
         EXPECT_FALSE(IconRemoved());
         EXPECT_NE(Main().SysTray, nullptr);
@@ -487,13 +500,14 @@ TEST_F(UpdateTest, ClosingTheWindowMidCheckDropsItsReads) {
     Start();
     Settings().bUpdateCheck_Click();
     CheckProgram("1.0.3"); // the program download is under way too
-    p.fileStore.Put(newProgram + ".download", Bytes("MZ par"), p.fileStore.now);
+    const std::string temporary = Temporary(programPackageUrl);
+    p.fileStore.Put(temporary, Bytes("MZ par"), p.fileStore.now);
     Settings().bLuk_Click();
     app->ReleaseUnloaded();
     EXPECT_FALSE(app->IndstillingerLoaded());
     EXPECT_EQ(std::count(p.reads.log.begin(), p.reads.log.end(), "forget"), 4);
     EXPECT_TRUE(p.reads.active.empty());
-    EXPECT_FALSE(p.fileStore.Exists(newProgram + ".download"));
+    EXPECT_FALSE(p.fileStore.Exists(temporary));
 
     // The worker's late messages reach nobody, and nothing of the old window survives.
     EXPECT_FALSE(p.reads.CompleteWith(clientDateUrl, "20/3/2026"));
@@ -505,4 +519,215 @@ TEST_F(UpdateTest, ClosingTheWindowMidCheckDropsItsReads) {
     EXPECT_EQ(Caption(Ctl::t_TeamViewerDateStat), ""); // a new window
     EXPECT_EQ(Caption(Ctl::t_VarnekIT_Status), "");
     EXPECT_FALSE(IconRemoved());
+}
+
+namespace {
+
+const std::string Publisher = "C=DK, O=Varnek IT ApS, CN=Varnek IT";
+// The same common name, another organisation: another signer.
+const std::string Impostor = "C=DK, O=Someone Else, CN=Varnek IT";
+
+bool Logged(const fakes::MemoryLogFile& log, std::string_view part) {
+    return std::any_of(log.lines.begin(), log.lines.end(),
+                       [&](const std::string& line) { return line.find(part) != line.npos; });
+}
+
+} // namespace
+
+TEST_F(UpdateTest, ASignedProgramInstallsOnlyWhatItsOwnSignerSigned) {
+    const auto valid = fakes::FakeSignatureCheck::Valid;
+    const Signature unsigned_{Signature::Verdict::Unsigned, static_cast<std::int32_t>(0x800B0100)};
+    const Signature altered{Signature::Verdict::Invalid, static_cast<std::int32_t>(0x80096010)};
+    const Signature unknown{Signature::Verdict::CannotCheck, 0};
+    struct Case {
+        const char* what;
+        Signature self, download, atScript;
+        bool installed;
+    };
+    const Case cases[] = {
+        {"same subject", valid(Publisher), valid(Publisher), valid(Publisher), true},
+        {"another organisation", valid(Publisher), valid(Impostor), valid(Impostor), false},
+        {"unsigned", valid(Publisher), unsigned_, unsigned_, false},
+        {"altered after signing", valid(Publisher), altered, altered, false},
+        {"swapped before the script", valid(Publisher), valid(Publisher), valid(Impostor), false},
+        {"own signature unconfirmed", altered, valid(Publisher), valid(Publisher), false},
+        {"no check possible", unknown, valid(Publisher), valid(Publisher), false},
+        {"an unsigned program takes any", unsigned_, unsigned_, unsigned_, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        app.reset();
+        p = {};
+        p.signatures.self = c.self;
+        Start();
+        CheckProgram("1.0.3");
+        const std::string temporary = Temporary(programPackageUrl);
+        p.fileStore.versions[temporary] = {1, 0, 3, 0};
+        p.signatures.signatures[temporary] = c.download;
+        p.signatures.signatures[newProgram] = c.atScript;
+        if (c.installed) {
+            EXPECT_THROW(DeliverFile(programPackageUrl, programBody), fakes::ProgramEnded);
+            EXPECT_TRUE(p.fileStore.Exists(script));
+            EXPECT_TRUE(Logged(p.updateLog, "replacement started"));
+            continue;
+        }
+        EXPECT_NO_THROW(DeliverFile(programPackageUrl, programBody));
+        // Refused: no file stays, nothing is replaced, the program runs on, nobody is asked.
+        EXPECT_FALSE(p.fileStore.Exists(newProgram));
+        EXPECT_FALSE(p.fileStore.Exists(temporary));
+        EXPECT_FALSE(p.fileStore.Exists(script));
+        EXPECT_FALSE(IconRemoved());
+        EXPECT_TRUE(p.dialogs.shown.empty());
+        // The log says why, and names the signers.
+        EXPECT_TRUE(Logged(p.updateLog, "refused")) << ::testing::PrintToString(p.updateLog.lines);
+        if (c.self.verdict == Signature::Verdict::Valid) {
+            EXPECT_TRUE(Logged(p.updateLog, "\"" + Publisher + "\""));
+        }
+        if (c.download.verdict == Signature::Verdict::Valid && c.download.subject == Impostor) {
+            EXPECT_TRUE(Logged(p.updateLog, "signed by \"" + Impostor + "\""));
+        }
+    }
+}
+
+TEST_F(UpdateTest, ANewClientMustBeSignedAsThePresentOneIs) {
+    const auto valid = fakes::FakeSignatureCheck::Valid;
+    struct Case {
+        const char* what;
+        std::optional<Signature> present; // no client at all when absent
+        Signature download;
+        bool replaced;
+    };
+    const Signature unsigned_{Signature::Verdict::Unsigned, static_cast<std::int32_t>(0x800B0100)};
+    const Case cases[] = {
+        {"same signer, new key", valid(Publisher), valid(Publisher), true},
+        {"another signer", valid(Publisher), valid(Impostor), false},
+        {"unsigned", valid(Publisher), unsigned_, false},
+        {"present one unsigned", unsigned_, unsigned_, true},
+        {"no client yet", std::nullopt, unsigned_, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        app.reset();
+        p = {};
+        if (c.present) {
+            LocalClient({2026, 1, 1, 9, 0, 0});
+            p.signatures.signatures[client] = *c.present;
+        }
+        Start();
+        Check("20/3/2026");
+        p.signatures.signatures[Temporary(clientPackageUrl)] = c.download;
+        DeliverFile(clientPackageUrl, Bytes("MZ new client"));
+        EXPECT_EQ(p.fileStore.Content(client),
+                  c.replaced ? Bytes("MZ new client") : Bytes("MZ old"));
+        EXPECT_EQ(Logged(p.updateLog, "client replaced"), c.replaced);
+        EXPECT_EQ(Logged(p.updateLog, "refused"), !c.replaced);
+        // Either way the program's check follows.
+        EXPECT_TRUE(Reading(programVersionUrl));
+    }
+}
+
+namespace {
+
+// The chain on its own, with what it needs passed in.
+struct ChainHost final : IUpdateHost {
+    void SetLabel(UpdateLabel label, std::string_view text) override {
+        labels[label] = std::string(text);
+    }
+    std::string Label(UpdateLabel label) const override {
+        const auto found = labels.find(label);
+        return found == labels.end() ? std::string() : found->second;
+    }
+    void ShowUpdatingBalloon() override { ++balloons; }
+    [[noreturn]] void EndForReplacement() override { throw fakes::ProgramEnded{}; }
+    std::map<UpdateLabel, std::string> labels;
+    int balloons = 0;
+};
+
+} // namespace
+
+TEST_F(UpdateTest, AConfiguredPublisherDecidesForTheClient) {
+    ChainHost host;
+    UpdateChain chain(UpdateServices{p.reads, p.fileStore, p.files, p.dialogs, p.signatures,
+                                     p.updateLog, p.programFolder, Publisher},
+                      host);
+    // The present client's signer does not count then, and neither does its absence.
+    for (const auto& [download, replaced] :
+         {std::pair{fakes::FakeSignatureCheck::Valid(Publisher), true},
+          std::pair{fakes::FakeSignatureCheck::Valid(Impostor), false},
+          std::pair{Signature{Signature::Verdict::Unsigned, 0}, false}}) {
+        p.files.files.erase(client);
+        chain.DownloadTeamViewer();
+        p.signatures.signatures[Temporary(clientPackageUrl)] = download;
+        DeliverFile(clientPackageUrl, Bytes("MZ client"));
+        EXPECT_EQ(p.fileStore.Exists(client), replaced) << download.subject;
+    }
+    EXPECT_TRUE(Logged(p.updateLog, "not by the configured publisher \"" + Publisher + "\""));
+}
+
+TEST_F(UpdateTest, EveryDecisionOfTheChainIsLoggedWithTheLocalTime) {
+    LocalClient({2026, 1, 1, 9, 0, 0});
+    Start();
+    Check("20/3/2026");
+    FailFile(clientPackageUrl);
+    ASSERT_TRUE(p.reads.CompleteWith(programVersionUrl, "1.0.3"));
+    p.fileStore.versions[Temporary(programPackageUrl)] = {1, 0, 3, 0};
+    EXPECT_THROW(DeliverFile(programPackageUrl, programBody), fakes::ProgramEnded);
+    const std::vector<std::string> expected = {
+        "update check started",
+        "client's date on the server: \"20/3/2026\"",
+        "the present client is of 1/1/2026: a newer one is downloaded",
+        "download started: " + clientPackageUrl,
+        "download of Varnek_TeamViewer.exe failed: HTTP 500",
+        "program 1.0.3 on the server, 1.0.2 running: it is downloaded",
+        "download started: " + programPackageUrl,
+        "the running program is not signed: no signature required",
+        "download finished: " + newProgram,
+        "the running program is not signed: no signature required",
+        "replacement started: the program ends for DeleteOLD.bat",
+    };
+    std::vector<std::string> lines;
+    for (const std::string& line : p.updateLog.lines) {
+        EXPECT_TRUE(line.starts_with("2026-03-14 10:30:00 ")) << line;
+        lines.push_back(line.substr(20));
+    }
+    EXPECT_EQ(lines, expected);
+    // A version file that cannot be read is logged too; the chain stops there.
+    app.reset();
+    p = {};
+    Start();
+    Settings().bUpdateCheck_Click();
+    AsyncProperty failed;
+    failed.Status = "timed out";
+    ASSERT_TRUE(p.reads.Complete(clientDateUrl, failed));
+    EXPECT_EQ(p.updateLog.lines.back().substr(20), "reading the client's date failed: timed out");
+}
+
+TEST_F(UpdateTest, ExitMidDownloadAndTheNextStartLeaveOnlyTheFilesThatWereThere) {
+    LocalClient({2026, 1, 1, 9, 0, 0});
+    Start();
+    Check("20/3/2026");
+    const std::string temporary = Temporary(clientPackageUrl);
+    p.fileStore.Put(temporary, Bytes("MZ ha"), p.fileStore.now);
+    EXPECT_THROW(Main().Form_Unload(), fakes::ProgramEnded);
+    EXPECT_FALSE(p.fileStore.Exists(temporary));
+    EXPECT_TRUE(p.reads.active.empty());
+    EXPECT_EQ(p.fileStore.Content(client), Bytes("MZ old"));
+
+    // A run that could not clean up (it was killed, or the machine went down) left files,
+    // some from versions that named them without a tag: the next start removes them.
+    app.reset();
+    const std::string folder = p.programFolder + "\\";
+    const std::vector<std::string> left = {
+        folder + "Varnek_TeamViewer.exe.download", folder + "New_VarnekIT.exe.download",
+        folder + "Varnek_TeamViewer.exe.5c-2.download", folder + "New_VarnekIT.exe.5c-3.download"};
+    for (const std::string& file : left) {
+        p.fileStore.Put(file, Bytes("MZ half"), p.fileStore.now);
+    }
+    p.fileStore.Put(folder + "notes.download", Bytes("mine"), p.fileStore.now);
+    Start();
+    for (const std::string& file : left) {
+        EXPECT_FALSE(p.fileStore.Exists(file)) << file;
+    }
+    EXPECT_TRUE(p.fileStore.Exists(folder + "notes.download"));
+    EXPECT_EQ(p.fileStore.Content(client), Bytes("MZ old"));
 }

@@ -313,4 +313,18 @@ std::unique_ptr<IMainWindowView> FakeViews::CreateMainView(VarnekIT&) {
     return view;
 }
 
+std::vector<std::string> FakeFileStore::FilesIn(std::string_view folder) {
+    std::string prefix(folder);
+    if (prefix.empty() || prefix.back() != '\\') {
+        prefix += '\\';
+    }
+    std::vector<std::string> names;
+    for (const std::string& path : fs_->files) {
+        if (path.starts_with(prefix) && path.find('\\', prefix.size()) == std::string::npos) {
+            names.push_back(path.substr(prefix.size()));
+        }
+    }
+    return names;
+}
+
 } // namespace varnek::fakes

@@ -118,7 +118,9 @@ public:
     std::vector<std::uint8_t> ReadStart(std::string_view path, std::size_t count) override;
     bool MoveReplace(std::string_view from, std::string_view to) override;
     std::optional<std::array<int, 4>> FileVersion(std::string_view path) override;
+    std::vector<std::string> FilesIn(std::string_view folder) override;
     DateTime Now() override { return now; }
+    std::uint32_t ProcessId() override { return 0x1a2b; }
     bool StartHidden(std::string_view file, std::string_view folder) override;
 
     std::map<std::string, std::vector<std::uint8_t>> contents;
@@ -211,11 +213,16 @@ public:
         }
         return found->second;
     }
+    Signature CheckSelf() override {
+        checked.push_back("self");
+        return self;
+    }
     static Signature Valid(std::string subject) {
         return {Signature::Verdict::Valid, 0, std::move(subject)};
     }
     std::map<std::string, Signature> signatures;
-    std::vector<std::string> checked;
+    Signature self{Signature::Verdict::Unsigned, static_cast<std::int32_t>(0x800B0100), {}};
+    std::vector<std::string> checked; // the paths checked, "self" for the running program
 };
 
 class MemoryLogFile final : public ILogFile {
