@@ -349,7 +349,6 @@ def bench_download(mib: int):
         root = publish(session, client_days=7, package_mib=mib)
         folder = session.unix_path(harness.PROGRAM_FOLDER)
         client = folder / CLIENT
-        temporary = folder / (CLIENT + TEMPORARY_SUFFIX)
         url = f"{harness.SUPPORT_BASE}/{APP}/{CLIENT_PACKAGE}"
         with start_server(session, root):
             curl = [curl_seconds(session, url, session.temp / "curl.bin") for _ in range(2)]
@@ -360,11 +359,12 @@ def bench_download(mib: int):
                                TICK_SECONDS + 5, 0.2, "the time before the check")
             idle = status_kib(pid, "RssAnon")
             peak = idle
-            harness.wait_until(lambda: any(p.name.endswith(TEMPORARY_SUFFIX)
-                                           for p in folder.iterdir()), 60, 0.01,
-                               "the download to begin")
+            def downloading():
+                return any(p.name.endswith(TEMPORARY_SUFFIX) for p in folder.iterdir())
+
+            harness.wait_until(downloading, 60, 0.01, "the download to begin")
             started = time.monotonic()
-            while temporary.exists() or not client.exists() or client.stat().st_size != size:
+            while downloading() or not client.exists() or client.stat().st_size != size:
                 peak = max(peak, status_kib(pid, "RssAnon"))
                 if time.monotonic() - started > 600:
                     raise harness.HarnessError("the download did not end within 600 s")

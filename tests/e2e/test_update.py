@@ -27,7 +27,7 @@ CLIENT = "Varnek_TeamViewer.exe"
 PROGRAM = "VarnekIT.exe"
 NEW_PROGRAM = "New_VarnekIT.exe"
 SCRIPT = "DeleteOLD.bat"
-TEMPORARY = ".download"
+TEMPORARY = ".download"  # every download's temporary file: "<file>.<process>-<n>.download"
 
 # The settings window's update labels, by control id (the window numbers its controls from
 # 1000 in its own order).
@@ -134,6 +134,12 @@ class UpdateTestCase(ProgramTestCase):
         entries = server.log_entries()[self.seen:]
         self.seen += len(entries)
         return [(e["path"], e["status"], e.get("fault")) for e in entries]
+
+    def partial(self, name: str) -> Path | None:
+        """The temporary file a download to `name` writes now (the one with data), if any."""
+        found = [p for p in self.folder.glob(f"{name}.*{TEMPORARY}")
+                 if p.is_file() and p.stat().st_size > 0]
+        return found[0] if len(found) == 1 else None
 
     def label(self, control_id: int) -> str:
         out = self.session.uidriver("text", "--title", SETTINGS, "--id", str(control_id),
@@ -380,9 +386,7 @@ class FaultModes(UpdateTestCase):
             self.assertEqual(self.new_requests(self.server, 2, settle=0),
                              [(CLIENT_DATE, 200, None), (CLIENT_PACKAGE, 200, "stall")])
             stalled = time.monotonic()
-            partial = self.folder / (CLIENT + TEMPORARY)
-            harness.wait_until(lambda: partial.is_file() and partial.stat().st_size > 0, 10,
-                               0.1, "the download to begin")
+            harness.wait_until(lambda: self.partial(CLIENT), 10, 0.1, "the download to begin")
             self.assertEqual(self.folder_files()[CLIENT], self.baseline[CLIENT])
             settle = 1.0
             requests = self.new_requests(self.server, 2, timeout=READ_TIMEOUT + 20,
@@ -422,9 +426,8 @@ class CloseDuringDownload(UpdateTestCase):
             self.assertEqual(self.new_requests(server, 3, settle=0), [
                 (CLIENT_DATE, 200, None), (PROGRAM_VERSION, 200, None),
                 (PROGRAM_PACKAGE, 200, "stall")])
-            partial = self.folder / (NEW_PROGRAM + TEMPORARY)
-            harness.wait_until(lambda: partial.is_file() and partial.stat().st_size > 0, 10,
-                               0.1, "the download to begin")
+            partial = harness.wait_until(lambda: self.partial(NEW_PROGRAM), 10, 0.1,
+                                         "the download to begin")
 
             self.close_settings("Close")
             closed = time.monotonic()
@@ -438,7 +441,8 @@ class CloseDuringDownload(UpdateTestCase):
             self.assertEqual(self.label(VERSION_NEW), "Ny Version :")
             self.close_settings("Close")
 
-            harness.wait_until(lambda: not partial.exists(), READ_TIMEOUT + 10, 0.2,
+            # The dropped read closed its file at once, so it goes with the window.
+            harness.wait_until(lambda: not partial.exists(), 5, 0.1,
                                "the partial download to be removed")
             session.timings["close_to_partial_removed"] = time.monotonic() - closed
             self.assertEqual(self.folder_files(), baseline)
@@ -450,6 +454,146 @@ class CloseDuringDownload(UpdateTestCase):
             self.assertTrue(self.program.running())
             self.menu(expect=MENU_ENGLISH)
             self.assert_no_message_box(300)
+
+
+class ExitDuringDownload(UpdateTestCase):
+    def test_exit_or_a_killed_run_mid_download_leaves_only_the_files_that_were_there(self):
+        session = self.session
+        session.install_tool("standin_client.exe", harness.PROGRAM_FOLDER, CLIENT)
+        self.publish(program=next_exe(), version="1.0.3", client=tool("standin_client.exe"),
+                     client_date=server_date(-30))
+        faults = {PROGRAM_PACKAGE: {"mode": "stall", "seconds": READ_TIMEOUT * 3}}
+        listings = self.session.artifacts / "folder-listings.txt"
+        with session.support_server(self.root, faults=faults) as server, \
+                open(listings, "w", encoding="utf-8") as out:
+            for how in ("exit", "killed"):
+                with self.subTest(how=how):
+                    self.start_program()
+                    baseline = self.folder_files()
+                    self.open_settings("Settings")
+                    self.assertEqual(self.click("Update Check"), "clicked")
+                    self.new_requests(server, 3, settle=0)
+                    partial = harness.wait_until(lambda: self.partial(NEW_PROGRAM), 10, 0.1,
+                                                 "the download to begin")
+                    out.write(f"{how}, mid-download: {sorted(self.folder_files())}\n")
+                    if how == "exit":
+                        self.close_settings("Close")
+                        self.exit_program("Exit")
+                        # The program ends at once, and its download's file with it.
+                        self.assertFalse(partial.exists())
+                    else:
+                        self.program.stop()  # by its id: nothing of the program runs on
+                        harness.wait_until(lambda: not self.processes(PROGRAM), 20, 0.2,
+                                           "the killed program to be gone")
+                        session.tray.wait_icon_count(0, timeout=30)
+                        self.assertTrue(partial.exists())
+                    out.write(f"{how}, after the end: {sorted(self.folder_files())}\n")
+                    # The next start removes what a run could not (the tick is far off).
+                    server.set_faults({PROGRAM_PACKAGE: {"mode": "404"}})
+                    self.start_program()
+                    out.write(f"{how}, after the next start: {sorted(self.folder_files())}\n")
+                    self.assertEqual(self.folder_files(), baseline)
+                    self.exit_program("Exit")
+                    self.seen = len(server.log_entries())
+                    server.set_faults(faults)
+        print(listings.read_text(encoding="utf-8"))
+
+
+def make_signer(folder: Path, name: str, subject: str) -> tuple[Path, Path]:
+    """A throwaway code-signing certificate (self-signed) and its key."""
+    cert, key = folder / f"{name}.pem", folder / f"{name}-key.pem"
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
+                    "-subj", subject, "-keyout", str(key), "-out", str(cert),
+                    "-addext", "keyUsage=critical,digitalSignature",
+                    "-addext", "extendedKeyUsage=codeSigning"],
+                   check=True, capture_output=True, timeout=60)
+    return cert, key
+
+
+def signed_copy(exe: Path, signer: tuple[Path, Path], out: Path) -> Path:
+    subprocess.run(["osslsigncode", "sign", "-certs", str(signer[0]), "-key", str(signer[1]),
+                    "-h", "sha256", "-in", str(exe), "-out", str(out)],
+                   check=True, capture_output=True, timeout=60)
+    return out
+
+
+COMPANY = "/C=DK/O=Varnek IT ApS/CN=Varnek IT"
+# The same common name, another organisation: another signer.
+IMPOSTOR = "/C=DK/O=Someone Else/CN=Varnek IT"
+
+
+class SignedUpdate(UpdateTestCase):
+    def log_lines(self) -> list[str]:
+        """The update log of the prefix's user (%LOCALAPPDATA%\\VarnekIT\\update.log)."""
+        logs = list(self.session.unix_path("C:\\users").glob(
+            "*/AppData/Local/VarnekIT/update.log"))
+        return logs[0].read_text(encoding="utf-8").splitlines() if logs else []
+
+    def wait_logged(self, part: str, timeout: float = 30.0) -> str:
+        return harness.wait_until(
+            lambda: next((line for line in self.log_lines() if part in line), None), timeout,
+            0.2, f"{part!r} in the update log")
+
+    def test_a_signed_program_installs_only_what_its_own_signer_signed(self):
+        session = self.session
+        keys = session.temp / "keys"
+        keys.mkdir()
+        company, renewed = make_signer(keys, "company", COMPANY), \
+            make_signer(keys, "renewed", COMPANY)
+        impostor = make_signer(keys, "impostor", IMPOSTOR)
+        signed = {name: signed_copy(exe, signer, keys / f"{name}.exe") for name, exe, signer in [
+            ("program", harness.program_exe(), company),
+            ("next-impostor", next_exe(), impostor),
+            ("next-renewed", next_exe(), renewed),
+            ("client", tool("standin_client.exe"), company),
+            ("client-impostor", tool("standin_teamviewer.exe"), impostor),
+            ("client-renewed", tool("standin_teamviewer.exe"), renewed)]}
+        exe = session.install_program(exe=signed["program"], name=PROGRAM)
+        session.install_program(exe=signed["client"], name=CLIENT)
+        # A newer client and program, both signed by another organisation of the same name.
+        self.publish(program=signed["next-impostor"], version="1.0.3",
+                     client=signed["client-impostor"], client_date=server_date(7))
+        with session.support_server(self.root) as server:
+            self.program = session.start_wine(exe)
+            session.tray.wait_icon_count(1, timeout=60)
+            baseline = self.folder_files()
+
+            # The automatic check: both packages are fetched whole, and both refused.
+            self.assertEqual([r[0] for r in self.new_requests(server, 4, TICK_SECONDS + 30)],
+                             [CLIENT_DATE, CLIENT_PACKAGE, PROGRAM_VERSION, PROGRAM_PACKAGE])
+            refusal = self.wait_logged("failed: refused: the program")
+            self.assertIn('signed by "C=DK, O=Someone Else, CN=Varnek IT"', refusal)
+            self.assertIn('not by the running program\'s signer "C=DK, O=Varnek IT ApS, '
+                          'CN=Varnek IT"', refusal)
+            self.assertIn("refused: the client is signed by", self.wait_logged(
+                "download of Varnek_TeamViewer.exe failed"))
+            self.wait_folder(baseline)
+            self.assertTrue(self.program.running())
+            self.assert_no_message_box(300)
+
+            # The same program unsigned: refused as well, nothing changes.
+            self.alter(PROGRAM_PACKAGE.rsplit("/", 1)[1], next_exe().read_bytes())
+            self.open_settings("Settings")
+            self.assertEqual(self.click("Update Check"), "clicked")
+            self.new_requests(server, 4)
+            self.assertIn("the program is not signed", self.wait_logged("is not signed, not by"))
+            self.wait_folder(baseline)
+            self.assertTrue(self.program.running())
+
+            # Signed by the same subject with a renewed key: the client and then the program
+            # are replaced, and the new program runs.
+            self.alter(CLIENT_PACKAGE.rsplit("/", 1)[1], signed["client-renewed"].read_bytes())
+            self.alter(PROGRAM_PACKAGE.rsplit("/", 1)[1], signed["next-renewed"].read_bytes())
+            self.assertEqual(self.click("Update Check"), "clicked")
+            self.assertEqual(self.program.wait(30), 0)
+            harness.wait_until(lambda: self.processes(PROGRAM), 30, 0.3, "the new program")
+            files = self.folder_files()
+            self.assertEqual(files[PROGRAM], sha256(signed["next-renewed"]))
+            self.assertEqual(files[CLIENT], sha256(signed["client-renewed"]))
+            self.wait_logged("client replaced")
+            self.wait_logged("replacement started")
+            (session.artifacts / "update.log").write_text("\n".join(self.log_lines()) + "\n",
+                                                          encoding="utf-8")
 
 
 if __name__ == "__main__":
