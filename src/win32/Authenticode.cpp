@@ -3,6 +3,7 @@
 #include "win32/SystemLibrary.h"
 #include "win32/Text.h"
 #include "win32/UniqueHandle.h"
+#include "win32/Win32Services.h"
 
 #include <windows.h>
 
@@ -121,6 +122,10 @@ Signature Authenticode::Check(std::string_view path) {
         return {Signature::Verdict::CannotCheck, result, {}};
     }
     return {Signature::Verdict::Valid, result, Utf8(subject)};
+}
+
+Signature Authenticode::CheckSelf() {
+    return Check(ProgramFile());
 }
 
 } // namespace varnek::win32

@@ -208,19 +208,23 @@ long Registry::CloseKey(Key key) {
     return ::RegCloseKey(NativeKey(key));
 }
 
-std::string ProgramFolder() {
+std::string ProgramFile() {
     std::wstring path(MAX_PATH, L'\0');
     for (;;) {
         const DWORD length =
             GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
         if (length < path.size()) {
             path.resize(length);
-            break;
+            return Utf8(path);
         }
         path.resize(path.size() * 2);
     }
-    const std::size_t slash = path.find_last_of(L"\\/");
-    return Utf8(slash == std::wstring::npos ? std::wstring() : path.substr(0, slash));
+}
+
+std::string ProgramFolder() {
+    const std::string path = ProgramFile();
+    const std::size_t slash = path.find_last_of("\\/");
+    return slash == std::string::npos ? std::string() : path.substr(0, slash);
 }
 
 } // namespace varnek::win32

@@ -70,6 +70,8 @@ public:
     long CloseKey(Key key) override;
 };
 
+// The running executable's path.
+std::string ProgramFile();
 // The folder of the running executable, without a trailing backslash.
 std::string ProgramFolder();
 
