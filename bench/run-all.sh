@@ -15,6 +15,13 @@ SMALL=0
 [[ "${1:-}" == "--small" ]] && SMALL=1
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 WIN=${VARNEK_BENCH_BUILD:-$ROOT/build/h-bench}
+TOOLCHAIN=$ROOT/cmake/mingw-i686.cmake
+# A machine that runs no 32-bit programs runs Wine's 64-bit loader and the 64-bit build.
+if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+    export PATH="$ROOT/cmake/wine64-only:$PATH"
+    TOOLCHAIN=$ROOT/cmake/mingw-x86_64.cmake
+    WIN=${VARNEK_BENCH_BUILD:-$ROOT/build/h-bench-x86_64}
+fi
 NATIVE=$ROOT/build/h-bench-native
 OUT=$WIN/bench-results
 mkdir -p "$OUT"
@@ -22,7 +29,7 @@ FIGURES=$OUT/figures.jsonl
 : >"$FIGURES"
 
 if [[ ! -f $WIN/build.ninja ]]; then
-    cmake -S "$ROOT" -B "$WIN" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-i686.cmake" \
+    cmake -S "$ROOT" -B "$WIN" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$TOOLCHAIN" \
         -DCMAKE_BUILD_TYPE=Release -DSupportServerUrl=http://127.0.0.1:18090 \
         -DHomePageUrl=http://127.0.0.1:18090/home.html >"$OUT/configure.log"
 fi

@@ -37,7 +37,7 @@ for preset in native i686 x86_64 fuzz; do
     if [ "$wine32" = yes ] || [ "$preset" = native ] || [ "$preset" = fuzz ]; then
         cmake --workflow --preset "$preset" || failed="$failed $preset"
     elif [ "$preset" = i686 ]; then
-        # Built whole; of its tests only those that run no Windows program.
+        # Built; of its tests only those that run no Windows program.
         ctest_args="-R ^deploy_(publish|signing)$" stage i686
     else
         stage x86_64 -DVARNEK_E2E=ON
