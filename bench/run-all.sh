@@ -17,8 +17,9 @@ ROOT=$(cd "$(dirname "$0")/.." && pwd)
 WIN=${VARNEK_BENCH_BUILD:-$ROOT/build/h-bench}
 TOOLCHAIN=$ROOT/cmake/mingw-i686.cmake
 # A machine that runs no 32-bit programs runs Wine's 64-bit loader and the 64-bit build.
-if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
-    export PATH="$ROOT/cmake/wine64-only:$PATH"
+VARNEK_ROOT=$ROOT
+. "$ROOT/tools/scripts/wine-bits.sh"
+if [[ $WINE_BITS == 64 ]]; then
     TOOLCHAIN=$ROOT/cmake/mingw-x86_64.cmake
     WIN=${VARNEK_BENCH_BUILD:-$ROOT/build/h-bench-x86_64}
 fi

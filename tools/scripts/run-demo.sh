@@ -14,10 +14,10 @@ cd "$here"
 sh tools/scripts/setup.sh
 
 preset=i686
-if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+VARNEK_ROOT=$here
+. "$here/tools/scripts/wine-bits.sh"
+if [ "$WINE_BITS" = 64 ]; then
     preset=x86_64
-    PATH="$here/cmake/wine64-only:$PATH"
-    export PATH
     echo "This machine runs no 32-bit programs: the demo runs the 64-bit build."
 fi
 cmake --preset "$preset" >/dev/null

@@ -16,11 +16,11 @@ cd "$here"
 sh tools/scripts/setup.sh || exit 1
 
 failed=""
+VARNEK_ROOT=$here
+. "$here/tools/scripts/wine-bits.sh"
 wine32=yes
-if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+if [ "$WINE_BITS" = 64 ]; then
     wine32=no
-    PATH="$here/cmake/wine64-only:$PATH"
-    export PATH
     echo "*** This machine runs no 32-bit programs: the Wine tests run on the 64-bit build. ***"
 fi
 
