@@ -229,6 +229,10 @@ std::string UpdateChain::ClientRefusal(const std::string& file) {
             return {}; // the first client: nothing to keep to
         }
         const Signature signature = services_.signatures.Check(present);
+        if (signature.verdict == Signature::Verdict::CannotCheck) {
+            // Whether the present client is signed is not known: nothing is risked.
+            return "refused: the present client's signature cannot be checked";
+        }
         if (signature.verdict != Signature::Verdict::Valid) {
             Log("the present client is " + Described(signature) + ": no signature required");
             return {};

@@ -354,16 +354,27 @@ private:
         return property;
     }
 
-    // Progress while data arrives: one notice at a time in the UI thread's queue, so a fast
-    // read neither floods the queue nor waits for the window; the next notice after it carries
-    // the count of then.
+    // Progress while data arrives, only when there is something new to show: the whole
+    // percentage moved (nothing shows finer), or, for an answer of unknown size, a quarter of
+    // a second passed. A notice costs a round through the window system on both threads; one
+    // per block made large downloads markedly slower. And one notice at a time in the UI
+    // thread's queue, so a fast read never waits for the window; the next one carries the
+    // count of then.
     void Progress(std::int32_t bytesRead, std::int32_t bytesMax) {
+        const ULONGLONG now = GetTickCount64();
+        const std::int64_t step = bytesMax > 0 ? std::int64_t{bytesRead} * 100 / bytesMax : -1;
+        if (bytesMax > 0 ? step == shownStep_ : now - shownAt_ < 250) {
+            return;
+        }
         if (progressQueued_.exchange(true)) {
             return;
         }
         if (!Notify(vbAsyncStatusCodeDownloadingData, bytesRead, bytesMax)) {
             progressQueued_ = false;
+            return;
         }
+        shownStep_ = step;
+        shownAt_ = now;
     }
 
     // A notice; dropped when the queue is full (the completion that follows says it all).
@@ -404,6 +415,8 @@ private:
     DWORD timeoutMs_;
     int reached_ = 0;                // stages reported so far (worker thread only)
     std::int32_t reportedBytes_ = 0; // the count of the last progress notice (worker only)
+    std::int64_t shownStep_ = -1;    // its whole percentage (worker only)
+    ULONGLONG shownAt_ = 0;          // and when it was posted (worker only)
     std::atomic<bool> progressQueued_{false};
     std::mutex mutex_; // guards the six below
     bool stopped_ = false;

@@ -24,13 +24,14 @@ namespace varnek::win32 {
 // comes in.
 //
 // Notifications of a read, in order: progress 1 (finding resource), 2 (connecting), 11 (sending
-// request), 4 (download started), 5 (after each block of up to 64 KiB, BytesRead so far), 6
-// (download complete), then the completion. BytesMax is the Content-Length; for an answer
-// without one it is 0 during the download and the final size in progress 6 and the completion.
-// The completion's StatusCode is 6 for a good read and 0 for a failed one, with Status a short
-// English reason: a non-2xx answer, no connection, a connection lost or a body shorter than its
-// Content-Length, a byte-array answer over ReadRequest::maxBytes, no byte for the stall timeout,
-// or a target file that cannot be written.
+// request), 4 (download started), 5 (BytesRead so far, after a block of up to 64 KiB whenever
+// the whole percentage of the total moved, or a quarter of a second passed where the total is
+// unknown), 6 (download complete), then the completion. BytesMax is the Content-Length; for an
+// answer without one it is 0 during the download and the final size in progress 6 and the
+// completion. The completion's StatusCode is 6 for a good read and 0 for a failed one, with Status
+// a short English reason: a non-2xx answer, no connection, a connection lost or a body shorter than
+// its Content-Length, a byte-array answer over ReadRequest::maxBytes, no byte for the stall
+// timeout, or a target file that cannot be written.
 //
 // A file read creates (or empties) its target file when the answer begins, holds it unshared
 // while it writes, and has closed it before its completion is delivered or its drop returns.

@@ -603,6 +603,8 @@ TEST_F(UpdateTest, ANewClientMustBeSignedAsThePresentOneIs) {
         {"another signer", valid(Publisher), valid(Impostor), false},
         {"unsigned", valid(Publisher), unsigned_, false},
         {"present one unsigned", unsigned_, unsigned_, true},
+        {"present one unchecked", Signature{Signature::Verdict::CannotCheck, 0}, valid(Publisher),
+         false},
         {"no client yet", std::nullopt, unsigned_, true},
     };
     for (const Case& c : cases) {
