@@ -10,6 +10,8 @@
 
 #include <utility>
 
+struct _WINTRUST_DATA;
+
 namespace varnek::win32 {
 
 template <class Kind> class Unique {
@@ -102,6 +104,11 @@ struct Menu : NullIsEmpty<HMENU> {
 struct Window : NullIsEmpty<HWND> {
     static void Release(HWND value) { DestroyWindow(value); }
 };
+// The state WinVerifyTrust keeps between a check and its close: released by the close action,
+// through the trust library the program loaded on first use.
+struct TrustState : NullIsEmpty<_WINTRUST_DATA*> {
+    static void Release(_WINTRUST_DATA* value);
+};
 
 } // namespace handle_kind
 
@@ -117,6 +124,7 @@ using UniqueRegKey = Unique<handle_kind::RegistryKey>;
 using UniqueLibrary = Unique<handle_kind::Library>;
 using UniqueMenu = Unique<handle_kind::Menu>;
 using UniqueWindow = Unique<handle_kind::Window>;
+using UniqueTrustState = Unique<handle_kind::TrustState>;
 
 // An object selected into a device context for a scope: the one it replaced goes back in.
 class Selected {

@@ -1,0 +1,126 @@
+#include "win32/Authenticode.h"
+
+#include "win32/SystemLibrary.h"
+#include "win32/Text.h"
+#include "win32/UniqueHandle.h"
+
+#include <windows.h>
+
+#include <softpub.h>
+#include <wincrypt.h>
+#include <wintrust.h>
+
+#include <string>
+
+namespace varnek::win32 {
+
+namespace {
+
+// The trust and certificate libraries are loaded on the first check, from the system folder:
+// the program starts without them, and most runs never check a signature.
+auto VerifyTrust() {
+    return SystemFunction<decltype(&WinVerifyTrust)>(L"wintrust.dll", "WinVerifyTrust");
+}
+
+// The subject of `certificate` as the system writes it: every RDN in the certificate's order,
+// "C=DK, O=Varnek IT ApS, CN=Varnek IT". Empty when it cannot be written.
+std::wstring SubjectOf(PCCERT_CONTEXT certificate) {
+    const auto nameToString =
+        SystemFunction<decltype(&CertNameToStrW)>(L"crypt32.dll", "CertNameToStrW");
+    if (!nameToString || !certificate || !certificate->pCertInfo) {
+        return {};
+    }
+    CERT_NAME_BLOB* const subject = &certificate->pCertInfo->Subject;
+    // The size counts the terminating null; an empty name still needs that one character.
+    const DWORD size = nameToString(X509_ASN_ENCODING, subject, CERT_X500_NAME_STR, nullptr, 0);
+    if (size <= 1) {
+        return {};
+    }
+    std::wstring text(size, L'\0');
+    const DWORD written =
+        nameToString(X509_ASN_ENCODING, subject, CERT_X500_NAME_STR, text.data(), size);
+    text.resize(written > 0 ? written - 1 : 0);
+    return text;
+}
+
+// The leaf signer's certificate of the chain the check validated (not one picked from the
+// file's certificate table, which may hold any certificate). Owned by the check's state.
+PCCERT_CONTEXT LeafSigner(HANDLE state) {
+    const auto providerData = SystemFunction<decltype(&WTHelperProvDataFromStateData)>(
+        L"wintrust.dll", "WTHelperProvDataFromStateData");
+    const auto signerOf = SystemFunction<decltype(&WTHelperGetProvSignerFromChain)>(
+        L"wintrust.dll", "WTHelperGetProvSignerFromChain");
+    const auto certificateOf = SystemFunction<decltype(&WTHelperGetProvCertFromChain)>(
+        L"wintrust.dll", "WTHelperGetProvCertFromChain");
+    if (!providerData || !signerOf || !certificateOf) {
+        return nullptr;
+    }
+    CRYPT_PROVIDER_DATA* const data = providerData(state);
+    CRYPT_PROVIDER_SGNR* const signer = data ? signerOf(data, 0, FALSE, 0) : nullptr;
+    // Certificate 0 of the signer's chain is the one that signed; the others lead to its root.
+    CRYPT_PROVIDER_CERT* const leaf = signer ? certificateOf(signer, 0) : nullptr;
+    return leaf ? leaf->pCert : nullptr;
+}
+
+} // namespace
+
+void handle_kind::TrustState::Release(_WINTRUST_DATA* data) {
+    // A library that was there for the check is still there: it stays loaded for the process.
+    if (const auto verifyTrust = VerifyTrust()) {
+        GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
+        data->dwStateAction = WTD_STATEACTION_CLOSE;
+        verifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, data);
+    }
+}
+
+Signature Authenticode::Check(std::string_view path) {
+    const auto verifyTrust = VerifyTrust();
+    if (!verifyTrust) {
+        return {Signature::Verdict::CannotCheck, HRESULT_FROM_WIN32(GetLastError()), {}};
+    }
+    const std::wstring widePath = Wide(path);
+    // A file that is not there (or cannot be read) has no verdict of its own; the trust
+    // provider would answer with a code that reads like one.
+    if (GetFileAttributesW(widePath.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        return {Signature::Verdict::CannotCheck, HRESULT_FROM_WIN32(GetLastError()), {}};
+    }
+
+    WINTRUST_FILE_INFO file{};
+    file.cbStruct = sizeof file;
+    file.pcwszFilePath = widePath.c_str();
+
+    WINTRUST_DATA trust{};
+    trust.cbStruct = sizeof trust;
+    trust.dwUIChoice = WTD_UI_NONE;
+    // No revocation check and no fetching of anything over the network: customers' machines
+    // may be offline or behind a proxy that this program cannot pass, and a check that waits
+    // for a time-out there would hold up every update. What the system has cached is used.
+    // The signature must therefore carry its whole chain up to the root.
+    trust.fdwRevocationChecks = WTD_REVOKE_NONE;
+    trust.dwProvFlags = WTD_REVOCATION_CHECK_NONE | WTD_CACHE_ONLY_URL_RETRIEVAL;
+    trust.dwUnionChoice = WTD_CHOICE_FILE;
+    trust.pFile = &file;
+    // The state is kept for reading the signer, and closed whatever the result.
+    trust.dwStateAction = WTD_STATEACTION_VERIFY;
+
+    GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
+    const LONG result = verifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &trust);
+    const UniqueTrustState state(&trust);
+
+    if (result == TRUST_E_NOSIGNATURE) {
+        return {Signature::Verdict::Unsigned, result, {}};
+    }
+    // Only 0 is a valid signature: any other code (altered file, untrusted or expired chain,
+    // a signature the provider does not know) is a refusal.
+    if (result != 0) {
+        return {Signature::Verdict::Invalid, result, {}};
+    }
+    const std::wstring subject = SubjectOf(LeafSigner(trust.hWVTStateData));
+    if (subject.empty()) {
+        // Valid, but without a subject to hold it to: the caller must not take the file.
+        return {Signature::Verdict::CannotCheck, result, {}};
+    }
+    return {Signature::Verdict::Valid, result, Utf8(subject)};
+}
+
+} // namespace varnek::win32
