@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -52,6 +53,44 @@ inline std::wstring ReadUtf16File(const std::wstring& path) {
         text.erase(0, 1);
     }
     return text;
+}
+
+// The whole content of a file as bytes; nullopt when it cannot be opened.
+inline std::optional<std::string> ReadBytes(const std::wstring& path) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return std::nullopt;
+    }
+    std::string bytes;
+    char buffer[4096];
+    DWORD got = 0;
+    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) {
+        bytes.append(buffer, got);
+    }
+    CloseHandle(file);
+    return bytes;
+}
+
+// A folder that a test names by a Unix path in an environment variable, as Wine sees it
+// (drive Z: is the Unix root); empty when the variable is not set.
+inline std::wstring FolderFromEnvironment(const wchar_t* variable) {
+    wchar_t value[MAX_PATH * 2] = {};
+    const DWORD length = GetEnvironmentVariableW(variable, value, MAX_PATH * 2);
+    if (length == 0 || length >= MAX_PATH * 2) {
+        return {};
+    }
+    std::wstring folder(value, length);
+    if (folder[0] == L'/') {
+        folder.insert(0, L"Z:");
+    }
+    for (wchar_t& c : folder) {
+        if (c == L'/') {
+            c = L'\\';
+        }
+    }
+    return folder;
 }
 
 // Dispatches the messages waiting for this thread.

@@ -1,0 +1,127 @@
+#!/usr/bin/env python3
+"""Makes the signed programs the Win32 signature tests check, in a folder of their own:
+
+    make-signature-samples.py PROGRAM FOLDER
+
+Throwaway self-signed code-signing certificates are made with openssl and copies of PROGRAM
+signed with them by osslsigncode. For each NAME.exe the folder holds NAME.subject (the
+signer's subject as the system should write it, UTF-8, no line break) and NAME.show-signer
+(what tools/publish.py --show-signer printed for it, or its message when it refused).
+The certificates and keys are left in FOLDER/keys.
+"""
+
+import shutil
+import struct
+import subprocess
+import sys
+from pathlib import Path
+
+PUBLISH = Path(__file__).resolve().parents[1] / "tools" / "publish.py"
+
+# name: (openssl -subj, the subject as Windows writes it, fresh key of its own)
+COMPANY = "/C=DK/O=Varnek IT ApS/CN=Varnek IT"
+SIGNERS = {
+    "company": (COMPANY, "C=DK, O=Varnek IT ApS, CN=Varnek IT"),
+    # The same subject with a new key: a renewed certificate.
+    "renewed": (COMPANY, "C=DK, O=Varnek IT ApS, CN=Varnek IT"),
+    # The same common name, another organisation.
+    "impostor": ("/C=DK/O=Varnek IT Holding/CN=Varnek IT",
+                 "C=DK, O=Varnek IT Holding, CN=Varnek IT"),
+    # Values the short form must quote, letters outside ASCII, every short name, and an
+    # attribute without one.
+    "quoting": ("/C=DK/ST=Region Hovedstaden/L=K\u00f8benhavn/street= N\u00f8rregade 1"
+                "/O=Varnek IT, \"Drift\" ApS/OU=Support\\+Salg/OU=a=b;c<d>#e"
+                "/CN=\u00c6bler & \u00d8l/emailAddress=drift@varnek.example"
+                "/DC=example/serialNumber=12345678/title=Tekniker/GN=Ole/initials=OV"
+                "/SN=Hansen/varnekExtra=Ekstra",
+                "C=DK, S=Region Hovedstaden, L=K\u00f8benhavn, STREET=\" N\u00f8rregade 1\", "
+                "O=\"Varnek IT, \"\"Drift\"\" ApS\", OU=\"Support+Salg\", OU=\"a=b;c<d>#e\", "
+                "CN=\u00c6bler & \u00d8l, E=drift@varnek.example, DC=example, "
+                "SERIALNUMBER=12345678, T=Tekniker, G=Ole, I=OV, SN=Hansen, "
+                "OID.1.3.6.1.4.1.99999.1=Ekstra"),
+}
+
+
+def run(*args: object) -> str:
+    result = subprocess.run([str(a) for a in args], capture_output=True, text=True, timeout=120)
+    if result.returncode != 0:
+        sys.exit(f"{args[0]} failed ({result.returncode}):\n{result.stdout}{result.stderr}")
+    return result.stdout
+
+
+# openssl's settings: a name of its own for an attribute type Windows has no name for, and
+# values encoded as certificate authorities encode them, PrintableString where the value allows
+# it and UTF8String otherwise (string_mask 0x2002). Wine 8 quotes some UTF8String values with
+# a blank inside them (its test for a trailing blank looks at the wrong character); Windows
+# does not.
+OPENSSL_CONFIG = """oid_section = extra_oids
+[extra_oids]
+varnekExtra = 1.3.6.1.4.1.99999.1
+[req]
+distinguished_name = dn
+string_mask = MASK:0x2002
+[dn]
+"""
+
+
+def make_certificate(keys: Path, name: str, subject: str) -> tuple[Path, Path]:
+    cert, key, config = keys / f"{name}.pem", keys / f"{name}-key.pem", keys / "openssl.cnf"
+    config.write_text(OPENSSL_CONFIG)
+    run("openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-utf8",
+        "-config", config, "-subj", subject, "-keyout", key, "-out", cert,
+        "-addext", "keyUsage=critical,digitalSignature", "-addext", "extendedKeyUsage=codeSigning")
+    return cert, key
+
+
+def sign(source: Path, target: Path, cert: Path, key: Path) -> None:
+    target.unlink(missing_ok=True)
+    run("osslsigncode", "sign", "-certs", cert, "-key", key, "-h", "sha256", "-n", "VarnekIT",
+        "-in", source, "-out", target)
+
+
+def code_offset(data: bytes) -> int:
+    """The file offset of the middle of the program's code section."""
+    (pe,) = struct.unpack_from("<I", data, 0x3C)
+    sections, optional_size = struct.unpack_from("<H12xH", data, pe + 6)
+    table = pe + 24 + optional_size
+    for i in range(sections):
+        entry = table + i * 40
+        name = data[entry:entry + 8].rstrip(b"\0")
+        raw_size, raw_offset = struct.unpack_from("<II", data, entry + 16)
+        if name == b".text":
+            return raw_offset + raw_size // 2
+    sys.exit("the program has no .text section")
+
+
+def show_signer(program: Path) -> str:
+    result = subprocess.run([sys.executable, PUBLISH, "--show-signer", program],
+                            capture_output=True, text=True, encoding="utf-8", timeout=60)
+    return (result.stdout if result.returncode == 0 else result.stderr).rstrip("\n")
+
+
+def main() -> None:
+    program, folder = Path(sys.argv[1]), Path(sys.argv[2])
+    for tool in ("openssl", "osslsigncode"):
+        if not shutil.which(tool):
+            sys.exit(f"{tool} is not installed (tools/scripts/setup.sh installs it)")
+    shutil.rmtree(folder, ignore_errors=True)
+    keys = folder / "keys"
+    keys.mkdir(parents=True)
+
+    shutil.copyfile(program, folder / "unsigned.exe")
+    for name, (subj, windows_subject) in SIGNERS.items():
+        cert, key = make_certificate(keys, name, subj)
+        sign(program, folder / f"{name}.exe", cert, key)
+        (folder / f"{name}.subject").write_text(windows_subject, encoding="utf-8")
+
+    # Signed, then one byte of its code changed.
+    data = bytearray((folder / "company.exe").read_bytes())
+    data[code_offset(data)] ^= 0xFF
+    (folder / "altered.exe").write_bytes(bytes(data))
+
+    for exe in sorted(folder.glob("*.exe")):
+        exe.with_suffix(".show-signer").write_text(show_signer(exe), encoding="utf-8")
+
+
+if __name__ == "__main__":
+    main()
