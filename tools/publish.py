@@ -429,8 +429,8 @@ def publish(folder: Path, program: Path | None = None, client: Path | None = Non
         writes.append((PROGRAM_PACKAGE, read_file(program)))
         writes.append((PROGRAM_VERSION_FILE, format_version(version).encode("ascii")))
         subject = signer_subject(program)
-        signed = f", signed by {subject}" if subject is not None else ", not signed"
-        report.append(f"VarnekIT {format_version(version)}{signed}")
+        signer = f"signed by {subject}" if subject is not None else "not signed"
+        report.append(f"VarnekIT {format_version(version)} ({signer})")
     if client is not None:
         check_windows_program(client)
         date = parse_date(client_date) if client_date is not None else datetime.date.today()
