@@ -288,10 +288,17 @@ def signer_subject(path: Path) -> str | None:
     """The subject of the certificate that signed the program (its first signature), or None
     when it is not signed. The signature itself is not verified here."""
     pe = PeFile(read_file(path), str(path))
+    try:
+        return _signer_subject(pe, str(path))
+    except (IndexError, ValueError):
+        # An element missing where the structure needs one.
+        raise PublishError(f"{path}: its signature is damaged") from None
+
+
+def _signer_subject(pe: PeFile, where: str) -> str | None:
     offset, size = pe.certificates
     if not offset or not size:
         return None
-    where = str(path)
     data = pe.data
     if offset + 8 > len(data) or offset + size > len(data):
         raise PublishError(f"{where}: its certificate table is cut short")
