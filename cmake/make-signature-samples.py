@@ -17,6 +17,8 @@ import sys
 from pathlib import Path
 
 PUBLISH = Path(__file__).resolve().parents[1] / "tools" / "publish.py"
+sys.path.insert(0, str(PUBLISH.parent))
+import publish  # noqa: E402  (its reading of the signature's certificates)
 
 # name: (openssl -subj, the subject as Windows writes it, fresh key of its own)
 COMPANY = "/C=DK/O=Varnek IT ApS/CN=Varnek IT"
@@ -93,6 +95,30 @@ def code_offset(data: bytes) -> int:
     sys.exit("the program has no .text section")
 
 
+def put_certificate_first(program: Path, subject: str) -> None:
+    """Moves the certificate of `subject` to the front of the signature's certificates. They
+    are not part of what is signed, so the signature stays valid; only a reader that takes
+    the file's first certificate for the signer's is misled."""
+    data = bytearray(program.read_bytes())
+    pe = publish.PeFile(bytes(data), str(program))
+    offset, size = pe.certificates
+    content_info = publish.Der(pe.data, offset + 8, offset + size, str(program))
+    signed_data = content_info.children()[1].children()[0]
+    certificates = next(field for field in signed_data.children() if field.tag == 0xA0)
+    entries = certificates.children()
+
+    def subject_of(entry):
+        items = entry.children()[0].children()
+        return publish.name_text(items[5] if items[0].tag == 0xA0 else items[4])
+
+    first = [entry for entry in entries if subject_of(entry) == subject]
+    rest = [entry for entry in entries if subject_of(entry) != subject]
+    if len(first) != 1 or not rest:
+        sys.exit(f"{program}: no certificate of {subject} to put before the signer's")
+    data[certificates.start:certificates.end] = b"".join(e.encoded for e in first + rest)
+    program.write_bytes(bytes(data))
+
+
 def show_signer(program: Path) -> str:
     result = subprocess.run([sys.executable, PUBLISH, "--show-signer", program],
                             capture_output=True, text=True, encoding="utf-8", timeout=60)
@@ -113,6 +139,14 @@ def main() -> None:
         cert, key = make_certificate(keys, name, subj)
         sign(program, folder / f"{name}.exe", cert, key)
         (folder / f"{name}.subject").write_text(windows_subject, encoding="utf-8")
+
+    # Signed by the company, with another subject's certificate first among the signature's
+    # certificates.
+    both = keys / "impostor-and-company.pem"
+    both.write_bytes((keys / "impostor.pem").read_bytes() + (keys / "company.pem").read_bytes())
+    sign(program, folder / "decoy.exe", both, keys / "company-key.pem")
+    put_certificate_first(folder / "decoy.exe", SIGNERS["impostor"][1])
+    shutil.copyfile(folder / "company.subject", folder / "decoy.subject")
 
     # Signed, then one byte of its code changed.
     data = bytearray((folder / "company.exe").read_bytes())

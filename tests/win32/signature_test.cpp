@@ -75,6 +75,12 @@ TEST_F(SignatureTest, ARenewedCertificateOfTheSameSubjectGivesTheSameSubject) {
     EXPECT_EQ(Check(L"renewed").subject, Check(L"company").subject);
 }
 
+TEST_F(SignatureTest, TheSubjectIsTheSignersNotTheFirstCertificateTheFileCarries) {
+    // Signed by the company; the other organisation's certificate comes first in the file.
+    ExpectValidBy(L"decoy");
+    EXPECT_EQ(Check(L"decoy").subject, Check(L"company").subject);
+}
+
 TEST_F(SignatureTest, TheSameCommonNameOfAnotherOrganisationGivesItsOwnSubject) {
     ExpectValidBy(L"impostor");
     EXPECT_NE(Check(L"impostor").subject, Check(L"company").subject);

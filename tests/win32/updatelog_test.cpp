@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 
 using varnek::testing::ReadBytes;
@@ -16,6 +17,28 @@ using varnek::win32::UpdateLogFile;
 using varnek::win32::Utf8;
 
 namespace {
+
+// A long log's content in a failure message: its size and its two ends.
+std::string Summary(const std::optional<std::string>& bytes) {
+    if (!bytes) {
+        return "<no file>";
+    }
+    if (bytes->size() <= 80) {
+        return "\"" + *bytes + "\"";
+    }
+    return std::to_string(bytes->size()) + " bytes, \"" + bytes->substr(0, 30) + "\" ... \"" +
+           bytes->substr(bytes->size() - 30) + "\"";
+}
+
+// The file holds exactly these bytes.
+::testing::AssertionResult Holds(const std::wstring& path, const std::string& wanted) {
+    const std::optional<std::string> actual = ReadBytes(path);
+    if (actual == wanted) {
+        return ::testing::AssertionSuccess();
+    }
+    return ::testing::AssertionFailure()
+           << Utf8(path) << " holds " << Summary(actual) << ", not " << Summary(wanted);
+}
 
 class UpdateLogFileTest : public ::testing::Test {
 protected:
@@ -53,11 +76,11 @@ TEST_F(UpdateLogFileTest, LinesAreAppendedInUtf8WithCrLfInAFolderMadeForThem) {
                                "en";
     log.Append(first);
     log.Append(second);
-    EXPECT_EQ(ReadBytes(path_), first + "\r\n" + second + "\r\n");
+    EXPECT_TRUE(Holds(path_, first + "\r\n" + second + "\r\n"));
 
     // A second owner of the same file (the next start of the program) appends after them.
     UpdateLogFile(path_).Append("");
-    EXPECT_EQ(ReadBytes(path_), first + "\r\n" + second + "\r\n\r\n");
+    EXPECT_TRUE(Holds(path_, first + "\r\n" + second + "\r\n\r\n"));
 }
 
 TEST_F(UpdateLogFileTest, ALogOverTheLimitBecomesTheOneOlderGeneration) {
@@ -70,13 +93,13 @@ TEST_F(UpdateLogFileTest, ALogOverTheLimitBecomesTheOneOlderGeneration) {
     Put(path_ + L".1", "an older generation\r\n");
     log.Append("at the limit");
     const std::string kept = "first\r\n" + full + "\r\nat the limit\r\n";
-    EXPECT_EQ(ReadBytes(path_), kept);
-    EXPECT_EQ(ReadBytes(path_ + L".1"), "an older generation\r\n");
+    EXPECT_TRUE(Holds(path_, kept));
+    EXPECT_TRUE(Holds(path_ + L".1", "an older generation\r\n"));
 
     // Over it: the whole log replaces the older generation, and the line starts a new log.
     log.Append("over the limit");
-    EXPECT_EQ(ReadBytes(path_), "over the limit\r\n");
-    EXPECT_EQ(ReadBytes(path_ + L".1"), kept);
+    EXPECT_TRUE(Holds(path_, "over the limit\r\n"));
+    EXPECT_TRUE(Holds(path_ + L".1", kept));
 }
 
 TEST_F(UpdateLogFileTest, ALineThatCannotBeWrittenIsLostAndTheNextOneIsNot) {
@@ -90,13 +113,13 @@ TEST_F(UpdateLogFileTest, ALineThatCannotBeWrittenIsLostAndTheNextOneIsNot) {
         log.Append("while held");
     }
     log.Append("after");
-    EXPECT_EQ(ReadBytes(path_), "before\r\nafter\r\n");
+    EXPECT_TRUE(Holds(path_, "before\r\nafter\r\n"));
 
     // A folder that cannot be made: a file of that name is in the way.
     Put(folder_ + L"\\VarnekIT\\blocked", "not a folder");
     UpdateLogFile blocked(folder_ + L"\\VarnekIT\\blocked\\update.log");
     blocked.Append("lost");
-    EXPECT_EQ(ReadBytes(folder_ + L"\\VarnekIT\\blocked"), "not a folder");
+    EXPECT_TRUE(Holds(folder_ + L"\\VarnekIT\\blocked", "not a folder"));
     DeleteFileW((folder_ + L"\\VarnekIT\\blocked").c_str());
 
     // No place at all (LOCALAPPDATA unset).
