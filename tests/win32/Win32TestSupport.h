@@ -73,26 +73,6 @@ inline std::optional<std::string> ReadBytes(const std::wstring& path) {
     return bytes;
 }
 
-// A folder that a test names by a Unix path in an environment variable, as Wine sees it
-// (drive Z: is the Unix root); empty when the variable is not set.
-inline std::wstring FolderFromEnvironment(const wchar_t* variable) {
-    wchar_t value[MAX_PATH * 2] = {};
-    const DWORD length = GetEnvironmentVariableW(variable, value, MAX_PATH * 2);
-    if (length == 0 || length >= MAX_PATH * 2) {
-        return {};
-    }
-    std::wstring folder(value, length);
-    if (folder[0] == L'/') {
-        folder.insert(0, L"Z:");
-    }
-    for (wchar_t& c : folder) {
-        if (c == L'/') {
-            c = L'\\';
-        }
-    }
-    return folder;
-}
-
 // Dispatches the messages waiting for this thread.
 inline void PumpMessages() {
     MSG message;
