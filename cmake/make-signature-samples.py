@@ -29,18 +29,19 @@ SIGNERS = {
     # The same common name, another organisation.
     "impostor": ("/C=DK/O=Varnek IT Holding/CN=Varnek IT",
                  "C=DK, O=Varnek IT Holding, CN=Varnek IT"),
-    # Values the short form must quote, letters outside ASCII, and every short name. (An
+    # Values the short form must quote, letters outside ASCII, every short name, and two
+    # attributes in one RDN (written in their encoded order, which DER sorts). (An
     # attribute type without one is left out: Wine 8 writes its bare number, where Windows
     # writes "OID." before it.)
     "quoting": ("/C=DK/ST=Region Hovedstaden/L=K\u00f8benhavn/street= N\u00f8rregade 1"
                 "/O=Varnek IT, \"Drift\" ApS/OU=Support\\+Salg/OU=a=b;c<d>#e"
                 "/CN=\u00c6bler & \u00d8l/emailAddress=drift@varnek.example"
-                "/DC=example/serialNumber=12345678/title=Tekniker/GN=Ole/initials=OV"
+                "/DC=example/serialNumber=12345678/title=Tekniker+GN=Ole/initials=OV"
                 "/SN=Hansen",
                 "C=DK, S=Region Hovedstaden, L=K\u00f8benhavn, STREET=\" N\u00f8rregade 1\", "
                 "O=\"Varnek IT, \"\"Drift\"\" ApS\", OU=\"Support+Salg\", OU=\"a=b;c<d>#e\", "
                 "CN=\u00c6bler & \u00d8l, E=drift@varnek.example, DC=example, "
-                "SERIALNUMBER=12345678, T=Tekniker, G=Ole, I=OV, SN=Hansen"),
+                "SERIALNUMBER=12345678, G=Ole + T=Tekniker, I=OV, SN=Hansen"),
 }
 
 
@@ -66,7 +67,7 @@ def make_certificate(keys: Path, name: str, subject: str) -> tuple[Path, Path]:
     cert, key, config = keys / f"{name}.pem", keys / f"{name}-key.pem", keys / "openssl.cnf"
     config.write_text(OPENSSL_CONFIG)
     run("openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-utf8",
-        "-config", config, "-subj", subject, "-keyout", key, "-out", cert,
+        "-config", config, "-multivalue-rdn", "-subj", subject, "-keyout", key, "-out", cert,
         "-addext", "keyUsage=critical,digitalSignature", "-addext", "extendedKeyUsage=codeSigning")
     return cert, key
 
