@@ -3,6 +3,7 @@
 
     publish.py --folder DIR [--program VarnekIT.exe] [--client CLIENT.exe [--client-date D/M/YYYY]]
     publish.py --show-version VarnekIT.exe
+    publish.py --show-signer VarnekIT.exe
 
 --program writes VersionVarnekIT.txt ("major.minor.revision", read from the executable's own
 version resource) and New_VarnekIT.zip (the bare executable). --client writes
@@ -11,9 +12,15 @@ d/m/yyyy, today unless given). Every check is made before anything is written, a
 is written to a temporary name in the folder and renamed into place, so a refused or broken
 publish leaves the folder as it was.
 
+--show-signer prints the subject of the certificate that signed a program, every part of it in
+the certificate's order, as Windows writes it ("C=DK, O=Varnek IT ApS, CN=Varnek IT"). An
+installed program takes an update only when it is signed by this same subject, so a program
+is refused when the folder's program is signed and the new one is not, or is signed by another
+subject: no customer would install it.
+
 Refused (exit 1): a file that is not a Windows program (no MZ/PE header), a program without a
-version resource or whose version is not newer than the folder's, a date that is not a real
-d/m/yyyy date.
+version resource or whose version is not newer than the folder's, a program whose signer does
+not match the folder's program's, a date that is not a real d/m/yyyy date.
 """
 
 from __future__ import annotations
@@ -69,6 +76,10 @@ class PeFile:
         self.resource_rva = 0
         if directory_count > 2:
             self.resource_rva, _ = self._unpack("<II", directories + 2 * 8)
+        # The certificate table: a file offset (not an address) and a size; 0 when unsigned.
+        self.certificates = (0, 0)
+        if directory_count > 4:
+            self.certificates = self._unpack("<II", directories + 4 * 8)
         self.sections = []
         table = optional + optional_size
         for i in range(sections):
@@ -149,6 +160,182 @@ def check_windows_program(path: Path) -> None:
 
 
 # ---------------------------------------------------------------------------------------------
+# Authenticode signer
+
+WIN_CERT_TYPE_PKCS_SIGNED_DATA = 0x0002
+OID_SIGNED_DATA = "1.2.840.113549.1.7.2"
+
+# The short names Windows gives attribute types when it writes a name (CERT_X500_NAME_STR);
+# any other type is written as OID.<dotted number>.
+SHORT_NAMES = {
+    "2.5.4.3": "CN",
+    "2.5.4.4": "SN",
+    "2.5.4.5": "SERIALNUMBER",
+    "2.5.4.6": "C",
+    "2.5.4.7": "L",
+    "2.5.4.8": "S",
+    "2.5.4.9": "STREET",
+    "2.5.4.10": "O",
+    "2.5.4.11": "OU",
+    "2.5.4.12": "T",
+    "2.5.4.42": "G",
+    "2.5.4.43": "I",
+    "1.2.840.113549.1.9.1": "E",
+    "0.9.2342.19200300.100.1.25": "DC",
+}
+# A value holding one of these, or starting or ending with a blank, is written in quotes.
+QUOTED_CHARACTERS = set(',+="\r\n<>#;')
+
+
+class Der:
+    """One DER element: its tag, its content, and the whole encoding."""
+
+    def __init__(self, data: bytes, offset: int, end: int, where: str):
+        if offset + 2 > end:
+            raise PublishError(f"{where}: its signature is cut short")
+        self.tag = data[offset]
+        if self.tag & 0x1F == 0x1F:
+            raise PublishError(f"{where}: its signature uses a tag form it should not")
+        length = data[offset + 1]
+        start = offset + 2
+        if length & 0x80:
+            count = length & 0x7F
+            if count == 0 or count > 4 or start + count > end:
+                raise PublishError(f"{where}: its signature is not DER")
+            length = int.from_bytes(data[start:start + count], "big")
+            start += count
+        if start + length > end:
+            raise PublishError(f"{where}: its signature is cut short")
+        self.data, self.where = data, where
+        self.start, self.end, self.encoded = start, start + length, data[offset:start + length]
+
+    @property
+    def content(self) -> bytes:
+        return self.data[self.start:self.end]
+
+    def children(self) -> list["Der"]:
+        items, at = [], self.start
+        while at < self.end:
+            item = Der(self.data, at, self.end, self.where)
+            items.append(item)
+            at = item.end
+        return items
+
+    def expect(self, tag: int, what: str) -> "Der":
+        if self.tag != tag:
+            raise PublishError(f"{self.where}: its signature has no {what} where it should")
+        return self
+
+
+def oid_text(content: bytes) -> str:
+    if not content:
+        return ""
+    parts, value = [], 0
+    for byte in content[1:]:
+        value = (value << 7) | (byte & 0x7F)
+        if not byte & 0x80:
+            parts.append(value)
+            value = 0
+    first = content[0]
+    head = [min(first // 40, 2), first - 40 * min(first // 40, 2)]
+    return ".".join(str(part) for part in head + parts)
+
+
+def attribute_value(value: Der) -> str:
+    content = value.content
+    if value.tag == 0x0C:  # UTF8String
+        return content.decode("utf-8", "replace")
+    if value.tag == 0x1E:  # BMPString
+        return content.decode("utf-16-be", "replace")
+    if value.tag == 0x1C:  # UniversalString
+        return content.decode("utf-32-be", "replace")
+    if value.tag == 0x14:  # T61String: Windows reads it as UTF-8 when it can
+        try:
+            return content.decode("utf-8")
+        except UnicodeDecodeError:
+            return content.decode("latin-1")
+    if value.tag in (0x12, 0x13, 0x16, 0x1A, 0x1B):  # Numeric, Printable, IA5, Visible, General
+        return content.decode("latin-1")
+    # Not a string: its encoding in hexadecimal.
+    return "#" + value.encoded.hex().upper()
+
+
+def quote_value(text: str) -> str:
+    if (text == "" or text[0] in " \t" or text[-1] in " \t"
+            or any(c in QUOTED_CHARACTERS for c in text)):
+        return '"' + text.replace('"', '""') + '"'
+    return text
+
+
+def name_text(name: Der) -> str:
+    """A Name written as Windows writes it: RDNs in the certificate's order, ", " between them,
+    " + " between the attributes of one RDN, KEY=value."""
+    rdns = []
+    for rdn in name.expect(0x30, "name").children():
+        attributes = []
+        for attribute in rdn.expect(0x31, "name part").children():
+            parts = attribute.expect(0x30, "name attribute").children()
+            if len(parts) != 2:
+                raise PublishError(f"{name.where}: a name attribute of its signer is damaged")
+            oid = oid_text(parts[0].expect(0x06, "attribute type").content)
+            key = SHORT_NAMES.get(oid, f"OID.{oid}")
+            attributes.append(f"{key}={quote_value(attribute_value(parts[1]))}")
+        rdns.append(" + ".join(attributes))
+    return ", ".join(rdns)
+
+
+def signer_subject(path: Path) -> str | None:
+    """The subject of the certificate that signed the program (its first signature), or None
+    when it is not signed. The signature itself is not verified here."""
+    pe = PeFile(read_file(path), str(path))
+    try:
+        return _signer_subject(pe, str(path))
+    except (IndexError, ValueError):
+        # An element missing where the structure needs one.
+        raise PublishError(f"{path}: its signature is damaged") from None
+
+
+def _signer_subject(pe: PeFile, where: str) -> str | None:
+    offset, size = pe.certificates
+    if not offset or not size:
+        return None
+    data = pe.data
+    if offset + 8 > len(data) or offset + size > len(data):
+        raise PublishError(f"{where}: its certificate table is cut short")
+    length, _, kind = struct.unpack_from("<IHH", data, offset)
+    if kind != WIN_CERT_TYPE_PKCS_SIGNED_DATA or length < 8 or length > size:
+        raise PublishError(f"{where}: its certificate table holds no Authenticode signature")
+    content_info = Der(data, offset + 8, offset + length, where).expect(0x30, "content")
+    parts = content_info.children()
+    if (len(parts) < 2 or oid_text(parts[0].expect(0x06, "content type").content)
+            != OID_SIGNED_DATA):
+        raise PublishError(f"{where}: its signature is not PKCS#7 signed data")
+    signed_data = parts[1].expect(0xA0, "signed data").children()[0].expect(0x30, "signed data")
+    fields = signed_data.children()
+    certificates = [field for field in fields if field.tag == 0xA0]
+    signer_infos = [field for field in fields if field.tag == 0x31]
+    if not certificates or not signer_infos or not signer_infos[-1].children():
+        raise PublishError(f"{where}: its signature names no signer or holds no certificate")
+    signer = signer_infos[-1].children()[0].expect(0x30, "signer")
+    sid = signer.children()[1]
+    if sid.tag != 0x30:
+        raise PublishError(f"{where}: its signer is not named by issuer and serial number")
+    issuer, serial = sid.children()[:2]
+    for certificate in certificates[0].children():
+        if certificate.tag != 0x30:
+            continue
+        tbs = certificate.children()[0].expect(0x30, "certificate")
+        items = tbs.children()
+        if items and items[0].tag == 0xA0:  # the version
+            items = items[1:]
+        if len(items) < 5:
+            raise PublishError(f"{where}: a certificate of its signature is damaged")
+        if items[0].content == serial.content and items[2].encoded == issuer.encoded:
+            return name_text(items[4])
+    raise PublishError(f"{where}: its signature does not hold the signer's certificate")
+
+
+# ---------------------------------------------------------------------------------------------
 # Versions and dates
 
 
@@ -204,6 +391,26 @@ def write_atomically(folder: Path, name: str, data: bytes) -> None:
         raise
 
 
+def check_signer(program: Path, current_package: Path) -> None:
+    """Refuses a program that the installed programs would refuse: once the folder's program
+    is signed, every installed copy takes only updates signed by the same subject."""
+    if not current_package.exists():
+        return
+    current = signer_subject(current_package)
+    if current is None:
+        return
+    new = signer_subject(program)
+    if new is None:
+        raise PublishError(f"{program} is not signed, but the published program is signed by "
+                           f"{current}; every customer's program would refuse it. Sign it with "
+                           f"the certificate of {current}")
+    if new != current:
+        raise PublishError(f"{program} is signed by {new}, but the published program is "
+                           f"signed by {current}; every customer's program would refuse it. "
+                           f"Sign it with a certificate of {current} (a new version signed by "
+                           f"another subject reaches customers only through the installer)")
+
+
 def publish(folder: Path, program: Path | None = None, client: Path | None = None,
             client_date: str | None = None) -> list[str]:
     """Checks everything, then writes; returns a line per published part."""
@@ -225,9 +432,12 @@ def publish(folder: Path, program: Path | None = None, client: Path | None = Non
             if version <= current:
                 raise PublishError(f"{program} is version {format_version(version)}, not newer "
                                    f"than the published {format_version(current)}")
+        check_signer(program, folder / PROGRAM_PACKAGE)
         writes.append((PROGRAM_PACKAGE, read_file(program)))
         writes.append((PROGRAM_VERSION_FILE, format_version(version).encode("ascii")))
-        report.append(f"VarnekIT {format_version(version)}")
+        subject = signer_subject(program)
+        signer = f"signed by {subject}" if subject is not None else "not signed"
+        report.append(f"VarnekIT {format_version(version)} ({signer})")
     if client is not None:
         check_windows_program(client)
         date = parse_date(client_date) if client_date is not None else datetime.date.today()
@@ -250,10 +460,20 @@ def main(argv: list[str] | None = None) -> int:
     parser.add_argument("--client-date", help="the client's release date, d/m/yyyy (today)")
     parser.add_argument("--show-version", type=Path, metavar="EXE",
                         help="print the version of a program and publish nothing")
+    parser.add_argument("--show-signer", type=Path, metavar="EXE",
+                        help="print the subject that signed a program and publish nothing")
     args = parser.parse_args(argv)
     try:
         if args.show_version:
             print(format_version(program_version(args.show_version)))
+            return 0
+        if args.show_signer:
+            subject = signer_subject(args.show_signer)
+            if subject is None:
+                print(f"publish: {args.show_signer} is not signed", file=sys.stderr)
+                return 1
+            sys.stdout.reconfigure(encoding="utf-8")
+            print(subject)
             return 0
         if args.folder is None:
             parser.error("--folder is required")

@@ -95,8 +95,8 @@ Signature Authenticode::Check(std::string_view path) {
     trust.dwUIChoice = WTD_UI_NONE;
     // No revocation check and no fetching of anything over the network: customers' machines
     // may be offline or behind a proxy that this program cannot pass, and a check that waits
-    // for a time-out there would hold up every update. What the system has cached is used.
-    // The signature must therefore carry its whole chain up to the root.
+    // for a time-out there would hold up every update. What the system has cached is used, so
+    // the signature must carry its intermediate certificates up to a root the machine trusts.
     trust.fdwRevocationChecks = WTD_REVOKE_NONE;
     trust.dwProvFlags = WTD_REVOCATION_CHECK_NONE | WTD_CACHE_ONLY_URL_RETRIEVAL;
     trust.dwUnionChoice = WTD_CHOICE_FILE;

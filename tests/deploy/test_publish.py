@@ -11,6 +11,8 @@ import tempfile
 import unittest
 from pathlib import Path
 
+from test_signing import make_certificate, require_signing_tools, signed_copy
+
 SOURCE = Path(os.environ.get("VARNEK_SOURCE_DIR", Path(__file__).resolve().parents[2]))
 PUBLISH = SOURCE / "tools" / "publish.py"
 
@@ -47,11 +49,11 @@ def with_file_version(exe: Path, target: Path, major: int, minor: int, revision:
     return target
 
 
-class PublishTest(unittest.TestCase):
+class FolderTest(unittest.TestCase):
+    """A fresh VarnekITApp folder for each test, and publishes into it."""
 
     def setUp(self):
         self.exe = required_path("VARNEK_EXE")
-        self.next_exe = required_path("VARNEK_NEXT_EXE")
         work = tempfile.TemporaryDirectory(prefix="varnek-publish-")
         self.addCleanup(work.cleanup)
         self.work = Path(work.name)
@@ -68,6 +70,13 @@ class PublishTest(unittest.TestCase):
     def assert_published(self, args: list) -> None:
         result = run_publish("--folder", self.folder, *args)
         self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
+
+
+class PublishTest(FolderTest):
+
+    def setUp(self):
+        super().setUp()
+        self.next_exe = required_path("VARNEK_NEXT_EXE")
 
     def test_version_read_from_the_program_is_the_project_version(self):
         expected = os.environ.get("VARNEK_PROJECT_VERSION")
@@ -153,6 +162,92 @@ class PublishTest(unittest.TestCase):
                                          "VersionTeamViewer.txt", "VersionVarnekIT.txt"])
         self.assertEqual(files["VersionVarnekIT.txt"], b"1.0.3")
         self.assertEqual(files["VersionTeamViewer.txt"], b"1/12/2026")
+
+
+COMPANY = "C=DK, O=Varnek IT ApS, CN=Varnek IT"
+OTHER_COMPANY = "C=DK, O=Varnek IT Holding, CN=Varnek IT"
+
+
+class SignedPublishTest(FolderTest):
+    """The signer of a published program: what --show-signer prints, and the programs refused
+    because every installed copy would refuse them (signed by another subject, or unsigned
+    after a signed one)."""
+
+    @classmethod
+    def setUpClass(cls):
+        require_signing_tools()
+        keys = tempfile.TemporaryDirectory(prefix="varnek-publish-keys-")
+        cls.addClassCleanup(keys.cleanup)
+        cls.keys = Path(keys.name)
+        cls.company = make_certificate(cls.keys, "company", "/C=DK/O=Varnek IT ApS/CN=Varnek IT")
+        cls.renewed = make_certificate(cls.keys, "renewed", "/C=DK/O=Varnek IT ApS/CN=Varnek IT")
+        cls.other = make_certificate(cls.keys, "other", "/C=DK/O=Varnek IT Holding/CN=Varnek IT")
+
+    def setUp(self):
+        super().setUp()
+        # A newer version of the program to publish after it (built or not).
+        self.next_exe = with_file_version(self.exe, self.work / "next-unsigned.exe", 9, 0, 0)
+
+    def signed(self, program: Path, name: str, certificate: tuple[Path, Path]) -> Path:
+        return signed_copy(program, self.work / f"{name}.exe", *certificate)
+
+    def show_signer(self, program: Path) -> subprocess.CompletedProcess:
+        return subprocess.run([sys.executable, str(PUBLISH), "--show-signer", str(program)],
+                              capture_output=True, text=True, encoding="utf-8", timeout=60)
+
+    def test_show_signer_prints_the_whole_subject_in_the_certificates_order(self):
+        result = self.show_signer(self.signed(self.exe, "company", self.company))
+        self.assertEqual((result.returncode, result.stdout), (0, COMPANY + "\n"), result.stderr)
+
+        # Values Windows quotes (doubling the quotes inside), and a value outside ASCII.
+        quoted = make_certificate(
+            self.keys, "quoted", "/C=DK/L=K\u00f8ge/O=Varnek; \"IT\"/OU=Drift\\+Salg"
+            "/CN= Varnek IT/DC=#1")
+        result = self.show_signer(self.signed(self.exe, "quoted", quoted))
+        self.assertEqual(result.stdout, 'C=DK, L=K\u00f8ge, O="Varnek; ""IT""", OU="Drift+Salg", '
+                                        'CN=" Varnek IT", DC="#1"\n', result.stderr)
+
+        result = self.show_signer(self.exe)
+        self.assertEqual(result.returncode, 1)
+        self.assertIn("is not signed", result.stderr)
+        self.assertEqual(result.stdout, "")
+
+    def test_a_program_signed_by_another_subject_is_refused(self):
+        self.assert_published(["--program", self.signed(self.exe, "published", self.company)])
+        other = self.signed(self.next_exe, "other", self.other)
+        before = snapshot(self.folder)
+        result = run_publish("--folder", self.folder, "--program", other)
+        self.assertEqual(result.returncode, 1, result.stdout + result.stderr)
+        self.assertIn(f"signed by {OTHER_COMPANY}, but the published program is signed by "
+                      f"{COMPANY}", result.stderr)
+        self.assertIn("every customer's program would refuse it", result.stderr)
+        self.assertEqual(snapshot(self.folder), before)
+
+    def test_an_unsigned_program_after_a_signed_one_is_refused(self):
+        self.assert_published(["--program", self.signed(self.exe, "published", self.company)])
+        self.assert_refused(["--program", self.next_exe],
+                            f"is not signed, but the published program is signed by {COMPANY}")
+
+    def test_a_renewed_certificate_of_the_same_subject_is_accepted(self):
+        published = self.signed(self.exe, "published", self.company)
+        self.assert_published(["--program", published])
+        renewed = self.signed(self.next_exe, "renewed", self.renewed)
+        self.assertNotEqual(renewed.read_bytes(), self.signed(self.next_exe, "next", self.company)
+                            .read_bytes())
+        result = run_publish("--folder", self.folder, "--program", renewed)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertIn(f"signed by {COMPANY}", result.stdout)
+        self.assertEqual(snapshot(self.folder), {
+            "VersionVarnekIT.txt": b"9.0.0", "New_VarnekIT.zip": renewed.read_bytes()})
+
+    def test_after_an_unsigned_program_any_program_is_accepted(self):
+        self.assert_published(["--program", self.exe])
+        other = self.signed(self.next_exe, "other", self.other)
+        self.assert_published(["--program", other])
+        self.assertEqual((self.folder / "New_VarnekIT.zip").read_bytes(), other.read_bytes())
+        # From now on the folder's program is signed, and its subject is the one to keep.
+        self.assert_refused(["--program", with_file_version(self.exe, self.work / "later.exe",
+                                                             9, 0, 1)], "is not signed")
 
 
 if __name__ == "__main__":

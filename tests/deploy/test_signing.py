@@ -23,24 +23,42 @@ def run(*args, check=True) -> subprocess.CompletedProcess:
     return result
 
 
+def require_signing_tools() -> None:
+    for tool in ("openssl", "osslsigncode"):
+        if not shutil.which(tool):
+            raise unittest.SkipTest(f"{tool} is not installed")
+
+
+def make_certificate(folder: Path, name: str, subject: str) -> tuple[Path, Path]:
+    """A throwaway self-signed code-signing certificate and its key (PEM), valid two days."""
+    cert, key = folder / f"{name}.pem", folder / f"{name}-key.pem"
+    run("openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-utf8",
+        "-subj", subject, "-keyout", key, "-out", cert,
+        "-addext", "keyUsage=critical,digitalSignature",
+        "-addext", "extendedKeyUsage=codeSigning")
+    return cert, key
+
+
+def signed_copy(program: Path, target: Path, cert: Path, key: Path) -> Path:
+    """A copy of the program signed with the certificate by osslsigncode."""
+    run("osslsigncode", "sign", "-certs", cert, "-key", key, "-h", "sha256", "-in", program,
+        "-out", target)
+    return target
+
+
 class SigningTest(unittest.TestCase):
 
     @classmethod
     def setUpClass(cls):
-        for tool in ("openssl", "osslsigncode"):
-            if not shutil.which(tool):
-                raise unittest.SkipTest(f"{tool} is not installed")
+        require_signing_tools()
         value = os.environ.get("VARNEK_EXE")
         if not value or not Path(value).is_file():
             raise unittest.SkipTest("VARNEK_EXE does not name the built program")
         cls.exe = Path(value)
         cls.temp = tempfile.TemporaryDirectory(prefix="varnek-signing-")
         cls.work = Path(cls.temp.name)
-        cls.cert, cls.key = cls.work / "cert.pem", cls.work / "key.pem"
-        run("openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
-            "-subj", "/CN=Varnek IT throwaway test signing", "-keyout", cls.key, "-out", cls.cert,
-            "-addext", "keyUsage=critical,digitalSignature",
-            "-addext", "extendedKeyUsage=codeSigning")
+        cls.cert, cls.key = make_certificate(cls.work, "cert",
+                                             "/CN=Varnek IT throwaway test signing")
         cls.pfx = cls.work / "cert.pfx"
         run("openssl", "pkcs12", "-export", "-in", cls.cert, "-inkey", cls.key, "-out", cls.pfx,
             "-passout", f"pass:{PASSWORD}")
@@ -94,10 +112,7 @@ class SigningTest(unittest.TestCase):
         self.assert_verified(signed)
 
     def test_another_certificate_is_not_trusted(self):
-        other_cert, other_key = self.work / "other.pem", self.work / "other-key.pem"
-        run("openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
-            "-subj", "/CN=Someone else", "-keyout", other_key, "-out", other_cert,
-            "-addext", "extendedKeyUsage=codeSigning")
+        other_cert, other_key = make_certificate(self.work, "other", "/CN=Someone else")
         signed = self.copy("other.exe")
         self.sign(signed, f"-DVARNEK_SIGN_CERT={other_cert}", f"-DVARNEK_SIGN_KEY={other_key}")
         self.assert_rejected(signed)
