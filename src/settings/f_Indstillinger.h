@@ -106,12 +106,23 @@ public:
     void bRemoveAutostart_Click();
     void bUpdateCheck_Click();
 
-    // The update chain, which the window owns: closing the window ends it.
+    // The update chain, which the window owns: closing the window ends it. Its steps keep
+    // their names here.
     void StartVarnekITUpdateCheck() { update_.StartVarnekITUpdateCheck(); }
+    void VersionCheckTeamViewer_DownloadComplete(const std::string& Key,
+                                                 const std::vector<std::uint8_t>& Value,
+                                                 std::int32_t FileType) {
+        update_.VersionCheckTeamViewer_DownloadComplete(Key, Value, FileType);
+    }
     void VersionCheckVarnekIT_DownloadComplete(const std::string& Key,
                                                const std::vector<std::uint8_t>& Value,
                                                std::int32_t FileType) {
         update_.VersionCheckVarnekIT_DownloadComplete(Key, Value, FileType);
+    }
+    void DownloadTeamViewer() { update_.DownloadTeamViewer(); }
+    void DownloadVarnekIT() { update_.DownloadVarnekIT(); }
+    void Download_TeamViewer_DownloadComplete(std::int32_t MaxBytes, const std::string& SaveFile) {
+        update_.Download_TeamViewer_DownloadComplete(MaxBytes, SaveFile);
     }
     void Downloader1_DownloadComplete(std::int32_t MaxBytes, const std::string& SaveFile) {
         update_.Downloader1_DownloadComplete(MaxBytes, SaveFile);
