@@ -36,20 +36,7 @@ void Put(const std::string& path, const std::string& text) {
 }
 
 std::string Content(const std::string& path) {
-    HANDLE file = CreateFileW(Wide(path).c_str(), GENERIC_READ,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return "<none>";
-    }
-    std::string text;
-    char buffer[4096];
-    DWORD got = 0;
-    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) {
-        text.append(buffer, got);
-    }
-    CloseHandle(file);
-    return text;
+    return varnek::testing::ReadBytes(Wide(path)).value_or("<none>");
 }
 
 bool Exists(const std::string& path) {

@@ -383,19 +383,7 @@ ReadRequest ToFile(const std::string& url, const std::string& name, const std::s
 }
 
 std::string ReadWholeFile(const std::string& path) {
-    HANDLE file = CreateFileW(win32::Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return {};
-    }
-    std::string bytes;
-    char buffer[65536];
-    DWORD got = 0;
-    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) {
-        bytes.append(buffer, got);
-    }
-    CloseHandle(file);
-    return bytes;
+    return varnek::testing::ReadBytes(win32::Wide(path)).value_or("");
 }
 
 bool Exists(const std::string& path) {
