@@ -18,7 +18,10 @@ std::string ServerUrl(std::string_view path) {
 }
 
 std::string Quoted(std::string_view text) {
-    return "\"" + std::string(text) + "\"";
+    std::string quoted;
+    quoted.reserve(text.size() + 2);
+    quoted.append(1, '"').append(text).append(1, '"');
+    return quoted;
 }
 
 std::string FileNameOf(std::string_view path) {

@@ -536,9 +536,10 @@ bool Logged(const fakes::MemoryLogFile& log, std::string_view part) {
 
 TEST_F(UpdateTest, ASignedProgramInstallsOnlyWhatItsOwnSignerSigned) {
     const auto valid = fakes::FakeSignatureCheck::Valid;
-    const Signature unsigned_{Signature::Verdict::Unsigned, static_cast<std::int32_t>(0x800B0100)};
-    const Signature altered{Signature::Verdict::Invalid, static_cast<std::int32_t>(0x80096010)};
-    const Signature unknown{Signature::Verdict::CannotCheck, 0};
+    const Signature unsigned_{
+        Signature::Verdict::Unsigned, static_cast<std::int32_t>(0x800B0100), {}};
+    const Signature altered{Signature::Verdict::Invalid, static_cast<std::int32_t>(0x80096010), {}};
+    const Signature unknown{Signature::Verdict::CannotCheck, 0, {}};
     struct Case {
         const char* what;
         Signature self, download, atScript;
@@ -597,14 +598,15 @@ TEST_F(UpdateTest, ANewClientMustBeSignedAsThePresentOneIs) {
         Signature download;
         bool replaced;
     };
-    const Signature unsigned_{Signature::Verdict::Unsigned, static_cast<std::int32_t>(0x800B0100)};
+    const Signature unsigned_{
+        Signature::Verdict::Unsigned, static_cast<std::int32_t>(0x800B0100), {}};
     const Case cases[] = {
         {"same signer, new key", valid(Publisher), valid(Publisher), true},
         {"another signer", valid(Publisher), valid(Impostor), false},
         {"unsigned", valid(Publisher), unsigned_, false},
         {"present one unsigned", unsigned_, unsigned_, true},
-        {"present one unchecked", Signature{Signature::Verdict::CannotCheck, 0}, valid(Publisher),
-         false},
+        {"present one unchecked", Signature{Signature::Verdict::CannotCheck, 0, {}},
+         valid(Publisher), false},
         {"no client yet", std::nullopt, unsigned_, true},
     };
     for (const Case& c : cases) {
@@ -656,7 +658,7 @@ TEST_F(UpdateTest, AConfiguredPublisherDecidesForTheClient) {
     for (const auto& [download, replaced] :
          {std::pair{fakes::FakeSignatureCheck::Valid(Publisher), true},
           std::pair{fakes::FakeSignatureCheck::Valid(Impostor), false},
-          std::pair{Signature{Signature::Verdict::Unsigned, 0}, false}}) {
+          std::pair{Signature{Signature::Verdict::Unsigned, 0, {}}, false}}) {
         p.files.files.erase(client);
         chain.DownloadTeamViewer();
         p.signatures.signatures[Temporary(clientPackageUrl)] = download;
