@@ -113,6 +113,14 @@ void MainWindowView::SetUpdateTimerEnabled(bool enabled) {
     }
 }
 
+void MainWindowView::SetTrayRetryTimerEnabled(bool enabled) {
+    if (enabled) {
+        SetTimer(hwnd_, TrayRetryTimerId, VarnekIT::TrayRetryInterval, nullptr);
+    } else {
+        KillTimer(hwnd_, TrayRetryTimerId);
+    }
+}
+
 int MainWindowView::PopupMenu(const MenuCaptions& captions) {
     const UniqueMenu menu(CreatePopupMenu());
     for (int i = 0; i < MenuItemCount; ++i) {
@@ -188,6 +196,8 @@ LRESULT MainWindowView::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_TIMER:
         if (wParam == UpdateTimerId) {
             model_.UpdateTimer_Timer();
+        } else if (wParam == TrayRetryTimerId) {
+            model_.TrayRetryTimer_Timer();
         }
         return 0;
     case WM_ENDSESSION:

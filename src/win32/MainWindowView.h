@@ -18,6 +18,7 @@ class MainWindowView final : public IMainWindowView, public IPictureBox {
 public:
     static constexpr const wchar_t* ClassName = L"VarnekIT";
     static constexpr UINT_PTR UpdateTimerId = 1;
+    static constexpr UINT_PTR TrayRetryTimerId = 2;
 
     explicit MainWindowView(VarnekIT& model);
     ~MainWindowView() override;
@@ -30,6 +31,7 @@ public:
     void DoEvents() override;
     void Hide() override;
     void SetUpdateTimerEnabled(bool enabled) override;
+    void SetTrayRetryTimerEnabled(bool enabled) override;
     int PopupMenu(const MenuCaptions& captions) override;
     [[noreturn]] void EndProgram() override;
 

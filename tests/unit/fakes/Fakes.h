@@ -45,10 +45,15 @@ public:
     };
     bool NotifyIcon(NotifyMessage message, const NotifyIconRecord& record) override {
         calls.push_back({message, record});
+        if (message == NotifyMessage::Add && refuseAdds > 0) {
+            --refuseAdds;
+            return false;
+        }
         return accept;
     }
     std::vector<Call> calls;
     bool accept = true;
+    int refuseAdds = 0; // the next adds refused, as by a busy Explorer
 };
 
 class FakeIconMaker final : public IIconMaker {
@@ -238,6 +243,10 @@ public:
         timerEnabled = enabled;
         log.push_back(enabled ? "timer on" : "timer off");
     }
+    void SetTrayRetryTimerEnabled(bool enabled) override {
+        retryTimerEnabled = enabled;
+        log.push_back(enabled ? "retry on" : "retry off");
+    }
     int PopupMenu(const MenuCaptions& captions) override {
         popups.push_back(captions);
         return menuChoice;
@@ -245,6 +254,7 @@ public:
     [[noreturn]] void EndProgram() override { throw ProgramEnded{}; }
 
     bool timerEnabled = false;
+    bool retryTimerEnabled = false;
     int menuChoice = -1;
     std::vector<MenuCaptions> popups;
     std::vector<std::string> log;
