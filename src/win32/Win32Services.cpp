@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 namespace varnek::win32 {
 
@@ -157,7 +158,9 @@ int Processes::TerminateProcessesNamed(std::string_view name) {
     if (!snapshot) {
         return 0;
     }
-    int asked = 0;
+    // TerminateProcess only starts the end of a process: its handle is signalled once the
+    // process has really gone, so the handles are kept and waited on below.
+    std::vector<UniqueHandle> ending;
     PROCESSENTRY32W entry{};
     entry.dwSize = sizeof entry;
     for (BOOL more = Process32FirstW(snapshot.get(), &entry); more;
@@ -165,13 +168,35 @@ int Processes::TerminateProcessesNamed(std::string_view name) {
         if (CompareStringOrdinal(entry.szExeFile, -1, wanted.c_str(), -1, TRUE) != CSTR_EQUAL) {
             continue;
         }
-        UniqueHandle process(OpenProcess(PROCESS_TERMINATE, FALSE, entry.th32ProcessID));
-        if (process) {
-            TerminateProcess(process.get(), 0);
-            ++asked;
+        // Another user's or an elevated process refuses these rights: it is left running.
+        UniqueHandle process(
+            OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID));
+        if (process && TerminateProcess(process.get(), 0)) {
+            ending.push_back(std::move(process));
         }
     }
-    return asked;
+    WaitForAll(ending, TerminateWaitMs);
+    return static_cast<int>(ending.size());
+}
+
+bool Processes::WaitForAll(const std::vector<UniqueHandle>& processes, DWORD timeoutMs) {
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    // One wait takes at most MAXIMUM_WAIT_OBJECTS handles; the batches share one deadline.
+    for (std::size_t first = 0; first < processes.size(); first += MAXIMUM_WAIT_OBJECTS) {
+        const std::size_t count =
+            std::min<std::size_t>(MAXIMUM_WAIT_OBJECTS, processes.size() - first);
+        HANDLE batch[MAXIMUM_WAIT_OBJECTS];
+        for (std::size_t i = 0; i < count; ++i) {
+            batch[i] = processes[first + i].get();
+        }
+        const ULONGLONG now = GetTickCount64();
+        const DWORD left = now >= deadline ? 0 : static_cast<DWORD>(deadline - now);
+        const DWORD result = WaitForMultipleObjects(static_cast<DWORD>(count), batch, TRUE, left);
+        if (result >= WAIT_OBJECT_0 + count) {
+            return false; // timed out, or failed: the caller goes on either way
+        }
+    }
+    return true;
 }
 
 int Dialogs::MsgBox(std::string_view text, std::uint32_t style,

@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
+#include <thread>
 
 using namespace varnek;
 using namespace varnek::win32;
@@ -149,6 +151,111 @@ TEST(ProcessesTest, EveryProcessOfTheNameEndsWithCodeZeroAndOthersKeepRunning) {
     for (const auto& name : names) {
         DeleteFileW((folder + L"\\" + name).c_str());
     }
+    RemoveDirectoryW(folder.c_str());
+}
+
+namespace {
+
+// The stand-in client, built beside the tests: <build>/tools/standin_teamviewer.exe.
+std::wstring StandInTeamViewer() {
+    wchar_t self[MAX_PATH];
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring path(self);
+    path.resize(path.find_last_of(L'\\'));
+    return path + L"\\..\\..\\tools\\standin_teamviewer.exe";
+}
+
+// Handles that a test signals when it likes, standing in for processes that take their time
+// to end (Wine signals a terminated process's handle at once, even while a debugger holds its
+// exit event, so no real process can be made to end slowly there).
+struct Ends {
+    explicit Ends(int count) {
+        for (int i = 0; i < count; ++i) {
+            handles.emplace_back(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        }
+    }
+    void End(int i) { SetEvent(handles[i].get()); }
+    bool Ended(int i) const { return WaitForSingleObject(handles[i].get(), 0) == WAIT_OBJECT_0; }
+    std::vector<UniqueHandle> handles;
+};
+
+} // namespace
+
+TEST(ProcessesTest, TheWaitCoversEveryBatchOfHandles) {
+    // More handles than one wait takes: two batches. The last two to end are one of each
+    // batch, in both orders, so a wait that skipped either batch comes back too soon.
+    for (const bool firstBatchLast : {true, false}) {
+        Ends ends(MAXIMUM_WAIT_OBJECTS + 6);
+        const int inFirst = 3;
+        const int inSecond = MAXIMUM_WAIT_OBJECTS + 3;
+        const int later = firstBatchLast ? inSecond : inFirst;
+        const int last = firstBatchLast ? inFirst : inSecond;
+        std::atomic<bool> waiting = false;
+        std::thread ender([&] {
+            while (!waiting) {
+                SwitchToThread();
+            }
+            for (int i = 0; i < static_cast<int>(ends.handles.size()); ++i) {
+                if (i != inFirst && i != inSecond) {
+                    ends.End(i);
+                }
+            }
+            Sleep(200); // the slow ones: the wait must last as long
+            ends.End(later);
+            Sleep(200);
+            ends.End(last);
+        });
+        waiting = true;
+        EXPECT_TRUE(Processes::WaitForAll(ends.handles, 10000));
+        EXPECT_TRUE(ends.Ended(inFirst)) << firstBatchLast;
+        EXPECT_TRUE(ends.Ended(inSecond)) << firstBatchLast;
+        ender.join();
+    }
+}
+
+TEST(ProcessesTest, TheBatchesShareOneDeadline) {
+    Ends ends(MAXIMUM_WAIT_OBJECTS + 1); // two batches, nothing ever ends
+    const ULONGLONG start = GetTickCount64();
+    EXPECT_FALSE(Processes::WaitForAll(ends.handles, 1000));
+    const ULONGLONG took = GetTickCount64() - start;
+    EXPECT_GE(took, 950u);
+    EXPECT_LT(took, 1900u); // not a second for each batch
+
+    const Ends none(0);
+    EXPECT_TRUE(Processes::WaitForAll(none.handles, 0));
+}
+
+TEST(ProcessesTest, StandInClientsHaveEndedWhenTheCallReturns) {
+    const std::wstring folder = TempPath(L"standins");
+    CreateDirectoryW(folder.c_str(), nullptr);
+    const std::wstring exe = folder + L"\\TeamViewer.exe";
+    ASSERT_TRUE(CopyFileW(StandInTeamViewer().c_str(), exe.c_str(), FALSE))
+        << Utf8(StandInTeamViewer());
+    std::vector<UniqueHandle> started;
+    for (int i = 0; i < 2; ++i) {
+        std::wstring commandLine = L"\"" + exe + L"\" 60"; // it ends by itself after a minute
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION info{};
+        ASSERT_TRUE(CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                   folder.c_str(), &startup, &info));
+        CloseHandle(info.hThread);
+        started.emplace_back(info.hProcess);
+        WaitForInputIdle(info.hProcess, 10000); // running its wait
+    }
+    Processes processes;
+    const ULONGLONG start = GetTickCount64();
+    EXPECT_EQ(processes.TerminateProcessesNamed("TeamViewer.exe"), 2);
+    EXPECT_LT(GetTickCount64() - start, 5000u);
+    for (const auto& process : started) {
+        EXPECT_EQ(WaitForSingleObject(process.get(), 0), WAIT_OBJECT_0);
+        TerminateProcess(process.get(), 1); // a no-op when it has ended, as it should have
+    }
+    for (const auto& process : started) {
+        WaitForSingleObject(process.get(), 10000);
+    }
+    DeleteFileW(exe.c_str());
+    DeleteFileW((folder + L"\\TeamViewer.log").c_str());
     RemoveDirectoryW(folder.c_str());
 }
 
