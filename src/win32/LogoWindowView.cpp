@@ -303,6 +303,10 @@ LRESULT LogoWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
             SetFocus(focus_);
         }
         return 0;
+    case WM_DESTROY:
+        // The buttons go next: the focus must not be handed back to them on the way out.
+        focus_ = nullptr;
+        break;
     case WM_LBUTTONUP: {
         const int scale = static_cast<int>(dpi_);
         model_.ClickAt(MulDiv(GET_X_LPARAM(lParam), 1440, scale),
