@@ -168,6 +168,12 @@ void VarnekIT::TaskbarCreated() {
     }
 }
 
+void VarnekIT::DpiChanged() {
+    if (SysTray) {
+        SysTray->SetIcon(*this);
+    }
+}
+
 void VarnekIT::SysTray_AddRefused() {
     trayRetries_ = 0;
     view_->SetTrayRetryTimerEnabled(true);

@@ -46,6 +46,8 @@ public:
     // The taskbar was (re-)created: the icon is registered again.
     void TaskbarCreated();
     void TrayRetryTimer_Timer();
+    // The window's DPI changed and with it its icon: the tray shows the new one.
+    void DpiChanged();
 
     void SysTray_RightClick() override;
     void SysTray_DoubleClick() override;

@@ -43,6 +43,8 @@ private:
     static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     static LRESULT CALLBACK PictureProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
+    // The window's and the tray's icons at the sizes the system asks for at `dpi`.
+    void LoadIcons(UINT dpi);
 
     VarnekIT& model_;
     HWND hwnd_ = nullptr;

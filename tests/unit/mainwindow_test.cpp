@@ -225,6 +225,18 @@ TEST_F(MainWindowTest, AnIconTakenAtOnceStartsNoRetries) {
     EXPECT_FALSE(MainView().retryTimerEnabled);
 }
 
+TEST_F(MainWindowTest, ANewDpiShowsTheWindowsNewIconInTheTray) {
+    Start();
+    p.notifyShell.calls.clear();
+    MainView().icon = 0x3003; // loaded at the new size
+    Main().DpiChanged();
+    ASSERT_EQ(p.notifyShell.calls.size(), 1u);
+    EXPECT_EQ(p.notifyShell.calls[0].message, NotifyMessage::Modify);
+    EXPECT_EQ(p.notifyShell.calls[0].record.uFlags, notify_flag::Icon);
+    EXPECT_EQ(p.notifyShell.calls[0].record.hIcon, 0x3003u);
+    EXPECT_EQ(p.notifyShell.calls[0].record.szTip, u"Varnek IT Consulting");
+}
+
 TEST_F(MainWindowTest, TheUpdatingBalloon) {
     Start();
     Main().ShowBallonMessageUpdating();

@@ -235,7 +235,7 @@ struct ProgramEnded {};
 class FakeMainView final : public IMainWindowView {
 public:
     WindowHandle hWnd() const override { return 0x1001; }
-    IconHandle Icon() const override { return 0x2002; }
+    IconHandle Icon() const override { return icon; }
     void Minimise() override { log.push_back("minimise"); }
     void DoEvents() override { log.push_back("doevents"); }
     void Hide() override { log.push_back("hide"); }
@@ -253,6 +253,7 @@ public:
     }
     [[noreturn]] void EndProgram() override { throw ProgramEnded{}; }
 
+    IconHandle icon = 0x2002;
     bool timerEnabled = false;
     bool retryTimerEnabled = false;
     int menuChoice = -1;
