@@ -199,13 +199,32 @@ bool Processes::WaitForAll(const std::vector<UniqueHandle>& processes, DWORD tim
     return true;
 }
 
+HWND Dialogs::Owner() {
+    // The command came from a window of the program that is in front (the launcher, the
+    // settings window): the box belongs to it and comes up over it.
+    const HWND active = ::GetActiveWindow();
+    if (active && IsWindowVisible(active)) {
+        return active;
+    }
+    // From the tray the active window, if any, is the hidden main window. A box owned by a
+    // hidden window has no taskbar button and, where Windows refuses it the foreground, stays
+    // behind the other programs with nothing to show for it: the box stands alone.
+    return nullptr;
+}
+
 int Dialogs::MsgBox(std::string_view text, std::uint32_t style,
                     std::optional<std::string_view> title) {
     const std::wstring wtext = Wide(text);
     const std::wstring wtitle = title ? Wide(*title) : std::wstring(DefaultTitle);
-    // A tray program has no window in front: the box must come up in front of the others.
-    return MessageBoxW(::GetActiveWindow(), wtext.c_str(), wtitle.c_str(),
-                       style | MB_SETFOREGROUND);
+    const HWND owner = Owner();
+    // MB_SETFOREGROUND: the box asks for the foreground, which Windows grants here because the
+    // program is the foreground process or got the user's last input (the click on the icon,
+    // its menu or a window of the program). Without an owner, MB_TASKMODAL keeps the
+    // program's other windows still while it is up, and MB_TOPMOST keeps it in front of
+    // other programs even where the foreground was refused (the user went elsewhere while a
+    // command was busy); it then has its own taskbar button.
+    const UINT placement = owner ? MB_SETFOREGROUND : MB_SETFOREGROUND | MB_TASKMODAL | MB_TOPMOST;
+    return MessageBoxW(owner, wtext.c_str(), wtitle.c_str(), style | placement);
 }
 
 long Registry::OpenKey(Key root, std::string_view subKey, std::uint32_t options,

@@ -66,6 +66,8 @@ public:
     static constexpr const wchar_t* DefaultTitle = L"VarnekIT";
     int MsgBox(std::string_view text, std::uint32_t style,
                std::optional<std::string_view> title) override;
+    // The window a box belongs to: this thread's active window when it is shown, else none.
+    static HWND Owner();
 };
 
 class Registry final : public IRegistry {

@@ -259,6 +259,85 @@ TEST(ProcessesTest, StandInClientsHaveEndedWhenTheCallReturns) {
     RemoveDirectoryW(folder.c_str());
 }
 
+namespace {
+
+// What a message box of this thread looked like while it was up; it is then closed with OK.
+struct SeenBox {
+    bool found = false;
+    HWND owner = nullptr;
+    bool foreground = false;
+    bool otherWindowEnabled = true;
+};
+SeenBox seenBox;
+HWND otherWindow = nullptr;
+
+BOOL CALLBACK FindBox(HWND window, LPARAM found) {
+    wchar_t name[16] = {};
+    GetClassNameW(window, name, 16);
+    if (std::wstring(name) == L"#32770" && IsWindowVisible(window)) {
+        *reinterpret_cast<HWND*>(found) = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+void CALLBACK LookAtBox(HWND, UINT, UINT_PTR timer, DWORD) {
+    HWND box = nullptr;
+    EnumThreadWindows(GetCurrentThreadId(), &FindBox, reinterpret_cast<LPARAM>(&box));
+    if (!box) {
+        return; // not up yet
+    }
+    KillTimer(nullptr, timer);
+    seenBox.found = true;
+    seenBox.owner = GetWindow(box, GW_OWNER);
+    seenBox.foreground = GetForegroundWindow() == box;
+    seenBox.otherWindowEnabled = IsWindowEnabled(otherWindow) != FALSE;
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
+}
+
+SeenBox ShowBox() {
+    seenBox = {};
+    SetTimer(nullptr, 0, 20, &LookAtBox);
+    Dialogs dialogs;
+    EXPECT_EQ(dialogs.MsgBox("Teamviewer was not found", MB_ICONINFORMATION, "Error"), IDOK);
+    return seenBox;
+}
+
+} // namespace
+
+TEST(DialogsTest, ABoxComesUpInFrontOverTheWindowInFrontOrAloneFromTheTray) {
+    // A shown window of the program in front (the launcher): the box belongs to it.
+    const HWND shown = CreateWindowExW(0, L"STATIC", L"launcher", WS_OVERLAPPEDWINDOW, 10, 10, 200,
+                                       100, nullptr, nullptr, nullptr, nullptr);
+    const HWND hidden = CreateWindowExW(0, L"STATIC", L"main", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100,
+                                        nullptr, nullptr, nullptr, nullptr);
+    ShowWindow(shown, SW_SHOW);
+    SetForegroundWindow(shown);
+    otherWindow = shown;
+    SeenBox box = ShowBox();
+    ASSERT_TRUE(box.found);
+    EXPECT_EQ(box.owner, shown);
+    EXPECT_TRUE(box.foreground);
+    EXPECT_FALSE(box.otherWindowEnabled) << "its owner waits for it";
+    EXPECT_TRUE(IsWindowEnabled(shown));
+
+    // From the tray only the hidden main window is active: the box stands alone, in front,
+    // and the program's windows wait for it.
+    ShowWindow(shown, SW_HIDE);
+    SetForegroundWindow(hidden);
+    SetActiveWindow(hidden);
+    ShowWindow(shown, SW_SHOWNOACTIVATE);
+    ASSERT_EQ(GetActiveWindow(), hidden);
+    box = ShowBox();
+    ASSERT_TRUE(box.found);
+    EXPECT_EQ(box.owner, nullptr);
+    EXPECT_TRUE(box.foreground);
+    EXPECT_FALSE(box.otherWindowEnabled);
+    EXPECT_TRUE(IsWindowEnabled(shown));
+    DestroyWindow(shown);
+    DestroyWindow(hidden);
+}
+
 TEST(FileSystemTest, ExistenceAndDeletion) {
     const std::wstring path = TempPath(L"DeleteOLD.bat");
     const std::string utf8 = Utf8(path);
