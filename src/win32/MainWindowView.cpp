@@ -81,6 +81,15 @@ MainWindowView::MainWindowView(VarnekIT& model) : model_(model) {
                             CW_USEDEFAULT, 320, 240, nullptr, nullptr, Instance(), nullptr);
     SetWindowLongPtrW(hwnd_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     SetWindowLongPtrW(hwnd_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&WindowProc));
+    // Run elevated (started from the installer, or "as administrator"), the program would not
+    // hear Explorer announce a new taskbar: the system drops messages from a less privileged
+    // process unless the window lets them through. The function is in Windows 7 and later.
+    using ChangeWindowMessageFilterExFn = BOOL(WINAPI*)(HWND, UINT, DWORD, void*);
+    static const auto allowMessage =
+        SystemFunction<ChangeWindowMessageFilterExFn>(L"user32.dll", "ChangeWindowMessageFilterEx");
+    if (allowMessage && taskbarCreated_ != 0) {
+        allowMessage(hwnd_, taskbarCreated_, MSGFLT_ALLOW, nullptr);
+    }
     pic_ = CreateWindowExW(0, PictureClassName, L"", WS_CHILD | WS_VISIBLE, 0, 0, PictureSize,
                            PictureSize, hwnd_, nullptr, Instance(), nullptr);
     SetWindowLongPtrW(pic_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
