@@ -211,6 +211,13 @@ Section "un.VarnekIT" SecUnProgram
   Call un.CloseProgram
   Delete "$INSTDIR\VarnekIT.exe"
   Delete "$INSTDIR\uninstall.exe"
+  ; What the program itself writes into its folder: the remote-control client it downloads,
+  ; a downloaded new version with its replacement script, and unfinished downloads (the
+  ; target's name, a tag and ".download").
+  Delete "$INSTDIR\Varnek_TeamViewer.exe"
+  Delete "$INSTDIR\New_VarnekIT.exe"
+  Delete "$INSTDIR\DeleteOLD.bat"
+  Delete "$INSTDIR\*.download"
   RMDir "$INSTDIR"
   SetShellVarContext all
   Delete "${SHORTCUT}"
