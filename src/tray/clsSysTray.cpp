@@ -64,6 +64,11 @@ bool clsSysTray::AddAgain() {
     }
     nid_.uFlags = notify_flag::Message;
     shown_ = shell_.NotifyIcon(NotifyMessage::Add, nid_);
+    if (!shown_) {
+        // The shell waits only a few seconds for a busy Explorer and may report an add as
+        // failed that went through all the same: then the icon is there and a change finds it.
+        shown_ = shell_.NotifyIcon(NotifyMessage::Modify, nid_);
+    }
     RefreshIcon();
     nid_.uFlags = notify_flag::Tip;
     shell_.NotifyIcon(NotifyMessage::Modify, nid_);

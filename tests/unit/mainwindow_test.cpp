@@ -150,6 +150,7 @@ TEST_F(MainWindowTest, ExitRemovesTheIconBeforeTheProgramEnds) {
 TEST_F(MainWindowTest, TheTaskbarComingBackAddsTheIconAgain) {
     Start();
     p.notifyShell.calls.clear();
+    p.notifyShell.present = false; // a new Explorer knows no icons
     Main().TaskbarCreated();
     ASSERT_EQ(p.notifyShell.calls.size(), 3u);
     EXPECT_EQ(p.notifyShell.calls[0].message, NotifyMessage::Add);

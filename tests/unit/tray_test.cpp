@@ -192,6 +192,24 @@ TEST_F(TrayTest, DestroyingRemovesTheIconWithTheSameRecord) {
     EXPECT_TRUE(shell.calls.empty());
 }
 
+TEST_F(TrayTest, AnAddReportedAsFailedThatWentThroughIsFoundThere) {
+    shell.refuseAdds = 1;
+    shell.refusedAddsLand = true;
+    clsSysTray tray(shell, icons, events);
+    tray.Init(window, "Varnek IT Consulting");
+    EXPECT_FALSE(tray.Shown());
+    EXPECT_EQ(events.raised["AddRefused"], 1);
+    shell.calls.clear();
+    EXPECT_TRUE(tray.AddAgain()); // the add is refused (the icon is there), a change is not
+    EXPECT_TRUE(tray.Shown());
+    ASSERT_EQ(shell.calls.size(), 4u);
+    EXPECT_EQ(shell.calls[0].message, NotifyMessage::Add);
+    EXPECT_EQ(shell.calls[1].message, NotifyMessage::Modify);
+    EXPECT_EQ(shell.calls[1].record.uFlags, notify_flag::Message);
+    EXPECT_EQ(shell.calls[2].record.uFlags, notify_flag::Icon);
+    EXPECT_EQ(shell.calls[3].record.uFlags, notify_flag::Tip);
+}
+
 TEST_F(TrayTest, AnIconTheShellRefusedOrLostIsAddedAgain) {
     shell.refuseAdds = 2; // a busy Explorer
     clsSysTray tray(shell, icons, events);

@@ -16,6 +16,7 @@
 #include <stdexcept>
 #include <string>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 namespace varnek::fakes {
@@ -43,16 +44,37 @@ public:
         NotifyMessage message;
         NotifyIconRecord record;
     };
+    // As the shell does: an icon is added once, and only an icon that is there can be
+    // changed or removed.
     bool NotifyIcon(NotifyMessage message, const NotifyIconRecord& record) override {
         calls.push_back({message, record});
-        if (message == NotifyMessage::Add && refuseAdds > 0) {
-            --refuseAdds;
+        if (!accept) {
             return false;
         }
-        return accept;
+        switch (message) {
+        case NotifyMessage::Add:
+            if (refuseAdds > 0) {
+                --refuseAdds;
+                present = present || refusedAddsLand;
+                return false;
+            }
+            if (present) {
+                return false;
+            }
+            present = true;
+            return true;
+        case NotifyMessage::Modify:
+            return present;
+        case NotifyMessage::Delete:
+            return std::exchange(present, false);
+        }
+        return false;
     }
     std::vector<Call> calls;
     bool accept = true;
+    bool present = false; // the icon is in the notification area
+    // A refused add still lands: the shell answered too late for the caller's wait.
+    bool refusedAddsLand = false;
     int refuseAdds = 0; // the next adds refused, as by a busy Explorer
 };
 
