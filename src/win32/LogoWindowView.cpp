@@ -149,8 +149,15 @@ LogoWindow::LogoWindow(LogoForm& model) : model_(model) {
             buttons_[i], GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&LogoWindow::ButtonProc)));
     }
     focus_ = buttons_[0];
-    // As in a dialog opened with the mouse: no focus rectangle until a key is used.
-    SendMessageW(hwnd_, WM_CHANGEUISTATE, MAKEWPARAM(UIS_SET, UISF_HIDEFOCUS | UISF_HIDEACCEL), 0);
+    // As in a dialog opened with the mouse: no focus rectangle until a key is used, unless
+    // the user asked for keyboard cues always.
+    BOOL alwaysCues = FALSE;
+    SystemParametersInfoW(SPI_GETKEYBOARDCUES, 0, &alwaysCues, 0);
+    cuesShown_ = alwaysCues != FALSE;
+    if (!cuesShown_) {
+        SendMessageW(hwnd_, WM_CHANGEUISTATE, MAKEWPARAM(UIS_SET, UISF_HIDEFOCUS | UISF_HIDEACCEL),
+                     0);
+    }
     ApplyDpi(WindowDpi(hwnd_));
 }
 

@@ -174,6 +174,18 @@ protected:
         return seen;
     }
 
+    // Dispatches this thread's messages as they come until the condition holds (or 5 s pass).
+    template <class Condition> bool PumpUntil(Condition condition) {
+        const ULONGLONG giveUp = GetTickCount64() + 5000;
+        while (!condition()) {
+            if (GetTickCount64() >= giveUp) {
+                return false;
+            }
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_ALLINPUT);
+            Pump();
+        }
+        return true;
+    }
     // A key handed to the window as the program's message loop does: the dialog manager first.
     void Key(HWND window, UINT key, bool shift = false) {
         BYTE state[256] = {};
@@ -364,10 +376,10 @@ TEST_F(LogoViewTest, TheKeyboardMovesOverTheAreasAndRunsThem) {
     ASSERT_NE(settings, nullptr);
     ShowWindow(settings, SW_SHOW);
     SetForegroundWindow(settings);
-    Pump();
+    EXPECT_TRUE(PumpUntil([&] { return GetActiveWindow() == settings; }));
     ShowWindow(settings, SW_HIDE);
     SetForegroundWindow(window);
-    Pump();
+    EXPECT_TRUE(PumpUntil([&] { return GetActiveWindow() == window; }));
     EXPECT_EQ(Text(GetFocus()), L"Hjemmeside");
 
     Key(window, VK_ESCAPE);
@@ -409,6 +421,19 @@ TEST_F(LogoViewTest, TheFocusRectangleShowsOnceAKeyIsUsed) {
     Pump();
     EXPECT_EQ(GetFocus(), first);
     EXPECT_NE(Pixels(window, area), notFocused) << "the rectangle once the keyboard is in use";
+
+    // Where the user asked for keyboard cues always, the rectangle shows from the start.
+    Key(window, VK_ESCAPE);
+    Pump();
+    SystemParametersInfoW(SPI_SETKEYBOARDCUES, 0, reinterpret_cast<void*>(TRUE), 0);
+    const HWND again = Window();
+    ASSERT_NE(again, nullptr);
+    app_->Logo().Show();
+    Pump();
+    UpdateWindow(again);
+    Pump();
+    ASSERT_EQ(Text(GetFocus()), L"Hjemmeside");
+    EXPECT_NE(Pixels(again, area), notFocused);
 }
 
 TEST_F(LogoViewTest, CloseBoxUnloadsTheWindow) {
