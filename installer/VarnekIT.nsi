@@ -66,8 +66,10 @@ VIAddVersionKey /LANG=1033 "LegalCopyright" "${COMPANY}"
   !define MUI_ICON "${ICON}"
   !define MUI_UNICON "${ICON}"
 !endif
-!define MUI_FINISHPAGE_RUN "$INSTDIR\VarnekIT.exe"
+; The finish page's start runs the program as the logged-on user (StartAsUser below).
+!define MUI_FINISHPAGE_RUN
 !define MUI_FINISHPAGE_RUN_TEXT "Start VarnekIT now"
+!define MUI_FINISHPAGE_RUN_FUNCTION StartAsUser
 !insertmacro MUI_PAGE_COMPONENTS
 !insertmacro MUI_PAGE_INSTFILES
 !insertmacro MUI_PAGE_FINISH
@@ -119,6 +121,50 @@ FunctionEnd
 !insertmacro CloseProgram ""
 !insertmacro CloseProgram "un."
 
+; Starts the installed program as the user who is logged on, not with the installer's elevated
+; token: run elevated, the program would keep its settings in the administrator's HKCU when the
+; administrator is another account, and Windows would keep Explorer's messages from it. The
+; shell's process carries the logged-on user's own token; the program is started with a copy
+; of it (CreateProcessWithTokenW, which an administrator may call). Where there is no shell
+; (Explorer not running) or a step is refused, the program is started as the installer runs,
+; as before.
+Function StartAsUser
+  StrCpy $7 0 ; started
+  System::Call 'user32::GetShellWindow() p .r0'
+  ${If} $0 P<> 0
+    System::Call 'user32::GetWindowThreadProcessId(p r0, *i .r1)'
+    ; PROCESS_QUERY_LIMITED_INFORMATION
+    System::Call 'kernel32::OpenProcess(i 0x1000, i 0, i r1) p .r2'
+    ${If} $2 P<> 0
+      ; TOKEN_DUPLICATE
+      System::Call 'advapi32::OpenProcessToken(p r2, i 0x2, *p .r3) i .r8'
+      ${If} $8 <> 0
+        ; TOKEN_ASSIGN_PRIMARY | TOKEN_DUPLICATE | TOKEN_QUERY | TOKEN_ADJUST_DEFAULT |
+        ; TOKEN_ADJUST_SESSIONID; SecurityImpersonation; TokenPrimary
+        System::Call 'advapi32::DuplicateTokenEx(p r3, i 0x18B, p 0, i 2, i 1, *p .r4) i .r8'
+        ${If} $8 <> 0
+          System::Call '*(i 68, i 0, i 0, i 0, i 0, i 0, i 0, i 0, i 0, i 0, i 0, i 0, i 0, i 0, i 0, i 0, i 0) p .r5'
+          System::Call '*(p 0, p 0, i 0, i 0) p .r6'
+          System::Call 'advapi32::CreateProcessWithTokenW(p r4, i 0, w "$INSTDIR\VarnekIT.exe", p 0, i 0, p 0, w "$INSTDIR", p r5, p r6) i .r7'
+          ${If} $7 <> 0
+            System::Call '*$6(p .r8, p .r9)'
+            System::Call 'kernel32::CloseHandle(p r8)'
+            System::Call 'kernel32::CloseHandle(p r9)'
+          ${EndIf}
+          System::Free $5
+          System::Free $6
+          System::Call 'kernel32::CloseHandle(p r4)'
+        ${EndIf}
+        System::Call 'kernel32::CloseHandle(p r3)'
+      ${EndIf}
+      System::Call 'kernel32::CloseHandle(p r2)'
+    ${EndIf}
+  ${EndIf}
+  ${If} $7 = 0
+    Exec '"$INSTDIR\VarnekIT.exe"'
+  ${EndIf}
+FunctionEnd
+
 Section "VarnekIT (required)" SecProgram
   SectionIn RO
   Call CloseProgram
@@ -165,6 +211,13 @@ Section "un.VarnekIT" SecUnProgram
   Call un.CloseProgram
   Delete "$INSTDIR\VarnekIT.exe"
   Delete "$INSTDIR\uninstall.exe"
+  ; What the program itself writes into its folder: the remote-control client it downloads,
+  ; a downloaded new version with its replacement script, and unfinished downloads (the
+  ; target's name, a tag and ".download").
+  Delete "$INSTDIR\Varnek_TeamViewer.exe"
+  Delete "$INSTDIR\New_VarnekIT.exe"
+  Delete "$INSTDIR\DeleteOLD.bat"
+  Delete "$INSTDIR\*.download"
   RMDir "$INSTDIR"
   SetShellVarContext all
   Delete "${SHORTCUT}"

@@ -23,13 +23,16 @@ public:
         std::string_view name;
         Area area;
         int left, top, width, height; // twips
+        // The text painted on the button under the area: what a screen reader says for it.
+        std::string_view label;
     };
+    // In reading order, which is also the order the keyboard moves through them.
     static constexpr AreaDesign Areas[] = {
-        {"b_Hjemmeside", Area::b_Hjemmeside, 240, 3960, 2535, 735},
-        {"b_Fjernstyring", Area::b_Fjernstyring, 3240, 3960, 2415, 735},
-        {"b_SupportSystem", Area::b_SupportSystem, 6000, 3960, 3015, 735},
-        {"b_Indstillinger", Area::b_Indstillinger, 5640, 6360, 2295, 735},
-        {"i_Luk", Area::i_Luk, 8400, 6360, 1095, 735},
+        {"b_Hjemmeside", Area::b_Hjemmeside, 240, 3960, 2535, 735, "Hjemmeside"},
+        {"b_Fjernstyring", Area::b_Fjernstyring, 3240, 3960, 2415, 735, "Fjernstyring"},
+        {"b_SupportSystem", Area::b_SupportSystem, 6000, 3960, 3015, 735, "Support System"},
+        {"b_Indstillinger", Area::b_Indstillinger, 5640, 6360, 2295, 735, "Indstillinger"},
+        {"i_Luk", Area::i_Luk, 8400, 6360, 1095, 735, "Luk"},
     };
 
     explicit LogoForm(Application& app);

@@ -161,8 +161,38 @@ void VarnekIT::pic_MouseMove(int Button, int Shift, float X, float Y) {
 }
 
 void VarnekIT::TaskbarCreated() {
+    if (!SysTray) {
+        return;
+    }
+    if (SysTray->AddAgain()) {
+        if (trayRetries_ >= 0) {
+            trayRetries_ = -1;
+            view_->SetTrayRetryTimerEnabled(false);
+        }
+    } else if (trayRetries_ < 0) {
+        SysTray_AddRefused(); // a new Explorer can be as busy as one at logon
+    }
+}
+
+void VarnekIT::DpiChanged() {
     if (SysTray) {
-        SysTray->AddAgain();
+        SysTray->SetIcon(*this);
+    }
+}
+
+void VarnekIT::SysTray_AddRefused() {
+    trayRetries_ = 0;
+    view_->SetTrayRetryTimerEnabled(true);
+}
+
+void VarnekIT::TrayRetryTimer_Timer() {
+    if (trayRetries_ < 0) {
+        return; // a tick that was already queued when the timer stopped
+    }
+    ++trayRetries_;
+    if ((SysTray && SysTray->AddAgain()) || trayRetries_ >= TrayRetryLimit) {
+        trayRetries_ = -1;
+        view_->SetTrayRetryTimerEnabled(false);
     }
 }
 

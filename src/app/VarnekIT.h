@@ -18,6 +18,10 @@ public:
     static constexpr std::string_view Caption = "Hard Drive";
     static constexpr std::string_view Tooltip = "Varnek IT Consulting";
     static constexpr int UpdateTimerInterval = 1000; // ms
+    // A refused tray icon is tried again every 2 s for 3 minutes: long enough for a busy
+    // Explorer at logon, short enough not to poll for ever where there is no taskbar at all.
+    static constexpr int TrayRetryInterval = 2000; // ms
+    static constexpr int TrayRetryLimit = 90;
 
     VarnekIT(Application& app);
     ~VarnekIT() override;
@@ -41,11 +45,15 @@ public:
     void mnuPopup_Click(int Index);
     // The taskbar was (re-)created: the icon is registered again.
     void TaskbarCreated();
+    void TrayRetryTimer_Timer();
+    // The window's DPI changed and with it its icon: the tray shows the new one.
+    void DpiChanged();
 
     void SysTray_RightClick() override;
     void SysTray_DoubleClick() override;
     void SysTray_BalloonClicked() override {}
     void SysTray_BalloonTimeOut() override {}
+    void SysTray_AddRefused() override;
 
     // ITrayWindow
     WindowHandle hWnd() const override;
@@ -59,6 +67,7 @@ public:
 private:
     Application& app_;
     std::unique_ptr<IMainWindowView> view_;
+    int trayRetries_ = -1; // the retries made so far; -1 while the retry timer is off
 };
 
 // The login address for a user name and digest: the name percent-encoded (UTF-8, unreserved

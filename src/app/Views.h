@@ -27,6 +27,8 @@ public:
     virtual void DoEvents() = 0;
     virtual void Hide() = 0;
     virtual void SetUpdateTimerEnabled(bool enabled) = 0;
+    // The timer that tries the tray icon's add again, every VarnekIT::TrayRetryInterval ms.
+    virtual void SetTrayRetryTimerEnabled(bool enabled) = 0;
     // Pops the menu up at the mouse position and returns the chosen item's index, or -1.
     // A caption of "-" is a separator.
     virtual int PopupMenu(const MenuCaptions& captions) = 0;

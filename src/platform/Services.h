@@ -39,7 +39,9 @@ class IProcesses {
 public:
     virtual ~IProcesses() = default;
     // Asks every process whose executable name equals `name` (case-insensitively) to end with
-    // exit code 0; does not wait. Returns how many were asked.
+    // exit code 0, then waits until all of them have ended, or 5 s in all, whichever comes
+    // first. A process that cannot be opened for ending (another user's, an elevated one) is
+    // skipped. Returns how many were asked.
     virtual int TerminateProcessesNamed(std::string_view name) = 0;
 };
 

@@ -47,23 +47,32 @@ void clsSysTray::Init(const ITrayWindow& pfrm, std::string_view pstrTooltip) {
     nid_.uID = IconId;
     nid_.uFlags = notify_flag::Message;
     nid_.uCallbackMessage = CallbackMessage;
-    shell_.NotifyIcon(NotifyMessage::Add, nid_);
+    shown_ = shell_.NotifyIcon(NotifyMessage::Add, nid_);
     // Whatever the shell answered, the object owns the icon from now on: removing it is always
-    // attempted, and a refused add is repeated when the taskbar comes up.
+    // attempted, and a refused add is repeated by the owner.
     added_ = true;
     SetIcon(pfrm);
     TooltipText(pstrTooltip);
+    if (!shown_) {
+        events_.SysTray_AddRefused();
+    }
 }
 
-void clsSysTray::AddAgain() {
+bool clsSysTray::AddAgain() {
     if (nid_.cbSize == 0) {
-        return; // Init has not run
+        return false; // Init has not run
     }
     nid_.uFlags = notify_flag::Message;
-    shell_.NotifyIcon(NotifyMessage::Add, nid_);
+    shown_ = shell_.NotifyIcon(NotifyMessage::Add, nid_);
+    if (!shown_) {
+        // The shell waits only a few seconds for a busy Explorer and may report an add as
+        // failed that went through all the same: then the icon is there and a change finds it.
+        shown_ = shell_.NotifyIcon(NotifyMessage::Modify, nid_);
+    }
     RefreshIcon();
     nid_.uFlags = notify_flag::Tip;
     shell_.NotifyIcon(NotifyMessage::Modify, nid_);
+    return shown_;
 }
 
 void clsSysTray::MouseMove(int /*Button*/, std::int32_t x, const ITrayWindow* /*pfrm*/) {

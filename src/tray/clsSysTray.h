@@ -20,6 +20,9 @@ public:
     virtual void SysTray_BalloonHide() {}
     virtual void SysTray_BalloonTimeOut() {}
     virtual void SysTray_BalloonClicked() {}
+    // The shell refused the first add (at logon Explorer can be too busy to take it, and no
+    // TaskbarCreated follows then): the owner decides when to try again with AddAgain.
+    virtual void SysTray_AddRefused() {}
 };
 
 class clsSysTray {
@@ -47,8 +50,11 @@ public:
     void TooltipText(std::string_view text);
 
     // Registers the icon again from the record as it stands, after the shell lost it (the
-    // taskbar was re-created) or refused it (the taskbar was not up yet at start).
-    void AddAgain();
+    // taskbar was re-created) or refused it (the taskbar was not up yet at start). True when
+    // the shell took the add.
+    bool AddAgain();
+    // Whether the shell took the last add.
+    bool Shown() const { return shown_; }
 
     const NotifyIconRecord& Record() const { return nid_; }
 
@@ -61,6 +67,7 @@ private:
     NotifyIconRecord nid_;
     std::string tooltip_;
     bool added_ = false;
+    bool shown_ = false;
 };
 
 // A text cut to a fixed-width field of the record: the field keeps its terminator, so at most

@@ -53,9 +53,13 @@ void FormWindow::Show() {
 LRESULT FormWindow::HandleDefault(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_DPICHANGED: {
+        // The system's rectangle keeps the window where the user put it on the new monitor,
+        // at the size it will have there; the layout at the new DPI then sets the exact
+        // client size, which agrees with it but for rounding.
         const auto* suggested = reinterpret_cast<const RECT*>(lParam);
-        SetWindowPos(hwnd_, nullptr, suggested->left, suggested->top, 0, 0,
-                     SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+        SetWindowPos(hwnd_, nullptr, suggested->left, suggested->top,
+                     suggested->right - suggested->left, suggested->bottom - suggested->top,
+                     SWP_NOZORDER | SWP_NOACTIVATE);
         ApplyDpi(HIWORD(wParam));
         return 0;
     }

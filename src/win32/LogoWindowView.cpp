@@ -12,11 +12,24 @@
 #include <wincodec.h>
 #include <windowsx.h>
 
+#include <array>
+#include <iterator>
+
 namespace varnek::win32 {
 
 namespace {
 
 constexpr DWORD WindowStyle = WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
+// The area buttons' control ids, in the order of LogoForm::Areas (clear of IDOK and IDCANCEL,
+// which the dialog manager sends for Enter and Esc).
+constexpr int FirstAreaId = 100;
+constexpr int AreaCount = static_cast<int>(std::size(LogoForm::Areas));
+
+// Twips to pixels at `dpi`, rounded up: the first pixel whose twips position is at or after
+// the given one, so that a button covers the same pixels as its area's click test.
+int TwipsToPixels(int twips, UINT dpi) {
+    return static_cast<int>((static_cast<long long>(twips) * dpi + 1439) / 1440);
+}
 
 // The launcher picture from the program's resources, decoded and scaled to width × height as
 // a 32-bit top-down DIB section; null when the resource or the decoder is missing.
@@ -89,14 +102,29 @@ public:
     ~LogoWindow() override;
 
     void ControlChanged(int) override {}
+    void Show() override;
 
 private:
     LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam) override;
     void ApplyDpi(UINT dpi) override;
     void Close() override { model_.Unload(); }
     void Paint();
+    void DrawArea(const DRAWITEMSTRUCT& item);
+    // The area whose button has the focus, or -1.
+    int FocusedArea() const;
+    void ShowFocusCues();
+    static LRESULT CALLBACK ButtonProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 
     LogoForm& model_;
+    // The five areas as owner-drawn push buttons over the painted ones: the keyboard reaches
+    // them through the dialog manager, and screen readers learn their names (the window text)
+    // and their role from the system's button class. Children go with the window.
+    std::array<HWND, AreaCount> buttons_{};
+    HWND focus_ = nullptr; // the button that gets the focus when the window is activated
+    // Whether the focus rectangle is drawn: from the first key used in the window on, or
+    // always where the user asked for keyboard cues.
+    bool cuesShown_ = false;
+    WNDPROC buttonDefault_ = nullptr;
     UINT dpi_ = 96;
     UniqueBitmap picture_; // the picture at dpi_
     int pictureWidth_ = 0;
@@ -104,8 +132,98 @@ private:
 };
 
 LogoWindow::LogoWindow(LogoForm& model) : model_(model) {
-    if (Create(LogoWindowClass, COLOR_WINDOW, 0, WindowStyle, LogoForm::Caption)) {
-        ApplyDpi(WindowDpi(hwnd_));
+    // WS_EX_CONTROLPARENT: the message loop hands this window's keys to the dialog manager.
+    if (!Create(LogoWindowClass, COLOR_WINDOW, WS_EX_CONTROLPARENT, WindowStyle,
+                LogoForm::Caption)) {
+        return;
+    }
+    const HINSTANCE instance = GetModuleHandleW(nullptr);
+    for (int i = 0; i < AreaCount; ++i) {
+        // Created in reading order, which makes it the Tab order.
+        buttons_[i] =
+            CreateWindowExW(0, L"BUTTON", Wide(LogoForm::Areas[i].label).c_str(),
+                            WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_OWNERDRAW, 0, 0, 0, 0, hwnd_,
+                            reinterpret_cast<HMENU>(INT_PTR{FirstAreaId + i}), instance, nullptr);
+        SetWindowLongPtrW(buttons_[i], GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+        buttonDefault_ = reinterpret_cast<WNDPROC>(SetWindowLongPtrW(
+            buttons_[i], GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&LogoWindow::ButtonProc)));
+    }
+    focus_ = buttons_[0];
+    // As in a dialog opened with the mouse: no focus rectangle until a key is used, unless
+    // the user asked for keyboard cues always.
+    BOOL alwaysCues = FALSE;
+    SystemParametersInfoW(SPI_GETKEYBOARDCUES, 0, &alwaysCues, 0);
+    cuesShown_ = alwaysCues != FALSE;
+    if (!cuesShown_) {
+        SendMessageW(hwnd_, WM_CHANGEUISTATE, MAKEWPARAM(UIS_SET, UISF_HIDEFOCUS | UISF_HIDEACCEL),
+                     0);
+    }
+    ApplyDpi(WindowDpi(hwnd_));
+}
+
+void LogoWindow::Show() {
+    FormWindow::Show();
+    if (hwnd_ && GetActiveWindow() == hwnd_ && focus_) {
+        SetFocus(focus_);
+    }
+}
+
+int LogoWindow::FocusedArea() const {
+    const HWND focus = GetFocus();
+    for (int i = 0; i < AreaCount; ++i) {
+        if (buttons_[i] == focus) {
+            return i;
+        }
+    }
+    return -1;
+}
+
+void LogoWindow::ShowFocusCues() {
+    if (!cuesShown_) {
+        cuesShown_ = true;
+        for (const HWND button : buttons_) {
+            InvalidateRect(button, nullptr, FALSE);
+        }
+    }
+    SendMessageW(hwnd_, WM_CHANGEUISTATE, MAKEWPARAM(UIS_CLEAR, UISF_HIDEFOCUS | UISF_HIDEACCEL),
+                 0);
+}
+
+// The buttons' own procedure first: every key the dialog manager takes asks the focused
+// control for its dialog code, so a key used in the window shows the focus rectangle.
+LRESULT CALLBACK LogoWindow::ButtonProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    auto* self = reinterpret_cast<LogoWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    if (!self) {
+        return DefWindowProcW(hwnd, message, wParam, lParam);
+    }
+    if (message == WM_GETDLGCODE && lParam != 0) {
+        const auto* keyMessage = reinterpret_cast<const MSG*>(lParam);
+        if (keyMessage->message == WM_KEYDOWN || keyMessage->message == WM_SYSKEYDOWN) {
+            self->ShowFocusCues();
+        }
+    }
+    return CallWindowProcW(self->buttonDefault_, hwnd, message, wParam, lParam);
+}
+
+// One area: its part of the picture, and the focus rectangle when the keyboard is in use.
+void LogoWindow::DrawArea(const DRAWITEMSTRUCT& item) {
+    POINT origin{0, 0};
+    MapWindowPoints(item.hwndItem, hwnd_, &origin, 1);
+    const RECT& rect = item.rcItem;
+    if (picture_) {
+        const UniqueMemoryDc memory(CreateCompatibleDC(item.hDC));
+        const Selected picture(memory.get(), picture_.get());
+        BitBlt(item.hDC, rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top,
+               memory.get(), origin.x + rect.left, origin.y + rect.top, SRCCOPY);
+    } else {
+        FillRect(item.hDC, &rect, GetSysColorBrush(COLOR_WINDOW));
+    }
+    const bool cuesHidden = !cuesShown_ || (item.itemState & ODS_NOFOCUSRECT);
+    if ((item.itemState & ODS_FOCUS) && !cuesHidden) {
+        RECT inner = rect;
+        const int inset = MulDiv(3, static_cast<int>(dpi_), 96);
+        InflateRect(&inner, -inset, -inset);
+        DrawFocusRect(item.hDC, &inner);
     }
 }
 
@@ -122,6 +240,14 @@ void LogoWindow::ApplyDpi(UINT dpi) {
     picture_ = LoadPicture(pictureWidth_, pictureHeight_);
     SetClientSize(hwnd_, MulDiv(LogoForm::ClientWidthTwips, scale, 1440),
                   MulDiv(LogoForm::ClientHeightTwips, scale, 1440));
+    for (int i = 0; i < AreaCount; ++i) {
+        const LogoForm::AreaDesign& area = LogoForm::Areas[i];
+        const int left = TwipsToPixels(area.left, dpi);
+        const int top = TwipsToPixels(area.top, dpi);
+        SetWindowPos(
+            buttons_[i], nullptr, left, top, TwipsToPixels(area.left + area.width, dpi) - left,
+            TwipsToPixels(area.top + area.height, dpi) - top, SWP_NOZORDER | SWP_NOACTIVATE);
+    }
     InvalidateRect(hwnd_, nullptr, TRUE);
 }
 
@@ -139,6 +265,55 @@ LRESULT LogoWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_PAINT:
         Paint();
         return 0;
+    case WM_DRAWITEM:
+        DrawArea(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
+        return TRUE;
+    case WM_COMMAND: {
+        const int id = LOWORD(wParam);
+        if (id == IDCANCEL) { // Esc
+            model_.Unload();
+        } else if (id == IDOK) { // Enter: the focused area, as a dialog's default button
+            const int area = FocusedArea();
+            if (area >= 0) {
+                model_.Click(LogoForm::Areas[area].area);
+            }
+        } else if (id >= FirstAreaId && id < FirstAreaId + AreaCount &&
+                   HIWORD(wParam) == BN_CLICKED) { // a click, or Space on the focused area
+            model_.Click(LogoForm::Areas[id - FirstAreaId].area);
+        }
+        return 0;
+    }
+    case WM_NEXTDLGCTL: {
+        // Tab and Shift+Tab, as the dialog manager asks for them: round the five areas.
+        const HWND next =
+            lParam ? reinterpret_cast<HWND>(wParam)
+                   : GetNextDlgTabItem(hwnd_, GetFocus(), static_cast<BOOL>(wParam != 0));
+        if (next) {
+            SetFocus(next);
+        }
+        ShowFocusCues();
+        return 0;
+    }
+    case WM_ACTIVATE:
+        // Like a dialog, the window keeps its focused area while another window is active.
+        if (LOWORD(wParam) == WA_INACTIVE) {
+            const int area = FocusedArea();
+            if (area >= 0) {
+                focus_ = buttons_[area];
+            }
+        } else if (focus_) {
+            SetFocus(focus_);
+        }
+        return 0;
+    case WM_SETFOCUS:
+        if (focus_) {
+            SetFocus(focus_);
+        }
+        return 0;
+    case WM_DESTROY:
+        // The buttons go next: the focus must not be handed back to them on the way out.
+        focus_ = nullptr;
+        break;
     case WM_LBUTTONUP: {
         const int scale = static_cast<int>(dpi_);
         model_.ClickAt(MulDiv(GET_X_LPARAM(lParam), 1440, scale),

@@ -2,7 +2,9 @@
 
 #include "app/VarnekIT.h"
 #include "resource.h"
+#include "win32/SystemLibrary.h"
 #include "win32/Text.h"
+#include "win32/WindowUtil.h"
 
 #include <windowsx.h>
 
@@ -26,6 +28,26 @@ int Buttons(WPARAM wParam) {
 int ShiftState(WPARAM wParam) {
     return ((wParam & MK_SHIFT) ? 1 : 0) | ((wParam & MK_CONTROL) ? 2 : 0) |
            ((GetKeyState(VK_MENU) < 0) ? 4 : 0);
+}
+
+// A system metric at a DPI: GetSystemMetricsForDpi where the system has it (Windows 10 1607
+// and later); older systems have one DPI for all monitors, the one GetSystemMetrics uses.
+int MetricForDpi(int metric, UINT dpi) {
+    using GetSystemMetricsForDpiFn = int(WINAPI*)(int, UINT);
+    static const auto forDpi =
+        SystemFunction<GetSystemMetricsForDpiFn>(L"user32.dll", "GetSystemMetricsForDpi");
+    return forDpi ? forDpi(metric, dpi) : GetSystemMetrics(metric);
+}
+
+// The program's icon at the size of `metric` (SM_CXICON or SM_CXSMICON) at `dpi`, taken from
+// the frame of that size in the icon file. LoadIconMetric(LIM_SMALL) would give the same
+// small icon (its documented size is SM_CXSMICON), but it lives in comctl32, which the
+// program does not load at start: that library alone costs more private memory than the
+// rest of the idle program.
+UniqueIcon LoadProgramIcon(int metric, UINT dpi) {
+    const int size = MetricForDpi(metric, dpi);
+    return UniqueIcon(static_cast<HICON>(LoadImageW(Instance(), MAKEINTRESOURCEW(IDI_VARNEKIT),
+                                                    IMAGE_ICON, size, size, LR_DEFAULTCOLOR)));
 }
 
 void RegisterClasses() {
@@ -59,16 +81,25 @@ MainWindowView::MainWindowView(VarnekIT& model) : model_(model) {
                             CW_USEDEFAULT, 320, 240, nullptr, nullptr, Instance(), nullptr);
     SetWindowLongPtrW(hwnd_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     SetWindowLongPtrW(hwnd_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&WindowProc));
+    // Run elevated (started from the installer, or "as administrator"), the program would not
+    // hear Explorer announce a new taskbar: the system drops messages from a less privileged
+    // process unless the window lets them through. The function is in Windows 7 and later.
+    using ChangeWindowMessageFilterExFn = BOOL(WINAPI*)(HWND, UINT, DWORD, void*);
+    static const auto allowMessage =
+        SystemFunction<ChangeWindowMessageFilterExFn>(L"user32.dll", "ChangeWindowMessageFilterEx");
+    if (allowMessage && taskbarCreated_ != 0) {
+        allowMessage(hwnd_, taskbarCreated_, MSGFLT_ALLOW, nullptr);
+    }
     pic_ = CreateWindowExW(0, PictureClassName, L"", WS_CHILD | WS_VISIBLE, 0, 0, PictureSize,
                            PictureSize, hwnd_, nullptr, Instance(), nullptr);
     SetWindowLongPtrW(pic_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     SetWindowLongPtrW(pic_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&PictureProc));
-    bigIcon_.reset(static_cast<HICON>(LoadImageW(Instance(), MAKEINTRESOURCEW(IDI_VARNEKIT),
-                                                 IMAGE_ICON, GetSystemMetrics(SM_CXICON),
-                                                 GetSystemMetrics(SM_CYICON), LR_DEFAULTCOLOR)));
-    smallIcon_.reset(static_cast<HICON>(
-        LoadImageW(Instance(), MAKEINTRESOURCEW(IDI_VARNEKIT), IMAGE_ICON,
-                   GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR)));
+    LoadIcons(WindowDpi(hwnd_));
+}
+
+void MainWindowView::LoadIcons(UINT dpi) {
+    bigIcon_ = LoadProgramIcon(SM_CXICON, dpi);
+    smallIcon_ = LoadProgramIcon(SM_CXSMICON, dpi);
     SendMessageW(hwnd_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(bigIcon_.get()));
     SendMessageW(hwnd_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_.get()));
 }
@@ -110,6 +141,14 @@ void MainWindowView::SetUpdateTimerEnabled(bool enabled) {
         SetTimer(hwnd_, UpdateTimerId, VarnekIT::UpdateTimerInterval, nullptr);
     } else {
         KillTimer(hwnd_, UpdateTimerId);
+    }
+}
+
+void MainWindowView::SetTrayRetryTimerEnabled(bool enabled) {
+    if (enabled) {
+        SetTimer(hwnd_, TrayRetryTimerId, VarnekIT::TrayRetryInterval, nullptr);
+    } else {
+        KillTimer(hwnd_, TrayRetryTimerId);
     }
 }
 
@@ -188,8 +227,19 @@ LRESULT MainWindowView::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_TIMER:
         if (wParam == UpdateTimerId) {
             model_.UpdateTimer_Timer();
+        } else if (wParam == TrayRetryTimerId) {
+            model_.TrayRetryTimer_Timer();
         }
         return 0;
+    case WM_DPICHANGED: {
+        // The tray icon at the new small-icon size. The old icons are kept until the shell
+        // has the new one: it may still be drawing them.
+        UniqueIcon oldBig = std::move(bigIcon_);
+        UniqueIcon oldSmall = std::move(smallIcon_);
+        LoadIcons(HIWORD(wParam));
+        model_.DpiChanged();
+        return 0;
+    }
     case WM_ENDSESSION:
         if (wParam) {
             model_.Form_Unload();

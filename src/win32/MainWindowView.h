@@ -18,6 +18,7 @@ class MainWindowView final : public IMainWindowView, public IPictureBox {
 public:
     static constexpr const wchar_t* ClassName = L"VarnekIT";
     static constexpr UINT_PTR UpdateTimerId = 1;
+    static constexpr UINT_PTR TrayRetryTimerId = 2;
 
     explicit MainWindowView(VarnekIT& model);
     ~MainWindowView() override;
@@ -30,6 +31,7 @@ public:
     void DoEvents() override;
     void Hide() override;
     void SetUpdateTimerEnabled(bool enabled) override;
+    void SetTrayRetryTimerEnabled(bool enabled) override;
     int PopupMenu(const MenuCaptions& captions) override;
     [[noreturn]] void EndProgram() override;
 
@@ -41,6 +43,8 @@ private:
     static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     static LRESULT CALLBACK PictureProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
+    // The window's and the tray's icons at the sizes the system asks for at `dpi`.
+    void LoadIcons(UINT dpi);
 
     VarnekIT& model_;
     HWND hwnd_ = nullptr;

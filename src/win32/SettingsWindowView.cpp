@@ -19,8 +19,9 @@ namespace {
 constexpr DWORD WindowStyle = WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 constexpr DWORD WindowExStyle = WS_EX_CONTROLPARENT;
 // The window's controls were laid out for 8.25-point MS Sans Serif: a wider face cuts the
-// longer captions. Where a system has no MS Sans Serif of the size the DPI asks for, its
-// TrueType twin or the dialog font stands in.
+// longer captions. On Windows that face is a bitmap font, drawn for 100 % and blocky when the
+// mapper scales it up; it is taken only at 96 DPI or where it is TrueType. Otherwise its
+// TrueType twin, Microsoft Sans Serif, or the dialog font stands in.
 constexpr const wchar_t* FontFaces[] = {L"MS Sans Serif", L"Microsoft Sans Serif", L"MS Shell Dlg"};
 constexpr int FontSizeHundredths = 825; // 8.25 points
 
@@ -43,11 +44,14 @@ UniqueFont MakeFont(UINT dpi, bool bold) {
         }
         // The font mapper hands out another face when it has none of this name and size.
         wchar_t actual[LF_FACESIZE] = {};
+        TEXTMETRICW metrics{};
         {
             const Selected selected(screen.get(), chosen.get());
             GetTextFaceW(screen.get(), LF_FACESIZE, actual);
+            GetTextMetricsW(screen.get(), &metrics);
         }
-        if (lstrcmpiW(actual, face) == 0) {
+        const bool sharp = dpi == 96 || (metrics.tmPitchAndFamily & TMPF_TRUETYPE);
+        if (lstrcmpiW(actual, face) == 0 && sharp) {
             break;
         }
     }

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 namespace varnek::win32 {
 
@@ -157,7 +158,9 @@ int Processes::TerminateProcessesNamed(std::string_view name) {
     if (!snapshot) {
         return 0;
     }
-    int asked = 0;
+    // TerminateProcess only starts the end of a process: its handle is signalled once the
+    // process has really gone, so the handles are kept and waited on below.
+    std::vector<UniqueHandle> ending;
     PROCESSENTRY32W entry{};
     entry.dwSize = sizeof entry;
     for (BOOL more = Process32FirstW(snapshot.get(), &entry); more;
@@ -165,22 +168,63 @@ int Processes::TerminateProcessesNamed(std::string_view name) {
         if (CompareStringOrdinal(entry.szExeFile, -1, wanted.c_str(), -1, TRUE) != CSTR_EQUAL) {
             continue;
         }
-        UniqueHandle process(OpenProcess(PROCESS_TERMINATE, FALSE, entry.th32ProcessID));
-        if (process) {
-            TerminateProcess(process.get(), 0);
-            ++asked;
+        // Another user's or an elevated process refuses these rights: it is left running.
+        UniqueHandle process(
+            OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID));
+        if (process && TerminateProcess(process.get(), 0)) {
+            ending.push_back(std::move(process));
         }
     }
-    return asked;
+    WaitForAll(ending, TerminateWaitMs);
+    return static_cast<int>(ending.size());
+}
+
+bool Processes::WaitForAll(const std::vector<UniqueHandle>& processes, DWORD timeoutMs) {
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    // One wait takes at most MAXIMUM_WAIT_OBJECTS handles; the batches share one deadline.
+    for (std::size_t first = 0; first < processes.size(); first += MAXIMUM_WAIT_OBJECTS) {
+        const std::size_t count =
+            std::min<std::size_t>(MAXIMUM_WAIT_OBJECTS, processes.size() - first);
+        HANDLE batch[MAXIMUM_WAIT_OBJECTS];
+        for (std::size_t i = 0; i < count; ++i) {
+            batch[i] = processes[first + i].get();
+        }
+        const ULONGLONG now = GetTickCount64();
+        const DWORD left = now >= deadline ? 0 : static_cast<DWORD>(deadline - now);
+        const DWORD result = WaitForMultipleObjects(static_cast<DWORD>(count), batch, TRUE, left);
+        if (result >= WAIT_OBJECT_0 + count) {
+            return false; // timed out, or failed: the caller goes on either way
+        }
+    }
+    return true;
+}
+
+HWND Dialogs::Owner() {
+    // The command came from a window of the program that is in front (the launcher, the
+    // settings window): the box belongs to it and comes up over it.
+    const HWND active = ::GetActiveWindow();
+    if (active && IsWindowVisible(active)) {
+        return active;
+    }
+    // From the tray the active window, if any, is the hidden main window. A box owned by a
+    // hidden window has no taskbar button and, where Windows refuses it the foreground, stays
+    // behind the other programs with nothing to show for it: the box stands alone.
+    return nullptr;
 }
 
 int Dialogs::MsgBox(std::string_view text, std::uint32_t style,
                     std::optional<std::string_view> title) {
     const std::wstring wtext = Wide(text);
     const std::wstring wtitle = title ? Wide(*title) : std::wstring(DefaultTitle);
-    // A tray program has no window in front: the box must come up in front of the others.
-    return MessageBoxW(::GetActiveWindow(), wtext.c_str(), wtitle.c_str(),
-                       style | MB_SETFOREGROUND);
+    const HWND owner = Owner();
+    // MB_SETFOREGROUND: the box asks for the foreground, which Windows grants here because the
+    // program is the foreground process or got the user's last input (the click on the icon,
+    // its menu or a window of the program). Without an owner, MB_TASKMODAL keeps the
+    // program's other windows still while it is up, and MB_TOPMOST keeps it in front of
+    // other programs even where the foreground was refused (the user went elsewhere while a
+    // command was busy); it then has its own taskbar button.
+    const UINT placement = owner ? MB_SETFOREGROUND : MB_SETFOREGROUND | MB_TASKMODAL | MB_TOPMOST;
+    return MessageBoxW(owner, wtext.c_str(), wtitle.c_str(), style | placement);
 }
 
 long Registry::OpenKey(Key root, std::string_view subKey, std::uint32_t options,

@@ -9,7 +9,10 @@
 
 #include <shellapi.h>
 
+#include "win32/UniqueHandle.h"
+
 #include <string>
+#include <vector>
 
 namespace varnek::win32 {
 
@@ -50,7 +53,12 @@ public:
 
 class Processes final : public IProcesses {
 public:
+    // How long the program waits for the ended processes before it goes on.
+    static constexpr DWORD TerminateWaitMs = 5000;
     int TerminateProcessesNamed(std::string_view name) override;
+    // Waits until every process has ended, in batches of at most MAXIMUM_WAIT_OBJECTS under
+    // one deadline `timeoutMs` from now; false when the deadline passed first.
+    static bool WaitForAll(const std::vector<UniqueHandle>& processes, DWORD timeoutMs);
 };
 
 class Dialogs final : public IDialogs {
@@ -58,6 +66,8 @@ public:
     static constexpr const wchar_t* DefaultTitle = L"VarnekIT";
     int MsgBox(std::string_view text, std::uint32_t style,
                std::optional<std::string_view> title) override;
+    // The window a box belongs to: this thread's active window when it is shown, else none.
+    static HWND Owner();
 };
 
 class Registry final : public IRegistry {

@@ -123,6 +123,24 @@ class InstallerTest(harness.E2ETestCase):
         self.assert_removed()
         self.assertEqual(session.reg_export(SETTINGS_KEY), {})
 
+    def test_uninstall_removes_what_the_program_wrote_and_the_folder(self):
+        session = self.session
+        self.install()
+        # What the program itself leaves in its folder: the downloaded client, a new version
+        # with its replacement script, and downloads cut short.
+        written = ["Varnek_TeamViewer.exe", "New_VarnekIT.exe", "DeleteOLD.bat",
+                   "Varnek_TeamViewer.exe.1a2b.3.download", "New_VarnekIT.zip.ff0.12.download"]
+        for name in written:
+            session.unix_path(rf"C:\Varnek\{name}").write_bytes(b"MZ" + name.encode())
+        program = session.start_wine(PROGRAM)
+        session.tray.wait_icon_count(1, timeout=60)
+
+        self.uninstall()
+        self.assertEqual(program.wait(30), 0)
+        for name in written:
+            self.assertFalse(session.unix_path(rf"C:\Varnek\{name}").exists(), name)
+        self.assert_removed()  # the folder too
+
     def test_install_over_a_running_program(self):
         session = self.session
         self.install()

@@ -50,6 +50,14 @@ class Launcher(ProgramTestCase):
         self.session.move_pointer(screen_x, screen_y)
         self.session.xdotool("click", "1")
 
+    def keys_to_launcher(self) -> None:
+        """The display has no window manager and its input focus follows the pointer: the
+        pointer is moved over the picture, off the areas, so the keys reach the launcher."""
+        scale = self.dpi / 96
+        x, y = OUTSIDE[1]
+        self.session.move_pointer(self.client[0] + round(x * scale),
+                                  self.client[1] + round(y * scale))
+
     def click_area(self, area: str) -> None:
         self.click_launcher(*centre(area))
 
@@ -129,6 +137,31 @@ class Launcher(ProgramTestCase):
         self.assertEqual(len(session.browser_log()), 3)
         self.assertEqual(len(self.client_starts()), 1)
         self.assertTrue(self.launcher_open())
+
+    def test_keyboard_alone(self):
+        """Real key presses: the first area has the focus on opening, Tab moves in reading
+        order, Enter runs the focused area, Esc closes the window."""
+        session = self.session
+        self.start_program()
+        session.reg_add(KEY, "Brugernavn", USER)
+        session.reg_add(KEY, "Kodeord", digest(PASSWORD))
+        self.open_launcher()
+        self.keys_to_launcher()
+        session.xdotool("key", "space")  # Hjemmeside has the focus
+        self.assert_browser(1, HOME_PAGE)
+        session.xdotool("key", "Tab", "Tab", "Return")  # Fjernstyring, Support System
+        self.assert_browser(2, login_address(USER, PASSWORD))
+        session.xdotool("key", "shift+Tab", "shift+Tab", "shift+Tab", "Return")  # round to Luk
+        session.uidriver("wait", "--title", LAUNCHER, "--gone")
+        self.assertTrue(self.program.running())
+
+        self.open_launcher()
+        self.keys_to_launcher()
+        session.xdotool("key", "Escape")
+        session.uidriver("wait", "--title", LAUNCHER, "--gone")
+        self.assertTrue(self.program.running())
+        self.assertEqual(len(session.browser_log()), 2)
+        self.assertEqual(self.client_starts(), [])
 
     def check_scaled(self, dpi: int, name: str) -> None:
         session = self.session

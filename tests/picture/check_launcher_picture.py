@@ -98,7 +98,7 @@ def areas_from_program(header):
              "b_SupportSystem": "Support System", "b_Indstillinger": "Indstillinger",
              "i_Luk": "Luk"}
     text = open(header, encoding="utf-8").read()
-    found = re.findall(r'\{"(\w+)", Area::\w+, (\d+), (\d+), (\d+), (\d+)\}', text)
+    found = re.findall(r'\{"(\w+)", Area::\w+, (\d+), (\d+), (\d+), (\d+)(?:, "[^"]*")?\}', text)
     areas = [(names[name], tuple(int(v) // 15 for v in values)) for name, *values in found]
     if [label for label, _ in areas] != [label for label, _ in CLICK_AREAS]:
         sys.exit("FAIL: %s does not declare the five click areas in order" % header)

@@ -150,10 +150,92 @@ TEST_F(MainWindowTest, ExitRemovesTheIconBeforeTheProgramEnds) {
 TEST_F(MainWindowTest, TheTaskbarComingBackAddsTheIconAgain) {
     Start();
     p.notifyShell.calls.clear();
+    p.notifyShell.present = false; // a new Explorer knows no icons
     Main().TaskbarCreated();
     ASSERT_EQ(p.notifyShell.calls.size(), 3u);
     EXPECT_EQ(p.notifyShell.calls[0].message, NotifyMessage::Add);
     EXPECT_EQ(p.notifyShell.calls[2].record.szTip, u"Varnek IT Consulting");
+}
+
+namespace {
+int AddsIn(const std::vector<fakes::RecordingNotifyShell::Call>& calls) {
+    int adds = 0;
+    for (const auto& call : calls) {
+        adds += call.message == NotifyMessage::Add ? 1 : 0;
+    }
+    return adds;
+}
+} // namespace
+
+TEST_F(MainWindowTest, ARefusedIconIsTriedAgainOnTheTimerUntilTheShellTakesIt) {
+    p.notifyShell.refuseAdds = 3; // Explorer at logon: the taskbar is there but busy
+    Start();
+    EXPECT_TRUE(MainView().retryTimerEnabled);
+    Main().TrayRetryTimer_Timer();
+    Main().TrayRetryTimer_Timer();
+    EXPECT_TRUE(MainView().retryTimerEnabled);
+    EXPECT_FALSE(Main().SysTray->Shown());
+    p.notifyShell.calls.clear();
+    Main().TrayRetryTimer_Timer(); // the fourth add is taken, with the icon and the tooltip
+    EXPECT_TRUE(Main().SysTray->Shown());
+    EXPECT_FALSE(MainView().retryTimerEnabled);
+    ASSERT_EQ(p.notifyShell.calls.size(), 3u);
+    EXPECT_EQ(p.notifyShell.calls[1].record.hIcon, 0x2002u);
+    EXPECT_EQ(p.notifyShell.calls[2].record.szTip, u"Varnek IT Consulting");
+
+    // The menu works as soon as the icon is there.
+    MainView().menuChoice = -1;
+    Main().Form_MouseMove(0, 0, 517, 0);
+    EXPECT_EQ(MainView().popups.size(), 1u);
+
+    // A tick already queued when the timer stopped adds nothing.
+    p.notifyShell.calls.clear();
+    Main().TrayRetryTimer_Timer();
+    EXPECT_TRUE(p.notifyShell.calls.empty());
+}
+
+TEST_F(MainWindowTest, TheRetriesStopAfterThreeMinutesOrWhenTheTaskbarComesBack) {
+    p.notifyShell.refuseAdds = 1000; // no taskbar at all
+    Start();
+    p.notifyShell.calls.clear();
+    int ticks = 0;
+    while (MainView().retryTimerEnabled && ticks < 1000) {
+        Main().TrayRetryTimer_Timer();
+        ++ticks;
+    }
+    EXPECT_EQ(ticks * VarnekIT::TrayRetryInterval, 3 * 60 * 1000);
+    EXPECT_EQ(AddsIn(p.notifyShell.calls), ticks);
+
+    // A refused add after TaskbarCreated starts a fresh round; a taken one ends it.
+    Main().TaskbarCreated();
+    EXPECT_TRUE(MainView().retryTimerEnabled);
+    Main().TrayRetryTimer_Timer();
+    p.notifyShell.refuseAdds = 0;
+    Main().TaskbarCreated();
+    EXPECT_TRUE(Main().SysTray->Shown());
+    EXPECT_FALSE(MainView().retryTimerEnabled);
+    EXPECT_EQ(MainView().log.back(), "retry off");
+}
+
+TEST_F(MainWindowTest, AnIconTakenAtOnceStartsNoRetries) {
+    Start();
+    Main().TaskbarCreated();
+    for (const auto& entry : MainView().log) {
+        EXPECT_NE(entry, "retry on");
+    }
+    EXPECT_FALSE(MainView().retryTimerEnabled);
+}
+
+TEST_F(MainWindowTest, ANewDpiShowsTheWindowsNewIconInTheTray) {
+    Start();
+    p.notifyShell.calls.clear();
+    MainView().icon = 0x3003; // loaded at the new size
+    Main().DpiChanged();
+    ASSERT_EQ(p.notifyShell.calls.size(), 1u);
+    EXPECT_EQ(p.notifyShell.calls[0].message, NotifyMessage::Modify);
+    EXPECT_EQ(p.notifyShell.calls[0].record.uFlags, notify_flag::Icon);
+    EXPECT_EQ(p.notifyShell.calls[0].record.hIcon, 0x3003u);
+    EXPECT_EQ(p.notifyShell.calls[0].record.szTip, u"Varnek IT Consulting");
 }
 
 TEST_F(MainWindowTest, TheUpdatingBalloon) {

@@ -21,6 +21,7 @@ struct CountingEvents : clsSysTrayEvents {
     void SysTray_BalloonHide() override { ++raised["BalloonHide"]; }
     void SysTray_BalloonTimeOut() override { ++raised["BalloonTimeOut"]; }
     void SysTray_BalloonClicked() override { ++raised["BalloonClicked"]; }
+    void SysTray_AddRefused() override { ++raised["AddRefused"]; }
 };
 
 struct Window : ITrayWindow {
@@ -49,6 +50,8 @@ struct FixedPicture : IPictureBox {
 TEST_F(TrayTest, InitAddsTheIconInThreeCallsWithOneFlagEach) {
     clsSysTray tray(shell, icons, events);
     tray.Init(window, "Varnek IT Consulting");
+    EXPECT_TRUE(tray.Shown());
+    EXPECT_EQ(events.raised.count("AddRefused"), 0u);
     ASSERT_EQ(shell.calls.size(), 3u);
 
     const auto& add = shell.calls[0];
@@ -189,13 +192,36 @@ TEST_F(TrayTest, DestroyingRemovesTheIconWithTheSameRecord) {
     EXPECT_TRUE(shell.calls.empty());
 }
 
-TEST_F(TrayTest, AnIconTheShellRefusedOrLostIsAddedAgain) {
-    shell.accept = false; // the taskbar is not up yet
+TEST_F(TrayTest, AnAddReportedAsFailedThatWentThroughIsFoundThere) {
+    shell.refuseAdds = 1;
+    shell.refusedAddsLand = true;
     clsSysTray tray(shell, icons, events);
     tray.Init(window, "Varnek IT Consulting");
-    shell.accept = true;
+    EXPECT_FALSE(tray.Shown());
+    EXPECT_EQ(events.raised["AddRefused"], 1);
     shell.calls.clear();
-    tray.AddAgain();
+    EXPECT_TRUE(tray.AddAgain()); // the add is refused (the icon is there), a change is not
+    EXPECT_TRUE(tray.Shown());
+    ASSERT_EQ(shell.calls.size(), 4u);
+    EXPECT_EQ(shell.calls[0].message, NotifyMessage::Add);
+    EXPECT_EQ(shell.calls[1].message, NotifyMessage::Modify);
+    EXPECT_EQ(shell.calls[1].record.uFlags, notify_flag::Message);
+    EXPECT_EQ(shell.calls[2].record.uFlags, notify_flag::Icon);
+    EXPECT_EQ(shell.calls[3].record.uFlags, notify_flag::Tip);
+}
+
+TEST_F(TrayTest, AnIconTheShellRefusedOrLostIsAddedAgain) {
+    shell.refuseAdds = 2; // a busy Explorer
+    clsSysTray tray(shell, icons, events);
+    tray.Init(window, "Varnek IT Consulting");
+    EXPECT_FALSE(tray.Shown());
+    EXPECT_EQ(events.raised["AddRefused"], 1);
+    EXPECT_FALSE(tray.AddAgain());
+    EXPECT_FALSE(tray.Shown());
+    EXPECT_EQ(events.raised["AddRefused"], 1); // raised by the first add only
+    shell.calls.clear();
+    EXPECT_TRUE(tray.AddAgain());
+    EXPECT_TRUE(tray.Shown());
     ASSERT_EQ(shell.calls.size(), 3u);
     EXPECT_EQ(shell.calls[0].message, NotifyMessage::Add);
     EXPECT_EQ(shell.calls[0].record.uFlags, notify_flag::Message);

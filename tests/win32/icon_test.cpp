@@ -1,9 +1,19 @@
 // Tray icons drawn from a picture with GDI: the mask that makes a colour transparent, and the
-// plain icon that keeps every pixel.
+// plain icon that keeps every pixel. The program's own icon: a frame for every size the system
+// asks for, and the tray's icon at the size of the window's DPI.
+#include "app/Application.h"
+#include "app/VarnekIT.h"
+#include "fakes/Fakes.h"
+#include "resource.h"
 #include "win32/GdiIconMaker.h"
+#include "win32/ViewFactory.h"
+
+#include <objbase.h>
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <memory>
 #include <vector>
 
 using namespace varnek;
@@ -138,4 +148,85 @@ TEST(IconMakerTest, APlainIconKeepsEveryPixelAndTheBitmapsSize) {
 
     // Something that is no bitmap gives no icon.
     EXPECT_EQ(maker.CreateIconFromBitmap(0), 0u);
+}
+
+namespace {
+
+// The width of the frame that the system takes from the program's icon for a size.
+int FrameWidthFor(int size) {
+    const HMODULE module = GetModuleHandleW(nullptr);
+    const HRSRC group = FindResourceW(module, MAKEINTRESOURCEW(IDI_VARNEKIT), RT_GROUP_ICON);
+    auto* directory =
+        group ? static_cast<BYTE*>(LockResource(LoadResource(module, group))) : nullptr;
+    if (!directory) {
+        return 0;
+    }
+    const int id = LookupIconIdFromDirectoryEx(directory, TRUE, size, size, LR_DEFAULTCOLOR);
+    const HRSRC frame = FindResourceW(module, MAKEINTRESOURCEW(id), RT_ICON);
+    const auto* bytes =
+        frame ? static_cast<const BYTE*>(LockResource(LoadResource(module, frame))) : nullptr;
+    if (!bytes) {
+        return 0;
+    }
+    if (std::memcmp(bytes, "\x89PNG", 4) == 0) { // the large frame is stored as PNG
+        return (bytes[16] << 24) | (bytes[17] << 16) | (bytes[18] << 8) | bytes[19];
+    }
+    return reinterpret_cast<const BITMAPINFOHEADER*>(bytes)->biWidth;
+}
+
+int IconWidth(HICON icon) {
+    ICONINFO info{};
+    if (!GetIconInfo(icon, &info)) {
+        return 0;
+    }
+    BITMAP bitmap{};
+    GetObjectW(info.hbmColor ? info.hbmColor : info.hbmMask, sizeof bitmap, &bitmap);
+    DeleteObject(info.hbmColor);
+    DeleteObject(info.hbmMask);
+    return bitmap.bmWidth;
+}
+
+int SmallIconSize(UINT dpi) {
+    using Fn = int(WINAPI*)(int, UINT);
+    const auto forDpi = reinterpret_cast<Fn>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetSystemMetricsForDpi")));
+    return forDpi ? forDpi(SM_CXSMICON, dpi) : GetSystemMetrics(SM_CXSMICON);
+}
+
+} // namespace
+
+TEST(ProgramIconTest, HasAFrameForEverySizeUpTo250PercentAndTheLargestView) {
+    for (const int size : {16, 20, 24, 32, 40, 48, 256}) {
+        EXPECT_EQ(FrameWidthFor(size), size) << "a frame of " << size << " pixels";
+    }
+}
+
+TEST(ProgramIconTest, TheTrayIconFollowsTheWindowsDpi) {
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    fakes::FakePlatform fake;
+    ViewFactory views;
+    {
+        Application app(Services{fake.store, fake.notifyShell, fake.iconMaker, fake.shell,
+                                 fake.files, fake.processes, fake.dialogs, fake.registry,
+                                 fake.reads, fake.fileStore, fake.signatures, fake.updateLog, views,
+                                 fake.programFolder});
+        VarnekIT& main = app.LoadMainWindow();
+        const HWND window = reinterpret_cast<HWND>(main.hWnd());
+        ASSERT_NE(window, nullptr);
+        for (const UINT dpi : {144u, 192u, 120u, 96u}) {
+            fake.notifyShell.calls.clear();
+            RECT suggested{0, 0, 320, 240};
+            SendMessageW(window, WM_DPICHANGED, MAKEWPARAM(dpi, dpi),
+                         reinterpret_cast<LPARAM>(&suggested));
+            ASSERT_EQ(fake.notifyShell.calls.size(), 1u) << dpi;
+            const auto& call = fake.notifyShell.calls[0];
+            EXPECT_EQ(call.message, NotifyMessage::Modify);
+            EXPECT_EQ(call.record.uFlags, notify_flag::Icon);
+            const auto icon = reinterpret_cast<HICON>(call.record.hIcon);
+            EXPECT_EQ(IconWidth(icon), SmallIconSize(dpi)) << dpi;
+            EXPECT_EQ(reinterpret_cast<HICON>(SendMessageW(window, WM_GETICON, ICON_SMALL, 0)),
+                      icon);
+        }
+    }
+    CoUninitialize();
 }

@@ -8,6 +8,7 @@
 #include "settings/f_Indstillinger.h"
 #include "win32/LogoWindowView.h"
 #include "win32/SettingsWindowView.h"
+#include "win32/Text.h"
 #include "win32/ViewFactory.h"
 
 #include <windows.h>
@@ -162,11 +163,60 @@ protected:
             return "no window";
         }
         SetDpi(window, dpi);
-        SendMessageW(window, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(x, y));
-        SendMessageW(window, WM_LBUTTONUP, 0, MAKELPARAM(x, y));
+        // The click goes where the mouse would send it: to the area's button, if one is there.
+        POINT at{x, y};
+        const HWND target = ChildWindowFromPointEx(window, at, CWP_SKIPINVISIBLE);
+        MapWindowPoints(window, target, &at, 1);
+        SendMessageW(target, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(at.x, at.y));
+        SendMessageW(target, WM_LBUTTONUP, 0, MAKELPARAM(at.x, at.y));
         const std::string seen = Observe();
         Pump(); // a closed window goes now, and the next click opens a new one
         return seen;
+    }
+
+    // Dispatches this thread's messages as they come until the condition holds (or 5 s pass).
+    template <class Condition> bool PumpUntil(Condition condition) {
+        const ULONGLONG giveUp = GetTickCount64() + 5000;
+        while (!condition()) {
+            if (GetTickCount64() >= giveUp) {
+                return false;
+            }
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_ALLINPUT);
+            Pump();
+        }
+        return true;
+    }
+    // A key handed to the window as the program's message loop does: the dialog manager first.
+    void Key(HWND window, UINT key, bool shift = false) {
+        BYTE state[256] = {};
+        GetKeyboardState(state);
+        state[VK_SHIFT] = shift ? 0x80 : 0;
+        SetKeyboardState(state);
+        for (const UINT message : {WM_KEYDOWN, WM_KEYUP}) {
+            MSG msg{GetFocus(), message, key, message == WM_KEYDOWN ? 1 : 0xC0000001};
+            if (!IsDialogMessageW(window, &msg)) {
+                TranslateMessage(&msg);
+                DispatchMessageW(&msg);
+            }
+        }
+        state[VK_SHIFT] = 0;
+        SetKeyboardState(state);
+    }
+    static std::wstring Text(HWND window) {
+        wchar_t text[64] = {};
+        GetWindowTextW(window, text, 64);
+        return text;
+    }
+    // The pixels of a client rectangle of the window, as shown.
+    static std::vector<COLORREF> Pixels(HWND window, const RECT& rect) {
+        const Capture shown(window);
+        std::vector<COLORREF> pixels;
+        for (int y = rect.top; y < rect.bottom; ++y) {
+            for (int x = rect.left; x < rect.right; ++x) {
+                pixels.push_back(shown.Colour(x, y));
+            }
+        }
+        return pixels;
     }
 
     fakes::FakePlatform fake_;
@@ -265,6 +315,125 @@ TEST_F(LogoViewTest, AClickActsOnTheAreaUnderThePointerAtEveryDpi) {
             EXPECT_EQ(Click(dpi, x, bottom + 1), "") << where << " below it";
         }
     }
+}
+
+TEST_F(LogoViewTest, TheAreasAreButtonsNamedByTheirLabelsInReadingOrder) {
+    const HWND window = Window();
+    ASSERT_NE(window, nullptr);
+    EXPECT_TRUE(GetWindowLongW(window, GWL_EXSTYLE) & WS_EX_CONTROLPARENT);
+    const std::wstring labels[] = {L"Hjemmeside", L"Fjernstyring", L"Support System",
+                                   L"Indstillinger", L"Luk"};
+    HWND button = GetNextDlgTabItem(window, nullptr, FALSE);
+    for (const auto& label : labels) {
+        ASSERT_NE(button, nullptr) << win32::Utf8(label);
+        EXPECT_EQ(Text(button), label);
+        wchar_t className[32] = {};
+        GetClassNameW(button, className, 32);
+        EXPECT_EQ(_wcsicmp(className, L"Button"), 0) << win32::Utf8(label);
+        // An owner-drawn push button: what screen readers announce as a button.
+        EXPECT_EQ(GetWindowLongW(button, GWL_STYLE) & BS_TYPEMASK, BS_OWNERDRAW)
+            << win32::Utf8(label);
+        EXPECT_EQ(SendMessageW(button, WM_GETDLGCODE, 0, 0) & DLGC_BUTTON, DLGC_BUTTON);
+        button = GetNextDlgTabItem(window, button, FALSE);
+    }
+    EXPECT_EQ(Text(button), L"Hjemmeside") << "round from the last to the first";
+}
+
+TEST_F(LogoViewTest, TheKeyboardMovesOverTheAreasAndRunsThem) {
+    const HWND window = Window();
+    ASSERT_NE(window, nullptr);
+    app_->Logo().Show();
+    Pump();
+    ASSERT_EQ(GetActiveWindow(), window);
+    EXPECT_EQ(Text(GetFocus()), L"Hjemmeside") << "the first area has the focus on opening";
+
+    const std::wstring order[] = {L"Fjernstyring", L"Support System", L"Indstillinger", L"Luk",
+                                  L"Hjemmeside"};
+    for (const auto& next : order) {
+        Key(window, VK_TAB);
+        EXPECT_EQ(Text(GetFocus()), next);
+    }
+    Key(window, VK_TAB, true); // Shift+Tab, round from the first to the last
+    EXPECT_EQ(Text(GetFocus()), L"Luk");
+    Key(window, VK_TAB, true);
+    EXPECT_EQ(Text(GetFocus()), L"Indstillinger");
+    EXPECT_EQ(Observe(), "") << "moving runs nothing";
+
+    Key(window, VK_RETURN);
+    EXPECT_EQ(Observe(), "settings");
+    Key(window, VK_TAB, true);
+    Key(window, VK_SPACE);
+    EXPECT_EQ(Observe(), "support page");
+    Key(window, VK_TAB, true);
+    Key(window, VK_RETURN);
+    EXPECT_EQ(Observe(), "remote support");
+    Key(window, VK_TAB, true);
+    Key(window, VK_SPACE);
+    EXPECT_EQ(Observe(), "home page");
+
+    // The window keeps its focused area while another one is active.
+    const HWND settings = SettingsWindow();
+    ASSERT_NE(settings, nullptr);
+    ShowWindow(settings, SW_SHOW);
+    SetForegroundWindow(settings);
+    EXPECT_TRUE(PumpUntil([&] { return GetActiveWindow() == settings; }));
+    ShowWindow(settings, SW_HIDE);
+    SetForegroundWindow(window);
+    EXPECT_TRUE(PumpUntil([&] { return GetActiveWindow() == window; }));
+    EXPECT_EQ(Text(GetFocus()), L"Hjemmeside");
+
+    Key(window, VK_ESCAPE);
+    EXPECT_EQ(Observe(), "closed");
+}
+
+TEST_F(LogoViewTest, TheFocusRectangleShowsOnceAKeyIsUsed) {
+    // As Windows is set up out of the box: keyboard cues only once the keyboard is used.
+    BOOL cues = FALSE;
+    SystemParametersInfoW(SPI_GETKEYBOARDCUES, 0, &cues, 0);
+    SystemParametersInfoW(SPI_SETKEYBOARDCUES, 0, reinterpret_cast<void*>(FALSE), 0);
+    struct Restore {
+        BOOL cues;
+        ~Restore() {
+            SystemParametersInfoW(SPI_SETKEYBOARDCUES, 0,
+                                  reinterpret_cast<void*>(static_cast<INT_PTR>(cues)), 0);
+        }
+    } restore{cues};
+    const HWND window = Window();
+    ASSERT_NE(window, nullptr);
+    app_->Logo().Show();
+    Pump();
+    const HWND first = GetFocus();
+    ASSERT_EQ(Text(first), L"Hjemmeside");
+    RECT area{};
+    GetWindowRect(first, &area);
+    MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&area), 2);
+    UpdateWindow(window);
+    const auto opening = Pixels(window, area);
+
+    Key(window, VK_TAB);
+    UpdateWindow(window);
+    Pump();
+    const auto notFocused = Pixels(window, area);
+    EXPECT_EQ(opening, notFocused) << "no rectangle before a key was used";
+
+    Key(window, VK_TAB, true);
+    UpdateWindow(window);
+    Pump();
+    EXPECT_EQ(GetFocus(), first);
+    EXPECT_NE(Pixels(window, area), notFocused) << "the rectangle once the keyboard is in use";
+
+    // Where the user asked for keyboard cues always, the rectangle shows from the start.
+    Key(window, VK_ESCAPE);
+    Pump();
+    SystemParametersInfoW(SPI_SETKEYBOARDCUES, 0, reinterpret_cast<void*>(TRUE), 0);
+    const HWND again = Window();
+    ASSERT_NE(again, nullptr);
+    app_->Logo().Show();
+    Pump();
+    UpdateWindow(again);
+    Pump();
+    ASSERT_EQ(Text(GetFocus()), L"Hjemmeside");
+    EXPECT_NE(Pixels(again, area), notFocused);
 }
 
 TEST_F(LogoViewTest, CloseBoxUnloadsTheWindow) {

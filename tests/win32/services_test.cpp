@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
+#include <thread>
 
 using namespace varnek;
 using namespace varnek::win32;
@@ -150,6 +152,190 @@ TEST(ProcessesTest, EveryProcessOfTheNameEndsWithCodeZeroAndOthersKeepRunning) {
         DeleteFileW((folder + L"\\" + name).c_str());
     }
     RemoveDirectoryW(folder.c_str());
+}
+
+namespace {
+
+// The stand-in client, built beside the tests: <build>/tools/standin_teamviewer.exe.
+std::wstring StandInTeamViewer() {
+    wchar_t self[MAX_PATH];
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring path(self);
+    path.resize(path.find_last_of(L'\\'));
+    return path + L"\\..\\..\\tools\\standin_teamviewer.exe";
+}
+
+// Handles that a test signals when it likes, standing in for processes that take their time
+// to end (Wine signals a terminated process's handle at once, even while a debugger holds its
+// exit event, so no real process can be made to end slowly there).
+struct Ends {
+    explicit Ends(int count) {
+        for (int i = 0; i < count; ++i) {
+            handles.emplace_back(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        }
+    }
+    void End(int i) { SetEvent(handles[i].get()); }
+    bool Ended(int i) const { return WaitForSingleObject(handles[i].get(), 0) == WAIT_OBJECT_0; }
+    std::vector<UniqueHandle> handles;
+};
+
+} // namespace
+
+TEST(ProcessesTest, TheWaitCoversEveryBatchOfHandles) {
+    // More handles than one wait takes: two batches. The last two to end are one of each
+    // batch, in both orders, so a wait that skipped either batch comes back too soon.
+    for (const bool firstBatchLast : {true, false}) {
+        Ends ends(MAXIMUM_WAIT_OBJECTS + 6);
+        const int inFirst = 3;
+        const int inSecond = MAXIMUM_WAIT_OBJECTS + 3;
+        const int later = firstBatchLast ? inSecond : inFirst;
+        const int last = firstBatchLast ? inFirst : inSecond;
+        std::atomic<bool> waiting = false;
+        std::thread ender([&] {
+            while (!waiting) {
+                SwitchToThread();
+            }
+            for (int i = 0; i < static_cast<int>(ends.handles.size()); ++i) {
+                if (i != inFirst && i != inSecond) {
+                    ends.End(i);
+                }
+            }
+            Sleep(200); // the slow ones: the wait must last as long
+            ends.End(later);
+            Sleep(200);
+            ends.End(last);
+        });
+        waiting = true;
+        EXPECT_TRUE(Processes::WaitForAll(ends.handles, 10000));
+        EXPECT_TRUE(ends.Ended(inFirst)) << firstBatchLast;
+        EXPECT_TRUE(ends.Ended(inSecond)) << firstBatchLast;
+        ender.join();
+    }
+}
+
+TEST(ProcessesTest, TheBatchesShareOneDeadline) {
+    Ends ends(MAXIMUM_WAIT_OBJECTS + 1); // two batches, nothing ever ends
+    const ULONGLONG start = GetTickCount64();
+    EXPECT_FALSE(Processes::WaitForAll(ends.handles, 1000));
+    const ULONGLONG took = GetTickCount64() - start;
+    EXPECT_GE(took, 950u);
+    EXPECT_LT(took, 1900u); // not a second for each batch
+
+    const Ends none(0);
+    EXPECT_TRUE(Processes::WaitForAll(none.handles, 0));
+}
+
+TEST(ProcessesTest, StandInClientsHaveEndedWhenTheCallReturns) {
+    const std::wstring folder = TempPath(L"standins");
+    CreateDirectoryW(folder.c_str(), nullptr);
+    const std::wstring exe = folder + L"\\TeamViewer.exe";
+    ASSERT_TRUE(CopyFileW(StandInTeamViewer().c_str(), exe.c_str(), FALSE))
+        << Utf8(StandInTeamViewer());
+    std::vector<UniqueHandle> started;
+    for (int i = 0; i < 2; ++i) {
+        std::wstring commandLine = L"\"" + exe + L"\" 60"; // it ends by itself after a minute
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION info{};
+        ASSERT_TRUE(CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                   folder.c_str(), &startup, &info));
+        CloseHandle(info.hThread);
+        started.emplace_back(info.hProcess);
+        WaitForInputIdle(info.hProcess, 10000); // running its wait
+    }
+    Processes processes;
+    const ULONGLONG start = GetTickCount64();
+    EXPECT_EQ(processes.TerminateProcessesNamed("TeamViewer.exe"), 2);
+    EXPECT_LT(GetTickCount64() - start, 5000u);
+    for (const auto& process : started) {
+        EXPECT_EQ(WaitForSingleObject(process.get(), 0), WAIT_OBJECT_0);
+        TerminateProcess(process.get(), 1); // a no-op when it has ended, as it should have
+    }
+    for (const auto& process : started) {
+        WaitForSingleObject(process.get(), 10000);
+    }
+    DeleteFileW(exe.c_str());
+    DeleteFileW((folder + L"\\TeamViewer.log").c_str());
+    RemoveDirectoryW(folder.c_str());
+}
+
+namespace {
+
+// What a message box of this thread looked like while it was up; it is then closed with OK.
+struct SeenBox {
+    bool found = false;
+    HWND owner = nullptr;
+    bool foreground = false;
+    bool otherWindowEnabled = true;
+};
+SeenBox seenBox;
+HWND otherWindow = nullptr;
+
+BOOL CALLBACK FindBox(HWND window, LPARAM found) {
+    wchar_t name[16] = {};
+    GetClassNameW(window, name, 16);
+    if (std::wstring(name) == L"#32770" && IsWindowVisible(window)) {
+        *reinterpret_cast<HWND*>(found) = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+void CALLBACK LookAtBox(HWND, UINT, UINT_PTR timer, DWORD) {
+    HWND box = nullptr;
+    EnumThreadWindows(GetCurrentThreadId(), &FindBox, reinterpret_cast<LPARAM>(&box));
+    if (!box) {
+        return; // not up yet
+    }
+    KillTimer(nullptr, timer);
+    seenBox.found = true;
+    seenBox.owner = GetWindow(box, GW_OWNER);
+    seenBox.foreground = GetForegroundWindow() == box;
+    seenBox.otherWindowEnabled = IsWindowEnabled(otherWindow) != FALSE;
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
+}
+
+SeenBox ShowBox() {
+    seenBox = {};
+    SetTimer(nullptr, 0, 20, &LookAtBox);
+    Dialogs dialogs;
+    EXPECT_EQ(dialogs.MsgBox("Teamviewer was not found", MB_ICONINFORMATION, "Error"), IDOK);
+    return seenBox;
+}
+
+} // namespace
+
+TEST(DialogsTest, ABoxComesUpInFrontOverTheWindowInFrontOrAloneFromTheTray) {
+    // A shown window of the program in front (the launcher): the box belongs to it.
+    const HWND shown = CreateWindowExW(0, L"STATIC", L"launcher", WS_OVERLAPPEDWINDOW, 10, 10, 200,
+                                       100, nullptr, nullptr, nullptr, nullptr);
+    const HWND hidden = CreateWindowExW(0, L"STATIC", L"main", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100,
+                                        nullptr, nullptr, nullptr, nullptr);
+    ShowWindow(shown, SW_SHOW);
+    SetForegroundWindow(shown);
+    otherWindow = shown;
+    SeenBox box = ShowBox();
+    ASSERT_TRUE(box.found);
+    EXPECT_EQ(box.owner, shown);
+    EXPECT_TRUE(box.foreground);
+    EXPECT_FALSE(box.otherWindowEnabled) << "its owner waits for it";
+    EXPECT_TRUE(IsWindowEnabled(shown));
+
+    // From the tray only the hidden main window is active: the box stands alone, in front,
+    // and the program's windows wait for it.
+    ShowWindow(shown, SW_HIDE);
+    SetForegroundWindow(hidden);
+    SetActiveWindow(hidden);
+    ShowWindow(shown, SW_SHOWNOACTIVATE);
+    ASSERT_EQ(GetActiveWindow(), hidden);
+    box = ShowBox();
+    ASSERT_TRUE(box.found);
+    EXPECT_EQ(box.owner, nullptr);
+    EXPECT_TRUE(box.foreground);
+    EXPECT_FALSE(box.otherWindowEnabled);
+    EXPECT_TRUE(IsWindowEnabled(shown));
+    DestroyWindow(shown);
+    DestroyWindow(hidden);
 }
 
 TEST(FileSystemTest, ExistenceAndDeletion) {

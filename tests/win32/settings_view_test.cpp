@@ -7,6 +7,7 @@
 #include "settings/SettingsKeys.h"
 #include "settings/f_Indstillinger.h"
 #include "win32/SettingsWindowView.h"
+#include "win32/Text.h"
 #include "win32/ViewFactory.h"
 
 #include <windows.h>
@@ -15,6 +16,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace varnek {
@@ -62,6 +64,20 @@ RECT ClientRectOf(HWND control) {
     GetWindowRect(control, &rect);
     MapWindowPoints(nullptr, GetParent(control), reinterpret_cast<POINT*>(&rect), 2);
     return rect;
+}
+
+// The face the system draws the control's text in, and whether it is a TrueType one.
+std::pair<std::wstring, bool> FaceOf(HWND control) {
+    HDC screen = GetDC(nullptr);
+    HGDIOBJ old =
+        SelectObject(screen, reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0)));
+    wchar_t face[LF_FACESIZE] = {};
+    GetTextFaceW(screen, LF_FACESIZE, face);
+    TEXTMETRICW metrics{};
+    GetTextMetricsW(screen, &metrics);
+    SelectObject(screen, old);
+    ReleaseDC(nullptr, screen);
+    return {face, (metrics.tmPitchAndFamily & TMPF_TRUETYPE) != 0};
 }
 
 LOGFONTW FontOf(HWND control) {
@@ -462,6 +478,12 @@ TEST_F(SettingsViewTest, DpiChangeScalesTheLayoutAndTheFonts) {
     const HWND window = Window();
     ASSERT_NE(window, nullptr);
     const HWND userName = Control(Ctl::tBrugernavn);
+    // One round first: the system realises each face and size once and keeps it.
+    for (const int dpi : {144, 192, 96}) {
+        RECT suggested{40, 30, 500, 700};
+        SendMessageW(window, WM_DPICHANGED, MAKEWPARAM(dpi, dpi),
+                     reinterpret_cast<LPARAM>(&suggested));
+    }
     const int gdiBefore = GdiObjectCount();
     for (const int dpi : {144, 192, 96}) {
         RECT suggested{40, 30, 500, 700};
@@ -482,6 +504,16 @@ TEST_F(SettingsViewTest, DpiChangeScalesTheLayoutAndTheFonts) {
         // 8.25 points: 16.5 pixels at 144 DPI, 22 at 192.
         EXPECT_EQ(FontOf(userName).lfHeight, dpi == 144 ? -17 : dpi == 192 ? -22 : -11) << dpi;
         EXPECT_EQ(FontOf(Control(Ctl::L_Password)).lfWeight, FW_BOLD) << dpi;
+        // Scaled up, the text is drawn in a TrueType face: the bitmap MS Sans Serif of
+        // Windows would be blocky.
+        for (const Ctl ctl : {Ctl::tBrugernavn, Ctl::L_Password}) {
+            const auto [face, trueType] = FaceOf(Control(ctl));
+            if (dpi != 96) {
+                EXPECT_TRUE(trueType) << win32::Utf8(face) << " at " << dpi;
+            } else {
+                EXPECT_EQ(face, L"MS Sans Serif") << "the face the layout was made for";
+            }
+        }
     }
     EXPECT_EQ(GdiObjectCount(), gdiBefore) << "the fonts of the old DPI are deleted";
 }

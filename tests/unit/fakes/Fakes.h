@@ -16,6 +16,7 @@
 #include <stdexcept>
 #include <string>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 namespace varnek::fakes {
@@ -43,12 +44,38 @@ public:
         NotifyMessage message;
         NotifyIconRecord record;
     };
+    // As the shell does: an icon is added once, and only an icon that is there can be
+    // changed or removed.
     bool NotifyIcon(NotifyMessage message, const NotifyIconRecord& record) override {
         calls.push_back({message, record});
-        return accept;
+        if (!accept) {
+            return false;
+        }
+        switch (message) {
+        case NotifyMessage::Add:
+            if (refuseAdds > 0) {
+                --refuseAdds;
+                present = present || refusedAddsLand;
+                return false;
+            }
+            if (present) {
+                return false;
+            }
+            present = true;
+            return true;
+        case NotifyMessage::Modify:
+            return present;
+        case NotifyMessage::Delete:
+            return std::exchange(present, false);
+        }
+        return false;
     }
     std::vector<Call> calls;
     bool accept = true;
+    bool present = false; // the icon is in the notification area
+    // A refused add still lands: the shell answered too late for the caller's wait.
+    bool refusedAddsLand = false;
+    int refuseAdds = 0; // the next adds refused, as by a busy Explorer
 };
 
 class FakeIconMaker final : public IIconMaker {
@@ -237,7 +264,7 @@ struct ProgramEnded {};
 class FakeMainView final : public IMainWindowView {
 public:
     WindowHandle hWnd() const override { return 0x1001; }
-    IconHandle Icon() const override { return 0x2002; }
+    IconHandle Icon() const override { return icon; }
     void Minimise() override { log.push_back("minimise"); }
     void DoEvents() override { log.push_back("doevents"); }
     void Hide() override { log.push_back("hide"); }
@@ -245,13 +272,19 @@ public:
         timerEnabled = enabled;
         log.push_back(enabled ? "timer on" : "timer off");
     }
+    void SetTrayRetryTimerEnabled(bool enabled) override {
+        retryTimerEnabled = enabled;
+        log.push_back(enabled ? "retry on" : "retry off");
+    }
     int PopupMenu(const MenuCaptions& captions) override {
         popups.push_back(captions);
         return menuChoice;
     }
     [[noreturn]] void EndProgram() override { throw ProgramEnded{}; }
 
+    IconHandle icon = 0x2002;
     bool timerEnabled = false;
+    bool retryTimerEnabled = false;
     int menuChoice = -1;
     std::vector<MenuCaptions> popups;
     std::vector<std::string> log;
