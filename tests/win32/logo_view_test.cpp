@@ -193,7 +193,11 @@ protected:
         state[VK_SHIFT] = shift ? 0x80 : 0;
         SetKeyboardState(state);
         for (const UINT message : {WM_KEYDOWN, WM_KEYUP}) {
-            MSG msg{GetFocus(), message, key, message == WM_KEYDOWN ? 1 : 0xC0000001};
+            MSG msg{};
+            msg.hwnd = GetFocus();
+            msg.message = message;
+            msg.wParam = key;
+            msg.lParam = message == WM_KEYDOWN ? 1 : 0xC0000001;
             if (!IsDialogMessageW(window, &msg)) {
                 TranslateMessage(&msg);
                 DispatchMessageW(&msg);
