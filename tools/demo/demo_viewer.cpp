@@ -17,7 +17,10 @@
 namespace {
 
 // The page as text: tags dropped, blank lines folded, the entities the demo server writes.
-std::wstring PageText(const std::string& html) {
+std::wstring PageText(const std::string& page) {
+    // The body only: the head repeats the heading as the page's title.
+    const std::size_t body = page.find("<body");
+    const std::string html = body == std::string::npos ? page : page.substr(body);
     std::string text;
     bool inTag = false;
     for (char c : html) {
@@ -30,8 +33,11 @@ std::wstring PageText(const std::string& html) {
             text += c;
         }
     }
-    for (const auto& [entity, plain] : {std::pair{"&amp;", "&"}, {"&lt;", "<"}, {"&gt;", ">"},
-                                        {"&quot;", "\""}, {"&#x27;", "'"}}) {
+    for (const auto& [entity, plain] : {std::pair{"&amp;", "&"},
+                                        {"&lt;", "<"},
+                                        {"&gt;", ">"},
+                                        {"&quot;", "\""},
+                                        {"&#x27;", "'"}}) {
         for (std::size_t at; (at = text.find(entity)) != std::string::npos;) {
             text.replace(at, std::string(entity).size(), plain);
         }
@@ -56,8 +62,8 @@ std::wstring PageText(const std::string& html) {
 
 // The server's answer to the address, as the window shows it.
 std::wstring Fetch(const wchar_t* url) {
-    HINTERNET session = InternetOpenW(L"VarnekIT demo", INTERNET_OPEN_TYPE_PRECONFIG, nullptr,
-                                      nullptr, 0);
+    HINTERNET session =
+        InternetOpenW(L"VarnekIT demo", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
     HINTERNET request =
         session ? InternetOpenUrlW(session, url, nullptr, 0,
                                    INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0)
