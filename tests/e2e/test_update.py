@@ -94,14 +94,17 @@ class UpdateTestCase(ProgramTestCase):
         self.seen = 0  # server log entries already looked at
 
     def publish(self, program: Path | None = None, client: Path | None = None,
-                client_date: str | None = None, version: str | None = None) -> None:
-        """Publishes a program (whose version is `version`) and/or a client of that date with
-        the publish command; the files it does not write stay as they are."""
+                client_date: str | None = None, version: str | None = None,
+                signer: str | None = None) -> None:
+        """Publishes a program (whose version is `version`, signed by `signer` if given) and/or
+        a client of that date with the publish command; the files it does not write stay as
+        they are."""
         result = publish_release(self.published, program, client, client_date)
         self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
         report = []
         if program is not None:
-            report.append(f"published VarnekIT {version} in {self.published}")
+            signature = f"signed by {signer}" if signer else "not signed"
+            report.append(f"published VarnekIT {version} ({signature}) in {self.published}")
         if client is not None:
             report.append(f"published client of {client_date} in {self.published}")
         self.assertEqual(result.stdout.splitlines(), report)
@@ -552,6 +555,7 @@ class SignedUpdate(UpdateTestCase):
         session.install_program(exe=signed["client"], name=CLIENT)
         # A newer client and program, both signed by another organisation of the same name.
         self.publish(program=signed["next-impostor"], version="1.0.3",
+                     signer="C=DK, O=Someone Else, CN=Varnek IT",
                      client=signed["client-impostor"], client_date=server_date(7))
         with session.support_server(self.root) as server:
             self.program = session.start_wine(exe)

@@ -36,6 +36,7 @@ struct Slot {
     std::string key; // the Download key, or the Downloader's destination
     std::int32_t fileType = vbAsyncTypeByteArray;
     bool active = false;
+    std::string temporary; // the Downloader's temporary file of the last download started
 };
 
 std::int32_t StatusCode(FuzzedDataProvider& in) {
@@ -120,7 +121,7 @@ public:
         downloader_.reset();
         FUZZ_CHECK(events_.empty());
         for (int i = 2; i < 4; ++i) {
-            FUZZ_CHECK(!store_.Exists(Downloader::TemporaryFile(slots_[i].key)));
+            FUZZ_CHECK(slots_[i].temporary.empty() || !store_.Exists(slots_[i].temporary));
             CheckDestination(i);
         }
     }
@@ -144,6 +145,10 @@ private:
             downloader_->BeginDownload(slot.url, slot.key);
             FUZZ_CHECK(events_.empty());
             FUZZ_CHECK(dialogs_.shown.size() == boxes + (fails ? 1 : 0));
+            // A name of its own beside the destination, which the service is asked to write.
+            slot.temporary = downloader_->TemporaryFileOf(slot.key);
+            FUZZ_CHECK(fails == slot.temporary.empty());
+            FUZZ_CHECK(fails || reads_.Active(slot.url)->request.targetFile == slot.temporary);
         } else {
             download_->BeginDownload(slot.url, slot.key, slot.fileType);
             if (fails) {
@@ -178,8 +183,7 @@ private:
         const AsyncProperty property = Notification(in_);
         if (file && slot.active && in_.ConsumeBool()) {
             // Part of the data is written while the read goes on.
-            store_.Put(Downloader::TemporaryFile(slot.key), Written(property.BytesRead),
-                       store_.now);
+            store_.Put(slot.temporary, Written(property.BytesRead), store_.now);
         }
         FUZZ_CHECK(reads_.Progress(slot.url, property) == slot.active);
         if (!slot.active) {
@@ -208,7 +212,7 @@ private:
 
     void Complete(Slot& slot, bool file) {
         const AsyncProperty property = Notification(in_);
-        const std::string temporary = Downloader::TemporaryFile(slot.key);
+        const std::string temporary = slot.temporary;
         std::vector<std::uint8_t> written;
         bool arrived = false;
         if (file && slot.active) {
