@@ -437,9 +437,9 @@ ReadService::ReadService(std::chrono::milliseconds stallTimeout) : stallTimeout_
         return RegisterClassExW(&wc);
     }();
     (void)registered;
-    window_ = CreateWindowExW(0, WindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                              GetModuleHandleW(nullptr), nullptr);
-    SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    window_.reset(CreateWindowExW(0, WindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                  GetModuleHandleW(nullptr), nullptr));
+    SetWindowLongPtrW(window_.get(), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
 }
 
 ReadService::~ReadService() {
@@ -450,10 +450,10 @@ ReadService::~ReadService() {
         read.thread.join();
     }
     MSG message;
-    while (PeekMessageW(&message, window_, NoticeMessage, NoticeMessage, PM_REMOVE)) {
+    while (PeekMessageW(&message, window_.get(), NoticeMessage, NoticeMessage, PM_REMOVE)) {
         delete reinterpret_cast<Notice*>(message.lParam);
     }
-    DestroyWindow(window_);
+    window_.reset();
 }
 
 void ReadService::AsyncRead(IAsyncReadOwner& owner, const ReadRequest& request) {
@@ -484,8 +484,8 @@ void ReadService::AsyncRead(IAsyncReadOwner& owner, const ReadRequest& request) 
     Read read;
     read.owner = &owner;
     read.propertyName = request.propertyName;
-    read.worker =
-        std::make_unique<Worker>(window_, id, request, static_cast<DWORD>(stallTimeout_.count()));
+    read.worker = std::make_unique<Worker>(window_.get(), id, request,
+                                           static_cast<DWORD>(stallTimeout_.count()));
     try {
         read.thread = std::thread(&Worker::Run, read.worker.get());
     } catch (const std::system_error&) {

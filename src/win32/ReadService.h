@@ -3,6 +3,7 @@
 
 #include "Config.h"
 #include "platform/ReadService.h"
+#include "win32/UniqueHandle.h"
 
 #include <windows.h>
 
@@ -83,7 +84,7 @@ private:
     void Drop(Read& read);
 
     std::chrono::milliseconds stallTimeout_;
-    HWND window_ = nullptr;
+    UniqueWindow window_;
     std::uintptr_t nextId_ = 1;
     std::map<std::uintptr_t, Read> reads_;
 };
