@@ -13,6 +13,10 @@
   !error "define VERSION, PROGRAM_EXE and OUTFILE"
 !endif
 
+!ifdef TARGET
+  ; amd64-unicode: the installer of a 64-bit build (tests on machines without 32-bit programs)
+  Target ${TARGET}
+!endif
 Unicode true
 ManifestDPIAware true
 SetCompressor /SOLID lzma
@@ -128,6 +132,12 @@ FunctionEnd
 ; of it (CreateProcessWithTokenW, which an administrator may call). Where there is no shell
 ; (Explorer not running) or a step is refused, the program is started as the installer runs,
 ; as before.
+; STARTUPINFOW, zeroed but for its size (68 bytes in a 32-bit process, 104 in a 64-bit one).
+!if ${NSIS_PTR_SIZE} > 4
+  !define STARTUPINFO "i 104, i 0, i 0, i 0, i 0, i 0, i 0, i 0, i 0, i 0, i 0, i 0, i 0, i 0, i 0, i 0, i 0, i 0, i 0, i 0, i 0, i 0, i 0, i 0, i 0, i 0"
+!else
+  !define STARTUPINFO "i 68, i 0, i 0, i 0, i 0, i 0, i 0, i 0, i 0, i 0, i 0, i 0, i 0, i 0, i 0, i 0, i 0"
+!endif
 Function StartAsUser
   StrCpy $7 0 ; started
   System::Call 'user32::GetShellWindow() p .r0'
@@ -143,7 +153,7 @@ Function StartAsUser
         ; TOKEN_ADJUST_SESSIONID; SecurityImpersonation; TokenPrimary
         System::Call 'advapi32::DuplicateTokenEx(p r3, i 0x18B, p 0, i 2, i 1, *p .r4) i .r8'
         ${If} $8 <> 0
-          System::Call '*(i 68, i 0, i 0, i 0, i 0, i 0, i 0, i 0, i 0, i 0, i 0, i 0, i 0, i 0, i 0, i 0, i 0) p .r5'
+          System::Call '*(${STARTUPINFO}) p .r5'
           System::Call '*(p 0, p 0, i 0, i 0) p .r6'
           System::Call 'advapi32::CreateProcessWithTokenW(p r4, i 0, w "$INSTDIR\VarnekIT.exe", p 0, i 0, p 0, w "$INSTDIR", p r5, p r6) i .r7'
           ${If} $7 <> 0

@@ -9,7 +9,8 @@
 # Some machines run no 32-bit programs (their kernel's 32-bit emulation is switched off), so
 # Wine cannot start a 32-bit Windows program there. On such a machine the 32-bit build is made
 # and its tests that need no Wine run; the Wine tests, the end-to-end tests among them, run on
-# the 64-bit build with Wine's 64-bit loader; the installer (a 32-bit program) is not run.
+# the 64-bit build with Wine's 64-bit loader, and the installer's test on that build's own
+# 64-bit installer (the shipped one is a 32-bit program).
 set -u
 here=$(cd "$(dirname "$0")/../.." && pwd)
 cd "$here"
