@@ -1225,6 +1225,13 @@ class Session:
         if not exe.is_file():
             raise HarnessError("uidriver.exe is missing: build the tools first")
         result = self.run_wine([TOOLS_FOLDER + r"\uidriver.exe", *args], timeout, check=False)
+        if result.returncode != 0 and not result.stdout and not result.stderr:
+            # Every failure of the driver says why; a failure without a word is Wine's start of
+            # the process (seen once in a while under load), so the command is run again.
+            with open(self.artifacts / "uidriver-restarts.log", "a", encoding="utf-8") as log:
+                log.write(f"exit {result.returncode} without output: {' '.join(args)}\n")
+            result = self.run_wine([TOOLS_FOLDER + r"\uidriver.exe", *args], timeout,
+                                   check=False)
         completed = subprocess.CompletedProcess(result.args, result.returncode,
                                                 result.stdout.decode("utf-8", "replace"),
                                                 result.stderr.decode("utf-8", "replace"))
