@@ -83,12 +83,7 @@ void Application::ReleaseUnloaded() {
 }
 
 std::string Application::LocalPath(std::string_view fileName) const {
-    std::string path = services.programFolder;
-    if (path.empty() || path.back() != '\\') {
-        path += '\\';
-    }
-    path += fileName;
-    return path;
+    return PathInFolder(services.programFolder, fileName);
 }
 
 } // namespace varnek

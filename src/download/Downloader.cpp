@@ -116,14 +116,10 @@ void Downloader::AsyncReadComplete(const AsyncProperty& property) {
 
 void RemoveLeftoverDownloads(IFileStore& store, IFileSystem& files, std::string_view folder,
                              std::initializer_list<std::string_view> saveFileNames) {
-    std::string prefix(folder);
-    if (prefix.empty() || prefix.back() != '\\') {
-        prefix += '\\';
-    }
     for (const std::string_view saveFileName : saveFileNames) {
         for (const std::string& name : store.FilesIn(folder)) {
             if (Downloader::IsTemporaryOf(name, saveFileName)) {
-                files.RemoveFile(prefix + name);
+                files.RemoveFile(PathInFolder(folder, name));
             }
         }
     }

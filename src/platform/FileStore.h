@@ -10,6 +10,17 @@
 
 namespace varnek {
 
+// The folder followed by "\" and the file name; a folder that already ends in "\" (a drive
+// root) gets no second one.
+inline std::string PathInFolder(std::string_view folder, std::string_view fileName) {
+    std::string path(folder);
+    if (path.empty() || path.back() != '\\') {
+        path += '\\';
+    }
+    path += fileName;
+    return path;
+}
+
 // A local date and time.
 struct DateTime {
     int year = 0, month = 0, day = 0;

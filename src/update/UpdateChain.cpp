@@ -116,11 +116,7 @@ UpdateChain::UpdateChain(UpdateServices services, IUpdateHost& host)
 }
 
 std::string UpdateChain::LocalPath(std::string_view fileName) const {
-    std::string path = services_.programFolder;
-    if (path.empty() || path.back() != '\\') {
-        path += '\\';
-    }
-    return path + std::string(fileName);
+    return PathInFolder(services_.programFolder, fileName);
 }
 
 void UpdateChain::Log(std::string_view text) {
