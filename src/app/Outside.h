@@ -25,7 +25,10 @@ inline constexpr int ClientShowCommand = 5; // SW_SHOW
 inline constexpr std::string_view RunningClientProcessName = "TeamViewer.exe";
 
 // Files of the update service in the program folder.
+inline constexpr std::string_view ProgramFileName = "VarnekIT.exe";
 inline constexpr std::string_view NewProgramFileName = "New_VarnekIT.exe";
+// The old program's name while the new one takes its place; put back if that fails.
+inline constexpr std::string_view AsideProgramFileName = "VarnekIT.exe.old";
 inline constexpr std::string_view ReplacementScriptName = "DeleteOLD.bat";
 
 } // namespace varnek::outside

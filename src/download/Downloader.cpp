@@ -12,6 +12,7 @@ void Downloader::Stop() {
     // The reads close their files at once, so the temporary files can go right after.
     reads_.ForgetOwner(*this);
     running_.clear();
+    qualifying_.clear();
 }
 
 void Downloader::BeginDownload(std::string_view url, std::string_view SaveFile) {
@@ -20,16 +21,40 @@ void Downloader::BeginDownload(std::string_view url, std::string_view SaveFile) 
     std::snprintf(tag, sizeof tag, ".%x-%u", static_cast<unsigned>(fileStore_.ProcessId()),
                   ++counter);
     const std::string saveFile(SaveFile);
-    if (const auto earlier = running_.find(saveFile); earlier != running_.end()) {
+    const auto earlier = running_.find(saveFile);
+    const auto checking = qualifying_.find(saveFile);
+    if (earlier != running_.end() || checking != qualifying_.end()) {
         reads_.CancelAsyncRead(*this, saveFile);
-        running_.erase(earlier);
+        if (earlier != running_.end()) {
+            running_.erase(earlier);
+        }
+        if (checking != qualifying_.end()) {
+            qualifying_.erase(checking);
+        }
     }
     ReadRequest request;
     request.url = std::string(url);
     request.asyncType = vbAsyncTypeFile;
     request.propertyName = saveFile;
     request.readOptions = vbAsyncReadForceUpdate;
+    request.maxBytes = MaxBytes;
     request.targetFile = saveFile + tag + std::string(TemporarySuffix);
+    // Runs on the read's worker, so it holds only what outlives this component: the file
+    // store (a service of the whole program) and copies of the settings.
+    request.check = [&store = fileStore_, executable = RequireExecutable,
+                     accept = Accept](const std::string& file) -> FileVerdict {
+        const auto size = store.FileSize(file);
+        if (!size || *size <= 0) {
+            return {"the answer was empty", false, {}};
+        }
+        if (executable) {
+            const auto start = store.ReadStart(file, 2);
+            if (start.size() != 2 || start[0] != 'M' || start[1] != 'Z') {
+                return {"not a Windows program", false, {}};
+            }
+        }
+        return accept ? accept(file) : FileVerdict{};
+    };
     try {
         reads_.AsyncRead(*this, request);
         running_.emplace(saveFile, TemporaryFile(files_, request.targetFile));
@@ -54,7 +79,7 @@ bool Downloader::IsTemporaryOf(std::string_view name, std::string_view saveFileN
 }
 
 void Downloader::AsyncReadProgress(const AsyncProperty& property) {
-    if (property.BytesMax != 0 && DownloadProgress) {
+    if (property.BytesMax != 0 && DownloadProgress && running_.contains(property.PropertyName)) {
         DownloadProgress(property.BytesRead, property.BytesMax, property.PropertyName);
     }
 }
@@ -70,13 +95,14 @@ std::string Downloader::Refusal(const AsyncProperty& property, const std::string
     if (fileStore_.FileSize(temporary) != std::int64_t{property.BytesMax}) {
         return "the file is not whole";
     }
-    if (RequireExecutable) {
-        const auto start = fileStore_.ReadStart(temporary, 2);
-        if (start.size() != 2 || start[0] != 'M' || start[1] != 'Z') {
-            return "not a Windows program";
-        }
+    return {};
+}
+
+void Downloader::Report(const std::string& saveFile, const AsyncProperty& property) {
+    if (Checked && (!property.CheckNotes.empty() || property.RefusedForGood)) {
+        Checked(saveFile, {property.RefusedForGood ? property.Status : std::string(),
+                           property.RefusedForGood, property.CheckNotes});
     }
-    return Accept ? Accept(temporary, property.PropertyName) : std::string();
 }
 
 void Downloader::Fail(const std::string& saveFile, const std::string& reason) {
@@ -93,6 +119,10 @@ void Downloader::Fail(const std::string& saveFile, const std::string& reason) {
 
 void Downloader::AsyncReadComplete(const AsyncProperty& property) {
     const std::string saveFile = property.PropertyName;
+    if (qualifying_.contains(saveFile)) {
+        Qualified(property);
+        return;
+    }
     const auto found = running_.find(saveFile);
     if (found == running_.end()) {
         return; // not a download of this component's any more
@@ -104,13 +134,35 @@ void Downloader::AsyncReadComplete(const AsyncProperty& property) {
     if (refusal.empty() && !temporary.MoveTo(fileStore_, saveFile)) {
         refusal = "the file cannot be put in place";
     }
+    Report(saveFile, property);
     if (!refusal.empty()) {
         temporary.Remove();
         Fail(saveFile, refusal);
         return;
     }
+    if (Qualify) {
+        qualifying_.emplace(saveFile, property.BytesMax);
+        reads_.AsyncCheck(*this, saveFile, saveFile, Qualify);
+        return;
+    }
     if (DownloadComplete) {
         DownloadComplete(property.BytesMax, saveFile);
+    }
+}
+
+void Downloader::Qualified(const AsyncProperty& property) {
+    const std::string saveFile = property.PropertyName;
+    const auto found = qualifying_.find(saveFile);
+    const std::int32_t size = found->second;
+    qualifying_.erase(found);
+    Report(saveFile, property);
+    if (property.StatusCode == vbAsyncStatusCodeError) {
+        files_.RemoveFile(saveFile);
+        Fail(saveFile, property.Status.empty() ? "the check failed" : property.Status);
+        return;
+    }
+    if (DownloadComplete) {
+        DownloadComplete(size, saveFile);
     }
 }
 

@@ -65,12 +65,20 @@ public:
     std::function<void(std::int32_t MaxBytes, const std::string& SaveFile)> DownloadComplete;
     // Why a download failed or was refused, just before DownloadError.
     std::function<void(const std::string& SaveFile, const std::string& Reason)> DownloadFailed;
+    // What a check (Accept, Qualify) found, before the events that follow from it.
+    std::function<void(const std::string& SaveFile, const FileVerdict& Verdict)> Checked;
 
     // Only a file that starts with "MZ" (a Windows program) replaces the destination.
     bool RequireExecutable = false;
-    // A check of the whole downloaded file (still at its temporary path) before it may replace
-    // the destination: an empty text lets it, any other text refuses it and says why.
-    std::function<std::string(const std::string& Temporary, const std::string& SaveFile)> Accept;
+    // A larger download is refused without writing more of it (0: no limit).
+    std::int64_t MaxBytes = 0;
+    // A check of the whole downloaded file at its temporary path, run on the read's worker
+    // before the destination is touched.
+    FileCheck Accept;
+    // A check of the file in its place, run on a worker once it replaced the destination and
+    // before DownloadComplete: for a program that must show that it starts before anything
+    // relies on it. A refusal removes the file.
+    FileCheck Qualify;
 
     Downloader(IReadService& reads, IFileStore& fileStore, IFileSystem& files, IDialogs& dialogs)
         : reads_(reads), fileStore_(fileStore), files_(files), dialogs_(dialogs) {}
@@ -98,13 +106,17 @@ public:
 private:
     // Empty when the file arrived whole and passed the checks, else why not.
     std::string Refusal(const AsyncProperty& property, const std::string& temporary);
+    void Report(const std::string& saveFile, const AsyncProperty& property);
     void Fail(const std::string& saveFile, const std::string& reason);
+    void Qualified(const AsyncProperty& property);
 
     IReadService& reads_;
     IFileStore& fileStore_;
     IFileSystem& files_;
     IDialogs& dialogs_;
     std::map<std::string, TemporaryFile, std::less<>> running_; // by destination
+    // Destinations whose file is in place and being qualified, with the download's size.
+    std::map<std::string, std::int32_t, std::less<>> qualifying_;
 };
 
 // Removes the temporary files that earlier runs left in `folder` for downloads to the named

@@ -28,6 +28,20 @@ struct DateTime {
     auto operator<=>(const DateTime&) const = default;
 };
 
+// How a program run by IFileStore::RunHidden ended.
+struct RunResult {
+    enum class Outcome {
+        Exited,     // `code` is its exit code
+        NotStarted, // `code` is the system's error (193: not a program of this machine, ...)
+        TimedOut,   // it was still running at the time-out and was ended
+    };
+    Outcome outcome = Outcome::NotStarted;
+    std::uint32_t code = 0;
+};
+
+// The checks of a downloaded file run on a read's worker: FileSize, ReadStart, FileVersion,
+// Now and RunHidden may be called from any thread; the rest only from the user-interface
+// thread.
 class IFileStore {
 public:
     virtual ~IFileStore() = default;
@@ -40,7 +54,8 @@ public:
     virtual std::optional<std::int64_t> FileSize(std::string_view path) = 0;
     // Up to `count` bytes from the start of the file (empty when it cannot be read).
     virtual std::vector<std::uint8_t> ReadStart(std::string_view path, std::size_t count) = 0;
-    // Moves `from` over `to`, replacing it in one step; false when `to` is unchanged.
+    // Moves `from` over `to`, replacing it in one step, and returns once the move is on the
+    // disk; false when `to` is unchanged.
     virtual bool MoveReplace(std::string_view from, std::string_view to) = 0;
     // The major, minor, build and revision numbers of the file's version resource.
     virtual std::optional<std::array<int, 4>> FileVersion(std::string_view path) = 0;
@@ -50,9 +65,15 @@ public:
     virtual DateTime Now() = 0;
     // This process's id: no other process running at the same time has it.
     virtual std::uint32_t ProcessId() = 0;
-    // Starts a program or script by name in the given folder with a hidden window, without
-    // waiting; false when it could not be started.
-    virtual bool StartHidden(std::string_view file, std::string_view folder) = 0;
+    // Starts the system's command processor on the script (a bare file name in `folder`),
+    // hidden, with `folder` as its working folder, without waiting; false when it could not be
+    // started.
+    virtual bool StartScript(std::string_view script, std::string_view folder) = 0;
+    // Runs a program (a full path) with the arguments, hidden, with `folder` as its working
+    // folder, and waits for its end at most `timeoutMs`; one that is still running then is
+    // ended.
+    virtual RunResult RunHidden(std::string_view program, std::string_view arguments,
+                                std::string_view folder, std::uint32_t timeoutMs) = 0;
 };
 
 } // namespace varnek

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -36,6 +37,21 @@ enum AsyncStatusCode : std::int32_t {
     vbAsyncStatusCodeEndSyncOperation = 16,
 };
 
+// What a check of a whole file (a download, before anything relies on it) decided.
+struct FileVerdict {
+    // Empty: the file may be used; else why not.
+    std::string refusal;
+    // The refusal is about the file itself (its kind, its signature, its version, its start),
+    // not a passing fault: the same file would be refused again.
+    bool lasting = false;
+    // What the check found on its way, in order, for the update log.
+    std::vector<std::string> notes;
+};
+// A check of the file at `path`. It runs on a worker thread: it may use only what may be used
+// from any thread (files, signatures, processes), never the program's windows or the core's
+// objects, which may be gone by the time it ends.
+using FileCheck = std::function<FileVerdict(const std::string& path)>;
+
 struct AsyncProperty {
     std::string PropertyName;        // the key the read was started with
     std::vector<std::uint8_t> Value; // byte-array reads: the data, at completion
@@ -45,6 +61,10 @@ struct AsyncProperty {
     std::int32_t BytesMax = 0;
     std::string Status; // the service's own status text, may be empty
     std::int32_t StatusCode = 0;
+    // Reads with a check (ReadRequest::check, AsyncCheck): what it noted, and whether its
+    // refusal (then the Status of a failed completion) is lasting.
+    std::vector<std::string> CheckNotes;
+    bool RefusedForGood = false;
 };
 
 // What a read may be asked beyond the URL.
@@ -53,10 +73,14 @@ struct ReadRequest {
     std::int32_t asyncType = vbAsyncTypeByteArray;
     std::string propertyName;
     std::int32_t readOptions = vbAsyncReadForceUpdate;
-    // Byte-array reads: an answer longer than this is a failed read (0: no limit).
+    // An answer longer than this is a failed read (0: no limit); a file read writes no byte
+    // beyond it.
     std::int64_t maxBytes = 0;
     // File reads: the file the data is written to (created or replaced).
     std::string targetFile;
+    // File reads: run on the read's worker once the file is whole, on the disk and closed,
+    // before the completion; a refusal fails the read with the refusal as its Status.
+    FileCheck check;
 };
 
 // Raised by AsyncRead when a read cannot be started.
@@ -86,6 +110,12 @@ public:
     virtual void CancelAsyncRead(IAsyncReadOwner& owner, std::string_view propertyName) = 0;
     // The owner is going away: all its reads stop and nothing more reaches it.
     virtual void ForgetOwner(IAsyncReadOwner& owner) = 0;
+    // Runs `check` on the file at `path` on a worker, as the last step of a read would; its
+    // end reaches the owner as the completion of a file read named `propertyName` (StatusCode 6
+    // when the file passed, else 0 with the refusal as Status). Cancelled and forgotten like a
+    // read; a check under way runs to its end, but nothing of it is delivered any more.
+    virtual void AsyncCheck(IAsyncReadOwner& owner, std::string_view propertyName,
+                            std::string_view path, FileCheck check) = 0;
 };
 
 } // namespace varnek

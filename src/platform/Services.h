@@ -25,7 +25,7 @@ public:
                                   std::optional<std::string_view> directory, int showCommand) = 0;
 };
 
-// Files by path (UTF-8, backslash separators).
+// Files by path (UTF-8, backslash separators). FileExists may be called from any thread.
 class IFileSystem {
 public:
     virtual ~IFileSystem() = default;

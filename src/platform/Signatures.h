@@ -25,6 +25,7 @@ struct Signature {
     bool operator==(const Signature&) const = default;
 };
 
+// May be called from any thread (the checks of a download run on its read's worker).
 class ISignatureCheck {
 public:
     virtual ~ISignatureCheck() = default;
@@ -33,13 +34,17 @@ public:
     virtual Signature CheckSelf() = 0;
 };
 
-// The update service's log for technicians: one line per decision.
+// The update service's log for technicians: one line per decision. Used from the
+// user-interface thread only.
 class ILogFile {
 public:
     virtual ~ILogFile() = default;
     // Appends one line (UTF-8, no line break of its own). A line that cannot be written is
     // lost; nothing is reported and nothing waits for it.
     virtual void Append(std::string_view line) = 0;
+    // The folder the log lives in, where the update service keeps what it remembers between
+    // runs; empty when there is none.
+    virtual std::string Folder() const = 0;
 };
 
 } // namespace varnek

@@ -110,6 +110,18 @@ std::optional<DateTime> ParseClientDate(std::string_view text) {
     return DateTime{year, month, day, 0, 0, 0};
 }
 
+DateTime NextDay(const DateTime& when) {
+    DateTime next{when.year, when.month, when.day + 1, 0, 0, 0};
+    if (next.day > DaysInMonth(next.year, next.month)) {
+        next.day = 1;
+        if (++next.month > 12) {
+            next.month = 1;
+            ++next.year;
+        }
+    }
+    return next;
+}
+
 std::string FormatClientDate(const DateTime& date) {
     return std::to_string(date.day) + "/" + std::to_string(date.month) + "/" +
            std::to_string(date.year);

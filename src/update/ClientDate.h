@@ -19,6 +19,9 @@ std::optional<DateTime> ParseClientDate(std::string_view text);
 // d/m/yyyy without leading zeros, e.g. 7/12/2026.
 std::string FormatClientDate(const DateTime& date);
 
+// The calendar day after that of `when`, at 00:00.
+DateTime NextDay(const DateTime& when);
+
 // The same calendar day, time aside.
 inline DateTime DayOf(const DateTime& when) {
     return {when.year, when.month, when.day, 0, 0, 0};

@@ -1,27 +1,18 @@
-// The script that replaces the program by the downloaded one: it waits until the running
-// program is gone, renames the new one into its place, starts it and deletes itself.
+// The script that replaces the program by the downloaded one. The old program is never deleted
+// first: it is moved aside once it has ended, the new one is renamed into its place, and
+// whichever program ends up as VarnekIT.exe is started; the old one comes back under its name
+// when the new one cannot take its place.
 #pragma once
 
 #include <cstdint>
-#include <string_view>
 #include <vector>
 
 namespace varnek {
 
-// ASCII, every line ended by CR LF.
-inline constexpr std::string_view ReplacementScriptText =
-    "@Echo off\r\n"
-    ":S\r\n"
-    "Del \"VarnekIT.exe\"\r\n"
-    "If Exist \"VarnekIT.exe\" Goto S\r\n"
-    ":D\r\n"
-    "ren \"New_VarnekIT.exe\" \"VarnekIT.exe\"\r\n"
-    "If Exist \"New_VarnekIT.exe\" Goto D\r\n"
-    "\"VarnekIT.exe\"\r\n"
-    "Del DeleteOLD.bat\r\n";
+// How often each step is tried, about a second apart, before the script gives up: a minute.
+inline constexpr int ReplacementTries = 60;
 
-inline std::vector<std::uint8_t> ReplacementScript() {
-    return {ReplacementScriptText.begin(), ReplacementScriptText.end()};
-}
+// ASCII, every line ended by CR LF.
+std::vector<std::uint8_t> ReplacementScript(int tries = ReplacementTries);
 
 } // namespace varnek

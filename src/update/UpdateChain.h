@@ -11,6 +11,7 @@
 #include "platform/Signatures.h"
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -58,6 +59,18 @@ struct UpdateServices {
 // sizes a read reports ("0%" when `max` is not positive).
 std::string PercentText(std::int64_t cur, std::int64_t max);
 
+// The machine type a program must be built for to replace this one (the PE header's Machine).
+std::uint16_t ProgramMachine();
+
+// A package larger than this is refused without writing more of it.
+inline constexpr std::int64_t MaxPackageBytes = 512 * 1024 * 1024;
+// A downloaded program must show that it starts: `New_VarnekIT.exe /selftest` ends with 0
+// within this time.
+inline constexpr std::uint32_t SelfTestTimeoutMs = 15000;
+inline constexpr std::string_view SelfTestArgument = "/selftest";
+// What the chain remembers of refused packages, in the log's folder.
+inline constexpr std::string_view RefusedFileName = "refused.txt";
+
 class UpdateChain {
 public:
     UpdateChain(UpdateServices services, IUpdateHost& host);
@@ -76,8 +89,10 @@ public:
     void VersionCheckVarnekIT_DownloadComplete(const std::string& Key,
                                                const std::vector<std::uint8_t>& Value,
                                                std::int32_t FileType);
-    void DownloadTeamViewer();
-    void DownloadVarnekIT();
+    // `serverText`: the version or date text the server announced the package with (what a
+    // refusal is remembered by).
+    void DownloadTeamViewer(std::string_view serverText = {});
+    void DownloadVarnekIT(std::string_view serverText = {});
     void Download_TeamViewer_DownloadProgress(std::int32_t CurBytes, std::int32_t MaxBytes,
                                               const std::string& SaveFile);
     void Download_TeamViewer_DownloadComplete(std::int32_t MaxBytes, const std::string& SaveFile);
@@ -94,15 +109,33 @@ public:
     static void RemoveLeftovers(IFileStore& store, IFileSystem& files, std::string_view folder);
 
 private:
+    // A package refused for good, remembered while the server announces the same text.
+    struct Refused {
+        std::string text;   // the server's version or date text it came with
+        std::string date;   // when it was refused (yyyy-mm-dd)
+        std::string reason; // why
+    };
+    enum class Package { Client, Program };
+
     std::string LocalPath(std::string_view fileName) const;
     void Log(std::string_view text);
-    // Empty when the downloaded program (at `file`) may replace the running one, else why not.
-    std::string ProgramRefusal(const std::string& file);
-    // Empty when the downloaded client (at `file`) may replace the present one, else why not.
-    std::string ClientRefusal(const std::string& file);
+    // True (and logged) when the package the server announces with `text` was refused before;
+    // a memory of another text is forgotten.
+    bool RefusedBefore(Package package, const std::string& text);
+    void Remember(Package package, const std::string& text, const std::string& reason);
+    std::map<Package, Refused> ReadRefused();
+    void WriteRefused(const std::map<Package, Refused>& refused);
+    void Checked(Package package, const FileVerdict& verdict);
+    // The checks a downloaded program (`qualify`: in its place, with its self-test) and
+    // client pass; they run on a read's worker.
+    FileCheck ProgramCheck(bool qualify) const;
+    FileCheck ClientCheck() const;
 
     UpdateServices services_;
     IUpdateHost& host_;
+    // The server's texts of the packages being downloaded.
+    std::string clientText_;
+    std::string programText_;
 
 public:
     // The chain's components. Declared last: they go first, and reads still under way are

@@ -6,7 +6,6 @@
 
 #include <windows.h>
 
-#include <shellapi.h>
 #include <winver.h>
 
 #include <algorithm>
@@ -150,7 +149,8 @@ std::vector<std::uint8_t> FileStore::ReadStart(std::string_view path, std::size_
 }
 
 bool FileStore::MoveReplace(std::string_view from, std::string_view to) {
-    return MoveFileExW(Wide(from).c_str(), Wide(to).c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
+    return MoveFileExW(Wide(from).c_str(), Wide(to).c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
 }
 
 std::optional<std::array<int, 4>> FileStore::FileVersion(std::string_view path) {
@@ -211,11 +211,83 @@ DateTime FileStore::Now() {
     return FromSystemTime(now);
 }
 
-bool FileStore::StartHidden(std::string_view file, std::string_view folder) {
-    EnsureCom();
-    const HINSTANCE result =
-        ShellExecuteW(nullptr, L"open", Wide(file).c_str(), nullptr, Wide(folder).c_str(), SW_HIDE);
-    return reinterpret_cast<INT_PTR>(result) > 32;
+namespace {
+
+// A hidden window for the started program; a console program gets a console of its own, hidden
+// too, which the programs it starts share.
+STARTUPINFOW Hidden() {
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_HIDE;
+    return startup;
+}
+
+} // namespace
+
+bool FileStore::StartScript(std::string_view script, std::string_view folder) {
+    // The command processor from the system folder, by its full path, and without the
+    // AutoRun commands of the registry (/d): neither the .bat association (which hardening may
+    // point at an editor) nor a cmd.exe in the program folder decides what runs.
+    wchar_t system[MAX_PATH];
+    const UINT length = GetSystemDirectoryW(system, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) {
+        return false;
+    }
+    if (GetFileAttributesW(Wide(PathInFolder(folder, script)).c_str()) == INVALID_FILE_ATTRIBUTES) {
+        return false;
+    }
+    const std::wstring cmd = std::wstring(system, length) + L"\\cmd.exe";
+    std::wstring commandLine = L"\"" + cmd + L"\" /d /c " + Wide(script);
+    STARTUPINFOW startup = Hidden();
+    PROCESS_INFORMATION started{};
+    if (!CreateProcessW(cmd.c_str(), commandLine.data(), nullptr, nullptr, FALSE,
+                        CREATE_NEW_CONSOLE, nullptr, Wide(folder).c_str(), &startup, &started)) {
+        return false;
+    }
+    CloseHandle(started.hThread);
+    CloseHandle(started.hProcess);
+    return true;
+}
+
+RunResult FileStore::RunHidden(std::string_view program, std::string_view arguments,
+                               std::string_view folder, std::uint32_t timeoutMs) {
+    const std::wstring exe = Wide(program);
+    std::wstring commandLine = L"\"" + exe + L"\"";
+    if (!arguments.empty()) {
+        commandLine += L" " + Wide(arguments);
+    }
+    // In a job that ends it when its last handle closes: a program that hangs goes at the
+    // time-out, and with this process if that ends first. Where the system does not let the
+    // process into the job (Windows 7 with this process in a job of its own), the time-out
+    // still ends it.
+    const UniqueHandle job(CreateJobObjectW(nullptr, nullptr));
+    if (job) {
+        JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+        limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+        SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits,
+                                sizeof limits);
+    }
+    STARTUPINFOW startup = Hidden();
+    PROCESS_INFORMATION started{};
+    if (!CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED,
+                        nullptr, Wide(folder).c_str(), &startup, &started)) {
+        return {RunResult::Outcome::NotStarted, GetLastError()};
+    }
+    const UniqueHandle process(started.hProcess);
+    const UniqueHandle thread(started.hThread);
+    if (job) {
+        AssignProcessToJobObject(job.get(), process.get());
+    }
+    ResumeThread(thread.get());
+    if (WaitForSingleObject(process.get(), timeoutMs) != WAIT_OBJECT_0) {
+        TerminateProcess(process.get(), 1);
+        WaitForSingleObject(process.get(), 5000);
+        return {RunResult::Outcome::TimedOut, 0};
+    }
+    DWORD code = 0;
+    GetExitCodeProcess(process.get(), &code);
+    return {RunResult::Outcome::Exited, code};
 }
 
 } // namespace varnek::win32

@@ -23,9 +23,11 @@ public:
     std::vector<std::string> FilesIn(std::string_view folder) override;
     DateTime Now() override;
     std::uint32_t ProcessId() override { return GetCurrentProcessId(); }
-    // ShellExecuteW "open" of the bare file name with `folder` as the working folder and a
-    // hidden window.
-    bool StartHidden(std::string_view file, std::string_view folder) override;
+    // %SystemRoot%\System32\cmd.exe /d /c <script>, hidden, in `folder`.
+    bool StartScript(std::string_view script, std::string_view folder) override;
+    // CreateProcessW of the full path, hidden, in a job that ends it with its last handle.
+    RunResult RunHidden(std::string_view program, std::string_view arguments,
+                        std::string_view folder, std::uint32_t timeoutMs) override;
 
     // A file time stamp (UTC) as local time and back, with the local time zone's rules for
     // that date.

@@ -71,39 +71,52 @@ void handle_kind::Internet::Release(void* handle) {
     Net().InternetCloseHandle(handle);
 }
 
-// One read on its own thread. What it shares with the service, under its mutex: the stop flag,
-// its internet handles and its file, which the service closes when it drops the read.
+// One read on its own thread. What it shares with the service, under its mutex: the stop flag
+// and its file, which the service closes when it drops the read. Its internet handles are its
+// own: only the worker uses them and closes them, so no handle value is ever used after
+// another thread closed it (WinINet gives a closed handle's value to the next handle at once).
 class ReadService::Worker {
 public:
-    Worker(HWND window, std::uintptr_t id, ReadRequest request, DWORD stallTimeoutMs)
-        : window_(window), id_(id), request_(std::move(request)), timeoutMs_(stallTimeoutMs) {}
+    Worker(HWND window, std::uintptr_t id, ReadRequest request, DWORD stallTimeoutMs,
+           bool checkOnly = false)
+        : window_(window), id_(id), request_(std::move(request)), timeoutMs_(stallTimeoutMs),
+          checkOnly_(checkOnly) {}
 
-    // Stops the read at once: its internet handles close, so a call that waits for the server
-    // returns (on Windows; Wine's WinINet only at its socket's time-out), and its file closes,
-    // so whoever owns the file can remove it now. With `serviceGoing` the worker also stops
-    // waiting for room in the queue for its last message.
+    // Stops the read: its file closes at once, so whoever owns the file can remove it now;
+    // the call the worker is in returns at the latest at the stall timeout, and the worker
+    // then closes its handles and ends. With `serviceGoing` the worker also stops waiting for
+    // room in the queue for its last message.
     void Stop(bool serviceGoing) {
         std::lock_guard lock(mutex_);
         stopped_ = true;
         closing_ = closing_ || serviceGoing;
-        Release();
+        file_.reset();
     }
+
+    std::uintptr_t Id() const { return id_; }
 
     // The UI thread has taken the progress notice in its queue.
     void ProgressTaken() { progressQueued_ = false; }
 
     void Run() {
         AsyncProperty result = Property(vbAsyncStatusCodeError);
-        const std::string failure = Fetch(result);
+        std::string failure = checkOnly_ ? std::string() : Fetch(result);
         // What arrived before a failure is told, even when its progress was held back.
         if (!failure.empty() && result.BytesRead > reportedBytes_) {
             Notify(vbAsyncStatusCodeDownloadingData, result.BytesRead, result.BytesMax);
         }
-        {
-            // The file is closed before the owner hears of the end; it stays where it is:
-            // removing a file that is not wanted is its owner's work, not the worker's.
-            std::lock_guard lock(mutex_);
-            Release();
+        if (const std::string unsaved = Close(); failure.empty()) {
+            failure = unsaved;
+        }
+        CloseHandles();
+        if (failure.empty() && request_.check && !Stopped()) {
+            // The whole file, on the disk and closed: its check decides before anyone hears of
+            // the end.
+            result.FileName = request_.targetFile;
+            FileVerdict verdict = request_.check(request_.targetFile);
+            result.CheckNotes = std::move(verdict.notes);
+            result.RefusedForGood = verdict.lasting && !verdict.refusal.empty();
+            failure = std::move(verdict.refusal);
         }
         if (failure.empty()) {
             result.StatusCode = vbAsyncStatusCodeEndDownloadData;
@@ -155,31 +168,40 @@ private:
         }
         path.resize(parts.dwUrlPathLength);
 
-        const HINTERNET session =
-            Keep(session_, Net().InternetOpenW(L"VarnekIT", INTERNET_OPEN_TYPE_PRECONFIG, nullptr,
-                                               nullptr, 0));
+        session_.reset(
+            Net().InternetOpenW(L"VarnekIT", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+        const HINTERNET session = session_.get();
+        if (Stopped()) {
+            return "cancelled";
+        }
         if (!session) {
-            return Stopped() ? "cancelled" : "cannot open the internet library";
+            return "cannot open the internet library";
         }
         Net().InternetSetStatusCallbackW(session, &StatusCallback);
         const auto context = reinterpret_cast<DWORD_PTR>(this);
         // The timeouts are set on the handles that do the work: Wine does not pass them down
         // from the session handle.
-        const HINTERNET connection =
-            Keep(connect_, Net().InternetConnectW(session, host, parts.nPort, nullptr, nullptr,
-                                                  INTERNET_SERVICE_HTTP, 0, context));
+        connect_.reset(Net().InternetConnectW(session, host, parts.nPort, nullptr, nullptr,
+                                              INTERNET_SERVICE_HTTP, 0, context));
+        const HINTERNET connection = connect_.get();
+        if (Stopped()) {
+            return "cancelled";
+        }
         if (!connection) {
-            return Stopped() ? "cancelled" : "cannot connect";
+            return "cannot connect";
         }
         SetTimeouts(connection);
         const bool secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
         const wchar_t* accept[] = {L"*/*", nullptr};
-        const HINTERNET request =
-            Keep(request_handle_,
-                 Net().HttpOpenRequestW(connection, L"GET", path.c_str(), nullptr, nullptr, accept,
-                                        ReadFlags | (secure ? INTERNET_FLAG_SECURE : 0), context));
+        request_handle_.reset(
+            Net().HttpOpenRequestW(connection, L"GET", path.c_str(), nullptr, nullptr, accept,
+                                   ReadFlags | (secure ? INTERNET_FLAG_SECURE : 0), context));
+        const HINTERNET request = request_handle_.get();
+        if (Stopped()) {
+            return "cancelled";
+        }
         if (!request) {
-            return Stopped() ? "cancelled" : "cannot connect";
+            return "cannot connect";
         }
         SetTimeouts(request);
         const ULONGLONG sent = GetTickCount64();
@@ -214,7 +236,7 @@ private:
         }
         const bool toFile = request_.asyncType == vbAsyncTypeFile;
         const auto limit = static_cast<std::uint64_t>(request_.maxBytes);
-        if (!toFile && limit > 0 && known && length > limit) {
+        if (limit > 0 && known && length > limit) {
             return "answer larger than " + std::to_string(limit) + " bytes";
         }
         if (toFile) {
@@ -246,14 +268,14 @@ private:
             if (total > 0x7FFFFFFFu) {
                 return "answer too large";
             }
+            if (limit > 0 && total > limit) {
+                return "answer larger than " + std::to_string(limit) + " bytes";
+            }
             if (toFile) {
                 if (const std::string failure = Write(block.data(), got); !failure.empty()) {
                     return failure;
                 }
             } else {
-                if (limit > 0 && total > limit) {
-                    return "answer larger than " + std::to_string(limit) + " bytes";
-                }
                 result.Value.insert(result.Value.end(), block.begin(), block.begin() + got);
             }
             result.BytesRead = static_cast<std::int32_t>(total);
@@ -309,22 +331,20 @@ private:
         return std::string(what) + " (error " + std::to_string(error) + ")";
     }
 
-    // Keeps a new handle where a stop can close it, and returns it; null when it is null or
-    // the read was stopped meanwhile (it is closed then).
-    HINTERNET Keep(UniqueInternet& slot, HINTERNET handle) {
-        UniqueInternet made(handle);
+    // Puts the file on the disk and closes it (unless a stop closed it first); empty, or why
+    // the data is not safe.
+    std::string Close() {
         std::lock_guard lock(mutex_);
-        if (stopped_ || !made) {
-            return nullptr;
+        if (!file_) {
+            return {};
         }
-        slot = std::move(made);
-        return handle;
+        const bool saved = FlushFileBuffers(file_.get()) && CloseHandle(file_.release());
+        file_.reset();
+        return saved ? std::string() : "cannot write " + request_.targetFile;
     }
 
-    // Closes the file and the handles, the newest handle first (under the lock). A handle the
-    // worker still uses is thus closed only once, and only by whoever holds the lock.
-    void Release() {
-        file_.reset();
+    // The worker's own handles, the newest first.
+    void CloseHandles() {
         request_handle_.reset();
         connect_.reset();
         session_.reset();
@@ -418,12 +438,13 @@ private:
     std::int64_t shownStep_ = -1;    // its whole percentage (worker only)
     ULONGLONG shownAt_ = 0;          // and when it was posted (worker only)
     std::atomic<bool> progressQueued_{false};
-    std::mutex mutex_; // guards the six below
-    bool stopped_ = false;
-    bool closing_ = false; // the service is going away
-    UniqueInternet session_;
+    const bool checkOnly_;   // no read: only the check of a file that is there
+    UniqueInternet session_; // the worker's own (see the class)
     UniqueInternet connect_;
     UniqueInternet request_handle_;
+    std::mutex mutex_; // guards the three below
+    bool stopped_ = false;
+    bool closing_ = false; // the service is going away
     UniqueHandle file_;
 };
 
@@ -480,17 +501,36 @@ void ReadService::AsyncRead(IAsyncReadOwner& owner, const ReadRequest& request) 
         throw AsyncReadError(ErrorInvalidUrl, "no host in " + request.url);
     }
 
-    const std::uintptr_t id = nextId_++;
     Read read;
     read.owner = &owner;
     read.propertyName = request.propertyName;
-    read.worker = std::make_unique<Worker>(window_.get(), id, request,
+    read.worker = std::make_unique<Worker>(window_.get(), nextId_++, request,
                                            static_cast<DWORD>(stallTimeout_.count()));
+    Start(std::move(read));
+}
+
+void ReadService::AsyncCheck(IAsyncReadOwner& owner, std::string_view propertyName,
+                             std::string_view path, FileCheck check) {
+    ReadRequest request;
+    request.asyncType = vbAsyncTypeFile;
+    request.propertyName = std::string(propertyName);
+    request.targetFile = std::string(path);
+    request.check = std::move(check);
+    Read read;
+    read.owner = &owner;
+    read.propertyName = request.propertyName;
+    read.worker = std::make_unique<Worker>(window_.get(), nextId_++, std::move(request),
+                                           static_cast<DWORD>(stallTimeout_.count()), true);
+    Start(std::move(read));
+}
+
+void ReadService::Start(Read read) {
     try {
         read.thread = std::thread(&Worker::Run, read.worker.get());
     } catch (const std::system_error&) {
         throw AsyncReadError(ErrorNotEnoughMemory, "cannot start a thread for the read");
     }
+    const std::uintptr_t id = read.worker->Id();
     reads_.emplace(id, std::move(read));
 }
 
@@ -511,7 +551,7 @@ void ReadService::ForgetOwner(IAsyncReadOwner& owner) {
 }
 
 // The read stays in the map, ownerless, until its worker's last message lets it be joined;
-// its connection and file are closed now.
+// its file is closed now, its connection when its worker's call returns.
 void ReadService::Drop(Read& read) {
     read.owner = nullptr;
     read.worker->Stop(false);

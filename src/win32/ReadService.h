@@ -20,8 +20,9 @@ namespace varnek::win32 {
 // owner: it posts each notification to a message-only window of the service, and there, on the
 // thread that made the service (the user-interface thread), a map from the read's id to its
 // owner decides whether it is delivered. A cancelled or forgotten read leaves that map at once,
-// so nothing more of it reaches anyone, and its internet handles and its file are closed at
-// once; its worker ends when the call it is in returns, and is joined when its last message
+// so nothing more of it reaches anyone, and its file is closed at once; its worker closes its
+// own internet handles when the call it is in returns (at the latest at the stall timeout: the
+// handles are never closed under a call by another thread) and is joined when its last message
 // comes in.
 //
 // Notifications of a read, in order: progress 1 (finding resource), 2 (connecting), 11 (sending
@@ -31,19 +32,20 @@ namespace varnek::win32 {
 // answer without one it is 0 during the download and the final size in progress 6 and the
 // completion. The completion's StatusCode is 6 for a good read and 0 for a failed one, with Status
 // a short English reason: a non-2xx answer, no connection, a connection lost or a body shorter than
-// its Content-Length, a byte-array answer over ReadRequest::maxBytes, no byte for the stall
-// timeout, or a target file that cannot be written.
+// its Content-Length, an answer over ReadRequest::maxBytes, no byte for the stall timeout, a
+// target file that cannot be written, or the refusal of the read's check.
 //
 // A file read creates (or empties) its target file when the answer begins, holds it unshared
-// while it writes, and has closed it before its completion is delivered or its drop returns.
-// It never removes the file, whatever became of the read: the file belongs to the owner that
-// named it, which keeps it or removes it.
+// while it writes, writes no byte beyond ReadRequest::maxBytes, and has flushed it to the disk
+// and closed it before its check runs (ReadRequest::check, on the worker) and its completion is
+// delivered, or closed it before its drop returns. It never removes the file, whatever became
+// of the read: the file belongs to the owner that named it, which keeps it or removes it.
+// AsyncCheck runs a check alone on a worker of its own, in the same way.
 //
-// The service lives and dies on its user-interface thread; destroying it closes the internet
-// handles of the reads still running, joins their threads and delivers nothing more. Windows
-// ends a call blocked on a silent server when its handles close (InternetCloseHandle's
-// documented way to cancel a blocking call); Wine's WinINet only when its socket times out, so
-// there the wait is the stall timeout at most.
+// The service lives and dies on its user-interface thread; destroying it stops the reads still
+// running, joins their threads (a call blocked on a silent server returns at the stall timeout)
+// and delivers nothing more. The program itself never waits for that: it ends its process
+// without destroying the service.
 //
 // The request goes through InternetConnectW and HttpOpenRequestW rather than InternetOpenUrlW,
 // with the same flags: the stall timeout must be set on those handles, as Wine does not pass it
@@ -68,6 +70,8 @@ public:
     void AsyncRead(IAsyncReadOwner& owner, const ReadRequest& request) override;
     void CancelAsyncRead(IAsyncReadOwner& owner, std::string_view propertyName) override;
     void ForgetOwner(IAsyncReadOwner& owner) override;
+    void AsyncCheck(IAsyncReadOwner& owner, std::string_view propertyName, std::string_view path,
+                    FileCheck check) override;
 
     class Worker;
 
@@ -80,6 +84,7 @@ private:
     };
 
     static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    void Start(Read read);
     void OnNotice(WPARAM id, LPARAM notice);
     void Drop(Read& read);
 

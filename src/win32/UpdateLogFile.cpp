@@ -24,6 +24,11 @@ std::wstring DefaultPath() {
 
 UpdateLogFile::UpdateLogFile() : path_(DefaultPath()) {}
 
+std::string UpdateLogFile::Folder() const {
+    const std::size_t slash = path_.find_last_of(L'\\');
+    return slash == std::wstring::npos ? std::string() : Utf8(path_.substr(0, slash));
+}
+
 void UpdateLogFile::Append(std::string_view line) {
     if (path_.empty()) {
         return;

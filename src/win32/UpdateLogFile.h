@@ -19,6 +19,7 @@ public:
     explicit UpdateLogFile(std::wstring path) : path_(std::move(path)) {}
 
     void Append(std::string_view line) override;
+    std::string Folder() const override;
     const std::wstring& Path() const { return path_; }
 
 private:

@@ -246,12 +246,11 @@ TEST_F(DownloaderTest, TheDataGoesToATemporaryFileBesideTheDestination) {
     EXPECT_EQ(request.readOptions, 16);
     // A name of its own: this process's id and a count, so neither another download of this
     // run nor another copy of the program (another user's session) writes the same file.
-    EXPECT_EQ(request.targetFile, target + ".1a2b-" +
-                                      request.targetFile.substr(target.size() + 6));
+    EXPECT_EQ(request.targetFile, target + ".1a2b-" + request.targetFile.substr(target.size() + 6));
     EXPECT_TRUE(request.targetFile.ends_with(".download"));
     EXPECT_EQ(downloader->TemporaryFileOf(target), request.targetFile);
-    EXPECT_TRUE(Downloader::IsTemporaryOf("Pkg.exe" + request.targetFile.substr(target.size()),
-                                          "Pkg.exe"));
+    EXPECT_TRUE(
+        Downloader::IsTemporaryOf("Pkg.exe" + request.targetFile.substr(target.size()), "Pkg.exe"));
     Downloader other(reads, store, files, dialogs);
     other.BeginDownload(url, target);
     EXPECT_NE(reads.requests.back().targetFile, request.targetFile);
@@ -395,17 +394,23 @@ TEST_F(DownloaderTest, ACheckOfTheWholeFileDecidesBeforeTheDestinationIsTouched)
     downloader->DownloadFailed = [&](const std::string& file, const std::string& reason) {
         reasons.push_back(file + ": " + reason);
     };
+    std::vector<std::string> found;
+    downloader->Checked = [&](const std::string& file, const FileVerdict& verdict) {
+        found.push_back(file + " " + std::to_string(verdict.lasting) + " " + verdict.refusal +
+                        " [" + (verdict.notes.empty() ? "" : verdict.notes[0]) + "]");
+    };
     std::vector<std::string> checked;
-    std::string verdict = "refused: signed by someone else";
-    downloader->Accept = [&](const std::string& file, const std::string& saveFile) {
-        checked.push_back(file + " for " + saveFile + " " +
-                          std::to_string(store.Content(file) == Bytes("MZ new")));
+    FileVerdict verdict{"refused: signed by someone else", true, {"signed by someone else"}};
+    downloader->Accept = [&](const std::string& file) {
+        checked.push_back(file + " " + std::to_string(store.Content(file) == Bytes("MZ new")));
         return verdict;
     };
     store.Put(target, Bytes("MZ good"), old);
     Begin();
     Arrive("MZ new", 6);
-    EXPECT_EQ(checked, (std::vector<std::string>{temporary + " for " + target + " 1"}));
+    EXPECT_EQ(checked, (std::vector<std::string>{temporary + " 1"}));
+    EXPECT_EQ(found, (std::vector<std::string>{target + " 1 refused: signed by someone else "
+                                                        "[signed by someone else]"}));
     EXPECT_EQ(reasons, (std::vector<std::string>{target + ": refused: signed by someone else"}));
     EXPECT_EQ(events, (std::vector<std::string>{"error " + target, "complete 0 " + target}));
     EXPECT_EQ(store.Content(target), Bytes("MZ good"));
@@ -419,12 +424,39 @@ TEST_F(DownloaderTest, ACheckOfTheWholeFileDecidesBeforeTheDestinationIsTouched)
     EXPECT_TRUE(checked.empty());
     EXPECT_EQ(reasons, (std::vector<std::string>{target + ": the file is not whole"}));
 
-    verdict.clear();
-    events.clear();
+    // Passed, the file takes its place; then its qualification in place decides: refused, the
+    // file goes; passed, the download is complete.
+    verdict = {};
+    std::vector<std::string> qualified;
+    FileVerdict inPlace{"refused: it does not start", true, {}};
+    downloader->Qualify = [&](const std::string& file) {
+        qualified.push_back(file + " " + std::to_string(store.Content(file) == Bytes("MZ new")));
+        return inPlace;
+    };
+    for (const bool passes : {false, true}) {
+        events.clear();
+        reasons.clear();
+        inPlace.refusal = passes ? "" : "refused: it does not start";
+        Begin();
+        Arrive("MZ new", 6);
+        EXPECT_EQ(store.Content(target), Bytes("MZ new"));
+        EXPECT_TRUE(events.empty()); // nothing before the qualification
+        EXPECT_EQ(reads.FinishChecks(), 1);
+        EXPECT_EQ(qualified.back(), target + " 1");
+        if (passes) {
+            EXPECT_EQ(events, (std::vector<std::string>{"complete 6 " + target}));
+        } else {
+            EXPECT_FALSE(store.Exists(target));
+            EXPECT_EQ(reasons, (std::vector<std::string>{target + ": refused: it does not start"}));
+            EXPECT_EQ(events,
+                      (std::vector<std::string>{"error " + target, "complete 0 " + target}));
+        }
+    }
+    // A qualification under way ends with the component: nothing more arrives.
     Begin();
     Arrive("MZ new", 6);
-    EXPECT_EQ(events, (std::vector<std::string>{"complete 6 " + target}));
-    EXPECT_EQ(store.Content(target), Bytes("MZ new"));
+    downloader.reset();
+    EXPECT_EQ(reads.FinishChecks(), 0);
 }
 
 TEST_F(DownloaderTest, ASecondStartOrAStopEndsTheDownloadAndRemovesItsFile) {
@@ -436,8 +468,8 @@ TEST_F(DownloaderTest, ASecondStartOrAStopEndsTheDownloadAndRemovesItsFile) {
     Begin();
     EXPECT_NE(temporary, first);
     EXPECT_FALSE(store.Exists(first));
-    EXPECT_EQ(reads.log, (std::vector<std::string>{"read " + url, "cancel " + target,
-                                                   "read " + url}));
+    EXPECT_EQ(reads.log,
+              (std::vector<std::string>{"read " + url, "cancel " + target, "read " + url}));
     ASSERT_EQ(reads.active.size(), 1u);
     // Stopped: no event, no file, the destination as it was.
     store.Put(temporary, Bytes("MZ ha"), store.now);

@@ -4,6 +4,7 @@
 #include "AppFixture.h"
 #include "Config.h"
 #include "update/ClientDate.h"
+#include "update/ReplacementScript.h"
 #include "update/UpdateChain.h"
 #include "update/VersionText.h"
 
@@ -26,7 +27,22 @@ struct UpdateTest : AppFixture {
     const std::string client = "C:\\Program Files\\Varnek\\Varnek_TeamViewer.exe";
     const std::string newProgram = "C:\\Program Files\\Varnek\\New_VarnekIT.exe";
     const std::string script = "C:\\Program Files\\Varnek\\DeleteOLD.bat";
-    const std::vector<std::uint8_t> programBody = Bytes("MZ\x90\x00 the new program");
+    const std::vector<std::uint8_t> programBody = Program();
+    const std::string aside = "C:\\Program Files\\Varnek\\VarnekIT.exe.old";
+
+    // A program's first bytes: the DOS header pointing at a PE header for that machine.
+    static std::vector<std::uint8_t> Program(std::uint16_t machine = ProgramMachine()) {
+        std::vector<std::uint8_t> bytes(0x40, 0);
+        bytes[0] = 'M', bytes[1] = 'Z', bytes[0x3C] = 0x40;
+        for (const char c : std::string_view("PE\0\0", 4)) {
+            bytes.push_back(static_cast<std::uint8_t>(c));
+        }
+        bytes.push_back(static_cast<std::uint8_t>(machine & 0xFF));
+        bytes.push_back(static_cast<std::uint8_t>(machine >> 8));
+        const std::string_view rest = " the new program";
+        bytes.insert(bytes.end(), rest.begin(), rest.end());
+        return bytes;
+    }
 
     void LocalClient(const DateTime& created) { p.fileStore.Put(client, Bytes("MZ old"), created); }
     // The whole chain starts as the button (or the timer) starts it.
@@ -47,6 +63,11 @@ struct UpdateTest : AppFixture {
         done.StatusCode = vbAsyncStatusCodeEndDownloadData;
         done.BytesRead = done.BytesMax = static_cast<std::int32_t>(body.size());
         ASSERT_TRUE(p.reads.Complete(url, done));
+    }
+    // The program package arrives, passes its checks and, in its place, its self-test.
+    void DeliverProgram(const std::vector<std::uint8_t>& body) {
+        DeliverFile(programPackageUrl, body);
+        p.reads.FinishChecks();
     }
     void FailFile(const std::string& url) {
         AsyncProperty failed;
@@ -80,6 +101,19 @@ struct UpdateTest : AppFixture {
         return false;
     }
 };
+
+} // namespace
+
+namespace {
+
+const std::string Publisher = "C=DK, O=Varnek IT ApS, CN=Varnek IT";
+// The same common name, another organisation: another signer.
+const std::string Impostor = "C=DK, O=Someone Else, CN=Varnek IT";
+
+bool Logged(const fakes::MemoryLogFile& log, std::string_view part) {
+    return std::any_of(log.lines.begin(), log.lines.end(),
+                       [&](const std::string& line) { return line.find(part) != line.npos; });
+}
 
 } // namespace
 
@@ -144,6 +178,7 @@ TEST_F(UpdateTest, AnOlderClientIsReplaced) {
 
 TEST_F(UpdateTest, TheClientDateIsReadByFixedRules) {
     LocalClient({2026, 2, 7, 8, 0, 0});
+    p.fileStore.now = {2026, 12, 7, 10, 30, 0};
     Start();
     const std::pair<const char*, const char*> valid[] = {
         {"7/12/2026", "7/12/2026"},           {"07/12/2026", "7/12/2026"},
@@ -199,7 +234,9 @@ TEST_F(UpdateTest, TheClientDateIsReadByFixedRules) {
         EXPECT_EQ(Caption(Ctl::t_TeamViewerNyVer), "before") << text;
         EXPECT_EQ(Caption(Ctl::t_TeamViewerDateStat), "before") << text;
         EXPECT_EQ(Caption(Ctl::t_TeamViewerMinVer), "7/2/2026") << text; // shown before the text
-        EXPECT_EQ(p.reads.requests.size(), reads + 1) << text;           // nothing started after
+        // No client is fetched for it; the program's check follows.
+        EXPECT_EQ(Urls().back(), programVersionUrl) << text;
+        EXPECT_EQ(p.reads.requests.size(), reads + 2) << text;
     }
 }
 
@@ -276,31 +313,34 @@ TEST_F(UpdateTest, TheProgramDownloadStartsWithTheBalloon) {
     EXPECT_EQ(read->request.asyncType, vbAsyncTypeFile);
 }
 
-TEST_F(UpdateTest, ADownloadedClientIsDatedSoTheNextCheckFindsItUpToDate) {
-    // The server's date lies ahead of the clock: the client gets that date.
+TEST_F(UpdateTest, ClientDatesAreBelievedUpToADayAheadAndANewClientIsDatedToday) {
+    // Today is 14/3/2026. A date a day ahead (another time zone) is taken; the client gets
+    // today's date, never the server's: a date from the future would keep every later client
+    // out.
     LocalClient({2026, 1, 1, 9, 0, 0});
     Start();
-    Check("20/3/2026");
+    Check("15/3/2026");
     EXPECT_EQ(Caption(Ctl::t_TeamViewerDateStat), "Update Avalible");
     DeliverFile(clientPackageUrl, Bytes("MZ new client"));
     EXPECT_EQ(p.fileStore.Content(client), Bytes("MZ new client"));
-    EXPECT_EQ(p.fileStore.DateCreated(client), (DateTime{2026, 3, 20, 0, 0, 0}));
-    EXPECT_TRUE(Reading(programVersionUrl));
-
-    Check("20/3/2026");
-    EXPECT_EQ(Caption(Ctl::t_TeamViewerDateStat), "Up to Date");
-    EXPECT_EQ(Caption(Ctl::t_TeamViewerMinVer), "20/3/2026");
-
-    // A release date in the past: the client is dated now.
-    app.reset();
-    p = {};
-    LocalClient({2026, 2, 1, 9, 0, 0});
-    Start();
-    Check("1/3/2026");
-    DeliverFile(clientPackageUrl, Bytes("MZ new client"));
     EXPECT_EQ(p.fileStore.DateCreated(client), p.fileStore.now);
+    EXPECT_TRUE(Reading(programVersionUrl));
+    Check("14/3/2026");
+    EXPECT_EQ(Caption(Ctl::t_TeamViewerDateStat), "Up to Date");
 
-    // First install: no release date was shown yet, the client is dated now.
+    // Further ahead, the date is no date: no client is fetched, the program is checked.
+    for (const char* future : {"16/3/2026", "31/12/9999", "1/1/2027"}) {
+        p.reads.requests.clear();
+        Check(future);
+        EXPECT_EQ(Urls(), (std::vector<std::string>{clientDateUrl, programVersionUrl})) << future;
+        EXPECT_TRUE(Logged(p.updateLog, "more than a day after today")) << future;
+    }
+    // The day after the last of a month and of a year.
+    EXPECT_EQ(NextDay({2026, 2, 28, 23, 0, 0}), (DateTime{2026, 3, 1, 0, 0, 0}));
+    EXPECT_EQ(NextDay({2024, 2, 28, 0, 0, 0}), (DateTime{2024, 2, 29, 0, 0, 0}));
+    EXPECT_EQ(NextDay({2026, 12, 31, 0, 0, 0}), (DateTime{2027, 1, 1, 0, 0, 0}));
+
+    // First install: the client is dated now and found up to date next time.
     app.reset();
     p = {};
     Start();
@@ -316,7 +356,7 @@ TEST_F(UpdateTest, AFailedClientTransferKeepsTheOldClientAndStillChecksTheProgra
     Start();
     for (bool cut : {false, true}) {
         p.reads.requests.clear();
-        Check("20/3/2026");
+        Check("1/3/2026");
         const std::string temporary = Temporary(clientPackageUrl);
         if (cut) {
             p.fileStore.Put(temporary, Bytes("MZ ne"), p.fileStore.now);
@@ -337,7 +377,7 @@ TEST_F(UpdateTest, AFailedClientTransferKeepsTheOldClientAndStillChecksTheProgra
     }
     // A package that is no program is refused the same way.
     p.reads.requests.clear();
-    Check("20/3/2026");
+    Check("1/3/2026");
     DeliverFile(clientPackageUrl, Bytes("<html>Not found</html>"));
     EXPECT_EQ(p.fileStore.Content(client), Bytes("MZ old"));
     EXPECT_EQ(Urls().back(), programVersionUrl);
@@ -355,31 +395,61 @@ TEST_F(UpdateTest, AClientDownloadThatCannotStartIsShownAndEndsTheChain) {
     EXPECT_EQ(Urls(), (std::vector<std::string>{clientDateUrl}));
 }
 
-TEST_F(UpdateTest, ANewerProgramReplacesTheRunningOneThroughTheScript) {
+TEST_F(UpdateTest, ANewerProgramReplacesTheRunningOneThroughTheScriptOnceItShowedItStarts) {
     Start();
     CheckProgram("1.0.3");
     const std::string temporary = Temporary(programPackageUrl);
     p.fileStore.versions[temporary] = {1, 0, 3, 0};
-    EXPECT_THROW(DeliverFile(programPackageUrl, programBody), fakes::ProgramEnded);
+    EXPECT_EQ(p.reads.Active(programPackageUrl)->request.maxBytes, 512 * 1024 * 1024);
+    DeliverFile(programPackageUrl, programBody);
+    // In its place, the new program's self-test runs before anything is replaced.
     EXPECT_EQ(p.fileStore.Content(newProgram), programBody);
+    EXPECT_FALSE(p.fileStore.Exists(script));
+    EXPECT_THROW(p.reads.FinishChecks(), fakes::ProgramEnded);
+    const std::string folder = "C:\\Program Files\\Varnek";
+    const auto script_ = ReplacementScript();
     EXPECT_EQ(p.fileStore.log,
-              (std::vector<std::string>{"move " + temporary + " -> " + newProgram,
-                                        "write " + script + " (181 bytes)",
-                                        "start DeleteOLD.bat in C:\\Program Files\\Varnek"}));
-    const std::string expected = "@Echo off\r\n"
-                                 ":S\r\n"
-                                 "Del \"VarnekIT.exe\"\r\n"
-                                 "If Exist \"VarnekIT.exe\" Goto S\r\n"
-                                 ":D\r\n"
-                                 "ren \"New_VarnekIT.exe\" \"VarnekIT.exe\"\r\n"
-                                 "If Exist \"New_VarnekIT.exe\" Goto D\r\n"
-                                 "\"VarnekIT.exe\"\r\n"
-                                 "Del DeleteOLD.bat\r\n";
-    EXPECT_EQ(expected.size(), 181u);
-    EXPECT_EQ(p.fileStore.Content(script), Bytes(expected));
+              (std::vector<std::string>{
+                  "move " + temporary + " -> " + newProgram,
+                  "run " + newProgram + " /selftest in " + folder + " (15000 ms)",
+                  "write " + script + " (" + std::to_string(script_.size()) + " bytes)",
+                  "start DeleteOLD.bat in " + folder}));
+    EXPECT_EQ(p.fileStore.Content(script), script_);
     // The icon left the tray before the program ended.
     EXPECT_TRUE(IconRemoved());
     EXPECT_EQ(Main().SysTray, nullptr);
+}
+
+TEST_F(UpdateTest, TheScriptIsAsciiLinesInTheirOrderAndBounded) {
+    const auto bytes = ReplacementScript(7);
+    const std::string text(bytes.begin(), bytes.end());
+    std::vector<std::string> lines;
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t end = text.find("\r\n", at);
+        ASSERT_NE(end, std::string::npos) << "every line ends in CR LF";
+        lines.push_back(text.substr(at, end - at));
+        at = end + 2;
+    }
+    for (const char c : text) {
+        EXPECT_TRUE(c == '\r' || c == '\n' || (c >= 0x20 && c < 0x7F)) << int(c);
+    }
+    for (const std::string& line : lines) {
+        EXPECT_EQ(line.find_first_of("\r\n"), std::string::npos) << line;
+    }
+    const auto first = [&](std::string_view part) {
+        return std::find_if(lines.begin(), lines.end(),
+                            [&](const std::string& l) { return l.find(part) != l.npos; }) -
+               lines.begin();
+    };
+    // The old program out of the way, the new one in its place, started, the script removed.
+    EXPECT_LT(first("ren \"VarnekIT.exe\" \"VarnekIT.exe.old\""),
+              first("ren \"New_VarnekIT.exe\" \"VarnekIT.exe\""));
+    EXPECT_LT(first("ren \"New_VarnekIT.exe\" \"VarnekIT.exe\""),
+              first("start \"\" \"VarnekIT.exe\""));
+    EXPECT_EQ(lines.back(), "Del DeleteOLD.bat");
+    EXPECT_EQ(first("Del \"VarnekIT.exe\""), static_cast<std::ptrdiff_t>(lines.size()));
+    EXPECT_EQ(first("If %n% GEQ 7 Goto"), first("set /a n+=1") + 1);
+    EXPECT_EQ(ReplacementScript(), ReplacementScript(60));
 }
 
 TEST_F(UpdateTest, AnExistingScriptIsReplacedAndARootFolderGetsNoDoubleBackslash) {
@@ -390,8 +460,8 @@ TEST_F(UpdateTest, AnExistingScriptIsReplacedAndARootFolderGetsNoDoubleBackslash
     const std::string temporary = Temporary(programPackageUrl);
     ExpectTemporaryOf(temporary, "C:\\New_VarnekIT.exe");
     p.fileStore.versions[temporary] = {1, 1, 0, 0};
-    EXPECT_THROW(DeliverFile(programPackageUrl, programBody), fakes::ProgramEnded);
-    EXPECT_EQ(p.fileStore.Content("C:\\DeleteOLD.bat")->size(), 181u);
+    EXPECT_THROW(DeliverProgram(programBody), fakes::ProgramEnded);
+    EXPECT_EQ(p.fileStore.Content("C:\\DeleteOLD.bat"), ReplacementScript());
     EXPECT_EQ(p.fileStore.log.back(), "start DeleteOLD.bat in C:\\");
 }
 
@@ -413,7 +483,7 @@ TEST_F(UpdateTest, OnlyAProgramWhoseVersionResourceIsNewerIsInstalled) {
         if (version) {
             p.fileStore.versions[temporary] = *version;
         }
-        DeliverFile(programPackageUrl, programBody);
+        DeliverProgram(programBody);
         EXPECT_FALSE(p.fileStore.Exists(newProgram));
         EXPECT_FALSE(p.fileStore.Exists(temporary));
         EXPECT_FALSE(p.fileStore.Exists(script));
@@ -445,7 +515,7 @@ TEST_F(UpdateTest, WhenTheScriptCannotBeWrittenOrStartedTheProgramKeepsRunning) 
         Start();
         CheckProgram("1.0.3");
         p.fileStore.versions[Temporary(programPackageUrl)] = {1, 0, 3, 0};
-        EXPECT_NO_THROW(DeliverFile(programPackageUrl, programBody));
+        EXPECT_NO_THROW(DeliverProgram(programBody));
         EXPECT_FALSE(IconRemoved());
         EXPECT_NE(Main().SysTray, nullptr);
         const bool started = p.fileStore.log.back().starts_with("start ");
@@ -521,19 +591,6 @@ TEST_F(UpdateTest, ClosingTheWindowMidCheckDropsItsReads) {
     EXPECT_FALSE(IconRemoved());
 }
 
-namespace {
-
-const std::string Publisher = "C=DK, O=Varnek IT ApS, CN=Varnek IT";
-// The same common name, another organisation: another signer.
-const std::string Impostor = "C=DK, O=Someone Else, CN=Varnek IT";
-
-bool Logged(const fakes::MemoryLogFile& log, std::string_view part) {
-    return std::any_of(log.lines.begin(), log.lines.end(),
-                       [&](const std::string& line) { return line.find(part) != line.npos; });
-}
-
-} // namespace
-
 TEST_F(UpdateTest, ASignedProgramInstallsOnlyWhatItsOwnSignerSigned) {
     const auto valid = fakes::FakeSignatureCheck::Valid;
     const Signature unsigned_{
@@ -567,12 +624,12 @@ TEST_F(UpdateTest, ASignedProgramInstallsOnlyWhatItsOwnSignerSigned) {
         p.signatures.signatures[temporary] = c.download;
         p.signatures.signatures[newProgram] = c.atScript;
         if (c.installed) {
-            EXPECT_THROW(DeliverFile(programPackageUrl, programBody), fakes::ProgramEnded);
+            EXPECT_THROW(DeliverProgram(programBody), fakes::ProgramEnded);
             EXPECT_TRUE(p.fileStore.Exists(script));
             EXPECT_TRUE(Logged(p.updateLog, "replacement started"));
             continue;
         }
-        EXPECT_NO_THROW(DeliverFile(programPackageUrl, programBody));
+        EXPECT_NO_THROW(DeliverProgram(programBody));
         // Refused: no file stays, nothing is replaced, the program runs on, nobody is asked.
         EXPECT_FALSE(p.fileStore.Exists(newProgram));
         EXPECT_FALSE(p.fileStore.Exists(temporary));
@@ -607,6 +664,10 @@ TEST_F(UpdateTest, ANewClientMustBeSignedAsThePresentOneIs) {
         {"present one unsigned", unsigned_, unsigned_, true},
         {"present one unchecked", Signature{Signature::Verdict::CannotCheck, 0, {}},
          valid(Publisher), false},
+        // Not valid is not unsigned: it keeps its place.
+        {"present one altered",
+         Signature{Signature::Verdict::Invalid, static_cast<std::int32_t>(0x80096010), {}},
+         unsigned_, false},
         {"no client yet", std::nullopt, unsigned_, true},
     };
     for (const Case& c : cases) {
@@ -618,7 +679,7 @@ TEST_F(UpdateTest, ANewClientMustBeSignedAsThePresentOneIs) {
             p.signatures.signatures[client] = *c.present;
         }
         Start();
-        Check("20/3/2026");
+        Check("1/3/2026");
         p.signatures.signatures[Temporary(clientPackageUrl)] = c.download;
         DeliverFile(clientPackageUrl, Bytes("MZ new client"));
         EXPECT_EQ(p.fileStore.Content(client),
@@ -671,22 +732,23 @@ TEST_F(UpdateTest, AConfiguredPublisherDecidesForTheClient) {
 TEST_F(UpdateTest, EveryDecisionOfTheChainIsLoggedWithTheLocalTime) {
     LocalClient({2026, 1, 1, 9, 0, 0});
     Start();
-    Check("20/3/2026");
+    Check("1/3/2026");
     FailFile(clientPackageUrl);
     ASSERT_TRUE(p.reads.CompleteWith(programVersionUrl, "1.0.3"));
     p.fileStore.versions[Temporary(programPackageUrl)] = {1, 0, 3, 0};
-    EXPECT_THROW(DeliverFile(programPackageUrl, programBody), fakes::ProgramEnded);
+    EXPECT_THROW(DeliverProgram(programBody), fakes::ProgramEnded);
     const std::vector<std::string> expected = {
         "update check started",
-        "client's date on the server: \"20/3/2026\"",
+        "client's date on the server: \"1/3/2026\"",
         "the present client is of 1/1/2026: a newer one is downloaded",
         "download started: " + clientPackageUrl,
         "download of Varnek_TeamViewer.exe failed: HTTP 500",
         "program 1.0.3 on the server, 1.0.2 running: it is downloaded",
         "download started: " + programPackageUrl,
         "the running program is not signed: no signature required",
-        "download finished: " + newProgram,
         "the running program is not signed: no signature required",
+        "the program's self-test passed",
+        "download finished: " + newProgram,
         "replacement started: the program ends for DeleteOLD.bat",
     };
     std::vector<std::string> lines;
@@ -704,12 +766,23 @@ TEST_F(UpdateTest, EveryDecisionOfTheChainIsLoggedWithTheLocalTime) {
     failed.Status = "timed out";
     ASSERT_TRUE(p.reads.Complete(clientDateUrl, failed));
     EXPECT_EQ(p.updateLog.lines.back().substr(20), "reading the client's date failed: timed out");
+
+    // What the server says is data: no line of its own, and no screenful.
+    p.reads.requests.clear();
+    CheckProgram("1.0.9\r\n2026-03-14 10:30:00 forged line");
+    CheckProgram(std::string(5000, '7'));
+    for (const std::string& line : p.updateLog.lines) {
+        EXPECT_EQ(line.find_first_of("\r\n"), std::string::npos) << line;
+        EXPECT_LT(line.size(), 200u) << line;
+    }
+    EXPECT_TRUE(Logged(p.updateLog, "no version: \"1.0.9\\x0D\\x0A2026-03-14"));
+    EXPECT_TRUE(Logged(p.updateLog, "... (5000 bytes)"));
 }
 
 TEST_F(UpdateTest, ExitMidDownloadAndTheNextStartLeaveOnlyTheFilesThatWereThere) {
     LocalClient({2026, 1, 1, 9, 0, 0});
     Start();
-    Check("20/3/2026");
+    Check("1/3/2026");
     const std::string temporary = Temporary(clientPackageUrl);
     p.fileStore.Put(temporary, Bytes("MZ ha"), p.fileStore.now);
     EXPECT_THROW(Main().Form_Unload(), fakes::ProgramEnded);
@@ -728,10 +801,110 @@ TEST_F(UpdateTest, ExitMidDownloadAndTheNextStartLeaveOnlyTheFilesThatWereThere)
         p.fileStore.Put(file, Bytes("MZ half"), p.fileStore.now);
     }
     p.fileStore.Put(folder + "notes.download", Bytes("mine"), p.fileStore.now);
+    // The old program an update moved aside goes too, but never when it is all there is.
+    p.fileStore.Put(aside, Bytes("MZ old program"), p.fileStore.now);
+    p.fileStore.Put(folder + "VarnekIT.exe", Bytes("MZ new program"), p.fileStore.now);
     Start();
     for (const std::string& file : left) {
         EXPECT_FALSE(p.fileStore.Exists(file)) << file;
     }
+    EXPECT_FALSE(p.fileStore.Exists(aside));
     EXPECT_TRUE(p.fileStore.Exists(folder + "notes.download"));
     EXPECT_EQ(p.fileStore.Content(client), Bytes("MZ old"));
+    app.reset();
+    p.files.files.erase(folder + "VarnekIT.exe");
+    p.fileStore.Put(aside, Bytes("MZ old program"), p.fileStore.now);
+    Start();
+    EXPECT_TRUE(p.fileStore.Exists(aside));
+}
+
+TEST_F(UpdateTest, ARefusedPackageIsNotFetchedAgainUntilTheServerAnnouncesAnother) {
+    // Refused in its self-test: removed, remembered beside the log, not fetched again for the
+    // same text; the log says why, with the code.
+    p.fileStore.runResult = {RunResult::Outcome::Exited, 3};
+    Start();
+    CheckProgram("1.0.3");
+    p.fileStore.versions[Temporary(programPackageUrl)] = {1, 0, 3, 0};
+    EXPECT_NO_THROW(DeliverProgram(programBody));
+    EXPECT_FALSE(p.fileStore.Exists(newProgram));
+    EXPECT_FALSE(p.fileStore.Exists(script));
+    EXPECT_TRUE(Logged(p.updateLog, "failed: refused: the program's self-test ended with code 3"));
+    const std::string memory = p.updateLog.folder + "\\refused.txt";
+    ASSERT_TRUE(p.fileStore.Exists(memory));
+    const std::size_t reads = p.reads.requests.size();
+    CheckProgram("1.0.3\r\n");
+    EXPECT_EQ(p.reads.requests.size(), reads + 1); // the version file only
+    EXPECT_EQ(p.updateLog.lines.back().substr(20),
+              "not downloaded again: \"1.0.3\" was refused on 2026-03-14: refused: the "
+              "program's self-test ended with code 3 (0x00000003)");
+
+    // The client likewise, by its date text; the program's check follows.
+    LocalClient({2026, 1, 1, 9, 0, 0});
+    p.signatures.signatures[client] = fakes::FakeSignatureCheck::Valid(Publisher);
+    Check("1/3/2026");
+    p.signatures.signatures[Temporary(clientPackageUrl)] =
+        fakes::FakeSignatureCheck::Valid(Impostor);
+    DeliverFile(clientPackageUrl, Bytes("MZ impostor"));
+    CheckProgram("1.0.3");
+    p.reads.requests.clear();
+    Check("1/3/2026");
+    EXPECT_EQ(Urls(), (std::vector<std::string>{clientDateUrl, programVersionUrl}));
+    EXPECT_TRUE(Logged(p.updateLog, "not downloaded again: \"1/3/2026\""));
+
+    // A new text clears the memory: the program is fetched, and this time it starts.
+    p.fileStore.runResult = {RunResult::Outcome::Exited, 0};
+    CheckProgram("1.0.4");
+    p.fileStore.versions[Temporary(programPackageUrl)] = {1, 0, 4, 0};
+    EXPECT_THROW(DeliverProgram(programBody), fakes::ProgramEnded);
+    const auto left = p.fileStore.Content(memory);
+    ASSERT_TRUE(left);
+    EXPECT_EQ(std::string(left->begin(), left->end()).find("program\t"), std::string::npos);
+
+    // A program that cannot start is refused for good; one that timed out only this time.
+    for (const auto& [run, lasting] :
+         {std::pair{RunResult{RunResult::Outcome::NotStarted, 193}, true},
+          std::pair{RunResult{RunResult::Outcome::TimedOut, 0}, false}}) {
+        app.reset();
+        p = {};
+        p.fileStore.runResult = run;
+        Start();
+        CheckProgram("1.0.3");
+        p.fileStore.versions[Temporary(programPackageUrl)] = {1, 0, 3, 0};
+        DeliverProgram(programBody);
+        EXPECT_FALSE(p.fileStore.Exists(newProgram));
+        EXPECT_TRUE(Logged(p.updateLog,
+                           lasting ? "cannot be started (error 193)" : "did not end within 15 s"));
+        const std::size_t before = p.reads.requests.size();
+        CheckProgram("1.0.3");
+        EXPECT_EQ(p.reads.requests.size(), before + (lasting ? 1 : 2));
+    }
+}
+
+TEST_F(UpdateTest, AProgramIsCheckedByItsMachineTypeThenItsSignatureThenItsVersion) {
+    p.signatures.self = fakes::FakeSignatureCheck::Valid(Publisher);
+    const std::uint16_t other = ProgramMachine() == 0x14C ? 0x8664 : 0x14C;
+    const std::pair<std::vector<std::uint8_t>, const char*> refused[] = {
+        {Program(other), "made for another machine type"},
+        {Bytes("MZ but no header of a program at all, long enough to hold one somewhere"),
+         "no Windows program header"},
+    };
+    for (const auto& [body, why] : refused) {
+        SCOPED_TRACE(why);
+        p.signatures.checked.clear();
+        Start();
+        CheckProgram("1.0.3");
+        DeliverProgram(body);
+        EXPECT_TRUE(Logged(p.updateLog, why));
+        EXPECT_FALSE(p.fileStore.Exists(newProgram));
+        // Refused before its signature was looked at.
+        EXPECT_TRUE(p.signatures.checked.empty());
+        CheckProgram("1.0.4"); // a new text: forgotten
+    }
+    // Signed by another: refused before its version resource counts (it has none).
+    CheckProgram("1.0.5");
+    p.signatures.signatures[Temporary(programPackageUrl)] =
+        fakes::FakeSignatureCheck::Valid(Impostor);
+    DeliverProgram(programBody);
+    EXPECT_TRUE(Logged(p.updateLog, "the program is signed by \"" + Impostor + "\""));
+    EXPECT_FALSE(Logged(p.updateLog, "version resource"));
 }

@@ -26,6 +26,15 @@ inline DWORD RunAndWait(std::wstring commandLine, DWORD timeoutMs = 60000) {
     return code;
 }
 
+// A test tool built beside the tests: <build>/tools/<name>.
+inline std::wstring ToolPath(const std::wstring& name) {
+    wchar_t self[MAX_PATH];
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring path(self);
+    path.resize(path.find_last_of(L'\\'));
+    return path + L"\\..\\..\\tools\\" + name;
+}
+
 // A fresh path in the temporary folder.
 inline std::wstring TempPath(const std::wstring& name) {
     wchar_t folder[MAX_PATH];

@@ -1,11 +1,14 @@
 // The update service's file operations on Wine's file system, and the hidden start of a script.
 #include "Version.h"
 #include "Win32TestSupport.h"
+#include "update/ReplacementScript.h"
 #include "win32/FileStore.h"
 #include "win32/Text.h"
 #include "win32/Win32Services.h"
 
 #include <gtest/gtest.h>
+
+#include <tlhelp32.h>
 
 #include <atomic>
 #include <cstdio>
@@ -327,9 +330,10 @@ TEST_F(FileStoreTest, NowIsTheLocalTime) {
     EXPECT_LE(Seconds(after) - Seconds(before), 1);
 }
 
-TEST_F(FileStoreTest, StartHiddenRunsAScriptByNameInItsFolderWithoutWaiting) {
+TEST_F(FileStoreTest, StartScriptRunsAScriptByNameInItsFolderWithoutWaiting) {
     // The script waits for a sign from the test, so a start that waited for it would hang here;
-    // it writes its mark relative to its working folder.
+    // it writes its mark relative to its working folder. A cmd.exe in that folder is not the
+    // one that runs it.
     Put(In("DeleteOLD.bat"), "@echo off\r\n"
                              "set n=0\r\n"
                              ":wait\r\n"
@@ -337,6 +341,8 @@ TEST_F(FileStoreTest, StartHiddenRunsAScriptByNameInItsFolderWithoutWaiting) {
                              "if %n% gtr 200000 exit\r\n"
                              "if not exist go.txt goto wait\r\n"
                              "echo ran>marker.txt\r\n");
+    ASSERT_TRUE(CopyFileW(varnek::testing::ToolPath(L"standin_client.exe").c_str(),
+                          Wide(In("cmd.exe")).c_str(), FALSE));
     wchar_t elsewhere[MAX_PATH];
     GetTempPathW(MAX_PATH, elsewhere);
     wchar_t current[MAX_PATH];
@@ -344,7 +350,7 @@ TEST_F(FileStoreTest, StartHiddenRunsAScriptByNameInItsFolderWithoutWaiting) {
     SetCurrentDirectoryW(elsewhere);
 
     const ULONGLONG start = GetTickCount64();
-    EXPECT_TRUE(store.StartHidden("DeleteOLD.bat", folder));
+    EXPECT_TRUE(store.StartScript("DeleteOLD.bat", folder));
     EXPECT_LT(GetTickCount64() - start, 5000u);
     Sleep(300);
     EXPECT_FALSE(Exists(In("marker.txt")));
@@ -354,7 +360,114 @@ TEST_F(FileStoreTest, StartHiddenRunsAScriptByNameInItsFolderWithoutWaiting) {
     }
     EXPECT_EQ(Content(In("marker.txt")), "ran\r\n");
     EXPECT_FALSE(Exists(std::string(Utf8(elsewhere)) + "marker.txt"));
+    EXPECT_FALSE(Exists(In("cmd.log")));
 
-    EXPECT_FALSE(store.StartHidden("NoSuchScript.bat", folder));
+    EXPECT_FALSE(store.StartScript("NoSuchScript.bat", folder));
     SetCurrentDirectoryW(current);
+}
+
+namespace {
+
+// The command processors this process started that still run.
+int ChildScripts() {
+    const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    int count = 0;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more;
+         more = Process32NextW(snapshot, &entry)) {
+        count += entry.th32ParentProcessID == GetCurrentProcessId() &&
+                 _wcsicmp(entry.szExeFile, L"cmd.exe") == 0;
+    }
+    CloseHandle(snapshot);
+    return count;
+}
+
+} // namespace
+
+// The real script under the system's cmd, on real files: the stand-in client plays both
+// programs (the new one carries a mark at its end) and writes <name>.log when it starts.
+TEST_F(FileStoreTest, TheReplacementScriptPutsTheNewProgramInPlaceOrLeavesTheOldOne) {
+    const std::wstring tool = varnek::testing::ToolPath(L"standin_client.exe");
+    const std::string program = In("VarnekIT.exe"), fresh = In("New_VarnekIT.exe");
+    const std::string old = Content(Utf8(tool)), mark = old + "new";
+    struct Case {
+        const char* what;
+        DWORD holdMs;  // VarnekIT.exe held open without delete sharing this long
+        bool noNew;    // New_VarnekIT.exe gone before the script starts
+        bool readOnly; // VarnekIT.exe read-only
+        bool replaced;
+    };
+    // Three tries at most: about three seconds.
+    const Case cases[] = {{"as it runs", 0, false, false, true},
+                          {"held for a while", 1500, false, false, true},
+                          {"held beyond the tries", 8000, false, false, false},
+                          {"nothing new", 0, true, false, false},
+                          {"read-only", 0, false, true, true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Put(program, old);
+        if (!c.noNew) {
+            Put(fresh, mark);
+        }
+        if (c.readOnly) {
+            SetFileAttributesW(Wide(program).c_str(), FILE_ATTRIBUTE_READONLY);
+        }
+        const auto script = ReplacementScript(3);
+        ASSERT_TRUE(store.WriteFile(In("DeleteOLD.bat"), script));
+        HANDLE held = c.holdMs ? CreateFileW(Wide(program).c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                             nullptr, OPEN_EXISTING, 0, nullptr)
+                               : INVALID_HANDLE_VALUE;
+        const ULONGLONG started = GetTickCount64();
+        ASSERT_TRUE(store.StartScript("DeleteOLD.bat", folder));
+        // The script ends by deleting itself, once it started the program.
+        for (int i = 0; i < 300 && (Exists(In("DeleteOLD.bat")) || !Exists(In("VarnekIT.log")));
+             ++i) {
+            if (held != INVALID_HANDLE_VALUE && GetTickCount64() - started >= c.holdMs) {
+                CloseHandle(held);
+                held = INVALID_HANDLE_VALUE;
+            }
+            Sleep(50);
+        }
+        if (held != INVALID_HANDLE_VALUE) {
+            CloseHandle(held);
+        }
+        EXPECT_FALSE(Exists(In("DeleteOLD.bat")));
+        // Whatever happened, a VarnekIT.exe is there and was started from there.
+        EXPECT_EQ(Content(program), c.replaced ? mark : old);
+        EXPECT_NE(Content(In("VarnekIT.log")).find("VarnekIT.exe"), std::string::npos);
+        EXPECT_EQ(Exists(fresh), !c.replaced && !c.noNew);
+        EXPECT_FALSE(Exists(In("VarnekIT.exe.old")));
+        EXPECT_EQ(ChildScripts(), 0);
+        for (const char* name : {"VarnekIT.exe", "New_VarnekIT.exe", "VarnekIT.log"}) {
+            SetFileAttributesW(Wide(In(name)).c_str(), FILE_ATTRIBUTE_NORMAL);
+            DeleteFileW(Wide(In(name)).c_str());
+        }
+    }
+}
+
+TEST_F(FileStoreTest, RunHiddenWaitsForTheProgramAndTellsHowItEnded) {
+    const std::wstring tool = varnek::testing::ToolPath(L"standin_client.exe");
+    ASSERT_TRUE(CopyFileW(tool.c_str(), Wide(In("New_VarnekIT.exe")).c_str(), FALSE));
+    const RunResult ran = store.RunHidden(In("New_VarnekIT.exe"), "/selftest", folder, 30000);
+    EXPECT_EQ(ran.outcome, RunResult::Outcome::Exited);
+    EXPECT_EQ(ran.code, 0u);
+    const std::string log = Content(In("New_VarnekIT.log"));
+    EXPECT_NE(log.find("/selftest"), std::string::npos) << log;
+    EXPECT_NE(log.find("\"show\":0"), std::string::npos) << log; // hidden
+
+    // One that does not end in time is ended.
+    ASSERT_TRUE(CopyFileW(varnek::testing::ToolPath(L"standin_teamviewer.exe").c_str(),
+                          Wide(In("Slow.exe")).c_str(), FALSE));
+    const ULONGLONG started = GetTickCount64();
+    EXPECT_EQ(store.RunHidden(In("Slow.exe"), "", folder, 1500).outcome,
+              RunResult::Outcome::TimedOut);
+    EXPECT_LT(GetTickCount64() - started, 10000u);
+    EXPECT_TRUE(DeleteFileW(Wide(In("Slow.exe")).c_str())); // no longer running
+
+    // A file that is no program does not start, and says why.
+    Put(In("Text.exe"), "not a program at all, just text");
+    const RunResult refused = store.RunHidden(In("Text.exe"), "", folder, 1500);
+    EXPECT_EQ(refused.outcome, RunResult::Outcome::NotStarted);
+    EXPECT_EQ(refused.code, static_cast<std::uint32_t>(ERROR_BAD_EXE_FORMAT));
 }

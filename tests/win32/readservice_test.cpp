@@ -187,6 +187,22 @@ private:
         ++finished_[path];
     }
 
+    // Says nothing for `ms`, or until the test ends or the client closes the connection.
+    void Silence(SOCKET client, DWORD ms) {
+        const ULONGLONG end = GetTickCount64() + ms;
+        while (GetTickCount64() < end && WaitForSingleObject(stop_, 0) != WAIT_OBJECT_0) {
+            fd_set readable;
+            FD_ZERO(&readable);
+            FD_SET(client, &readable);
+            timeval step{0, 50000};
+            char byte = 0;
+            if (select(0, &readable, nullptr, nullptr, &step) > 0 &&
+                recv(client, &byte, 1, MSG_PEEK) <= 0) {
+                return;
+            }
+        }
+    }
+
     // False when the answer was cut short, by its fault or by the client.
     bool Send(SOCKET client, const Answer& answer, int count) {
         std::string head = "HTTP/1.1 " + std::to_string(answer.status) + " " +
@@ -215,7 +231,7 @@ private:
             return SendAll(client, text + "0\r\n\r\n");
         }
         case Answer::StallHeaders:
-            WaitForSingleObject(stop_, answer.pauseMs);
+            Silence(client, answer.pauseMs);
             return false;
         default:
             break;
@@ -236,8 +252,11 @@ private:
             shutdown(client, SD_SEND);
             return false;
         }
-        if (WaitForSingleObject(stop_, answer.pauseMs) == WAIT_OBJECT_0 ||
-            answer.mode == Answer::Stall) {
+        if (answer.mode == Answer::Stall) {
+            Silence(client, answer.pauseMs);
+            return false;
+        }
+        if (WaitForSingleObject(stop_, answer.pauseMs) == WAIT_OBJECT_0) {
             return false;
         }
         return SendAll(client, body.data() + answer.part, body.size() - answer.part);
@@ -752,8 +771,73 @@ TEST_F(ReadServiceTest, DestroyingTheServiceEndsItsReadsWithoutWaitingForTheServ
     EXPECT_EQ(owner.Completion("headers"), nullptr);
 }
 
+TEST_F(ReadServiceTest, AFileReadIsCheckedOnItsWorkerOnceWholeOnTheDiskAndClosed) {
+    const std::string body = Pattern(300000, 12);
+    server.Serve("/package", {Answer::Whole, body});
+    server.Serve("/chunked", {Answer::Chunked, body});
+    const std::string folder = Utf8(TempPath(L"prøv"));
+    ASSERT_TRUE(CreateDirectoryW(win32::Wide(folder).c_str(), nullptr));
+    const std::string target = folder + "\\New_VarnekIT.exe";
+    DWORD checkThread = 0;
+    std::string seen;
+    ReadRequest request = ToFile(server.Url("/package"), "checked", target);
+    request.check = [&](const std::string& file) {
+        checkThread = GetCurrentThreadId();
+        HANDLE exclusive = CreateFileW(win32::Wide(file).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                                       nullptr, OPEN_EXISTING, 0, nullptr);
+        seen = exclusive != INVALID_HANDLE_VALUE ? "closed " : "open ";
+        CloseHandle(exclusive);
+        seen += std::to_string(ReadWholeFile(file) == body);
+        return FileVerdict{"refused: not by us", true, {"looked at it"}};
+    };
+    const AsyncProperty* refused = ReadToEnd(request);
+    ASSERT_NE(refused, nullptr);
+    EXPECT_NE(checkThread, 0u);
+    EXPECT_NE(checkThread, GetCurrentThreadId());
+    EXPECT_EQ(seen, "closed 1");
+    EXPECT_EQ(refused->StatusCode, 0);
+    EXPECT_EQ(refused->Status, "refused: not by us");
+    EXPECT_TRUE(refused->RefusedForGood);
+    EXPECT_EQ(refused->CheckNotes, std::vector<std::string>{"looked at it"});
+    EXPECT_TRUE(Exists(target)); // the owner's to remove
+
+    // No byte past the limit, whether the answer announces its size or not; nothing to check.
+    for (const char* path : {"/package", "/chunked"}) {
+        SCOPED_TRACE(path);
+        seen.clear();
+        DeleteFileW(win32::Wide(target).c_str());
+        request = ToFile(server.Url(path), path, target);
+        request.maxBytes = 100000;
+        request.check = [&](const std::string&) {
+            seen = "checked";
+            return FileVerdict{};
+        };
+        const AsyncProperty* large = ReadToEnd(request);
+        ASSERT_NE(large, nullptr);
+        EXPECT_EQ(large->StatusCode, 0);
+        EXPECT_EQ(large->Status, "answer larger than 100000 bytes");
+        EXPECT_LE(ReadWholeFile(target).size(), 100000u);
+        EXPECT_EQ(seen, "");
+    }
+
+    // A check alone, on a file that is there.
+    service->AsyncCheck(owner, "alone", target, [&](const std::string& file) {
+        checkThread = GetCurrentThreadId();
+        return FileVerdict{{}, false, {"checked " + file}};
+    });
+    ASSERT_TRUE(PumpUntil([&] { return owner.Completion("alone") != nullptr; }, 10000));
+    EXPECT_NE(checkThread, GetCurrentThreadId());
+    EXPECT_EQ(owner.Completion("alone")->StatusCode, 6);
+    EXPECT_EQ(owner.Completion("alone")->CheckNotes, std::vector<std::string>{"checked " + target});
+    EXPECT_TRUE(DeleteFileW(win32::Wide(target).c_str()));
+    EXPECT_TRUE(RemoveDirectoryW(win32::Wide(folder).c_str()));
+}
+
 TEST_F(ReadServiceTest, ADroppedReadFreesItsFileAtOnceForTheNextDownload) {
-    // The server sends part of the body, then nothing for far longer than the test lasts.
+    // The server sends part of the body, then nothing for far longer than the test lasts; the
+    // dropped read's worker, whose handles nobody else closes, ends by itself at its stall
+    // timeout.
+    service = std::make_unique<ReadService>(std::chrono::milliseconds(2000));
     const std::string body = Pattern(300000, 11);
     server.Serve("/stall", {Answer::Stall, body, 200, 200000, 20000});
     server.Serve("/whole", {Answer::Whole, body});
@@ -763,12 +847,14 @@ TEST_F(ReadServiceTest, ADroppedReadFreesItsFileAtOnceForTheNextDownload) {
     for (const bool forget : {false, true}) {
         SCOPED_TRACE(forget ? "forgotten owner" : "cancelled read");
         service->AsyncRead(owner, ToFile(server.Url("/stall"), "dropped", target));
+        // Until what the server sent has been read: the worker waits in its next call then.
         ASSERT_TRUE(PumpUntil(
             [&] {
-                const auto codes = owner.Codes("dropped");
-                return std::find(codes.begin(), codes.end(), 5) != codes.end();
+                const auto events = owner.Of("dropped");
+                return !events.empty() && events.back().property.BytesRead >= 196608;
             },
             10000));
+        PumpFor(300);
         // While the read writes, nobody else can remove or open its file.
         EXPECT_FALSE(DeleteFileW(win32::Wide(target).c_str()));
         if (forget) {
@@ -778,6 +864,14 @@ TEST_F(ReadServiceTest, ADroppedReadFreesItsFileAtOnceForTheNextDownload) {
         }
         // Dropped, its file is free at once (the worker may still wait for the silent server).
         EXPECT_TRUE(DeleteFileW(win32::Wide(target).c_str())) << GetLastError();
+        // Its worker closes its connection when its call returns, by the stall timeout.
+        const ULONGLONG dropped = GetTickCount64();
+        EXPECT_TRUE(PumpUntil(
+            [&] { return server.Finished("/stall") == server.Requests("/stall"); }, 6000));
+        const ULONGLONG closed = GetTickCount64() - dropped;
+        std::printf("the dropped read's connection closed after %u ms\n",
+                    static_cast<unsigned>(closed));
+        EXPECT_GE(closed, 1000u); // not under the call, by another thread
         owner.events.clear();
         // A new download to the same file goes through.
         const AsyncProperty* again = ReadToEnd(ToFile(server.Url("/whole"), "again", target));

@@ -57,6 +57,7 @@ FakeFileStore& FakeFileStore::operator=(const FakeFileStore& other) {
     writeSucceeds = other.writeSucceeds;
     moveSucceeds = other.moveSucceeds;
     startSucceeds = other.startSucceeds;
+    runResult = other.runResult;
     log = other.log;
     return *this;
 }
@@ -162,9 +163,16 @@ std::optional<std::array<int, 4>> FakeFileStore::FileVersion(std::string_view pa
     return found->second;
 }
 
-bool FakeFileStore::StartHidden(std::string_view file, std::string_view folder) {
-    log.push_back("start " + std::string(file) + " in " + std::string(folder));
+bool FakeFileStore::StartScript(std::string_view script, std::string_view folder) {
+    log.push_back("start " + std::string(script) + " in " + std::string(folder));
     return startSucceeds;
+}
+
+RunResult FakeFileStore::RunHidden(std::string_view program, std::string_view arguments,
+                                   std::string_view folder, std::uint32_t timeoutMs) {
+    log.push_back("run " + std::string(program) + " " + std::string(arguments) + " in " +
+                  std::string(folder) + " (" + std::to_string(timeoutMs) + " ms)");
+    return runResult;
 }
 
 void FakeReadService::AsyncRead(IAsyncReadOwner& owner, const ReadRequest& request) {
@@ -178,9 +186,11 @@ void FakeReadService::AsyncRead(IAsyncReadOwner& owner, const ReadRequest& reque
 
 void FakeReadService::CancelAsyncRead(IAsyncReadOwner& owner, std::string_view propertyName) {
     log.push_back("cancel " + std::string(propertyName));
-    std::erase_if(active, [&](const Read& read) {
-        return read.owner == &owner && read.request.propertyName == propertyName;
-    });
+    for (auto* reads : {&active, &checks}) {
+        std::erase_if(*reads, [&](const Read& read) {
+            return read.owner == &owner && read.request.propertyName == propertyName;
+        });
+    }
     if (cancelError) {
         throw *cancelError;
     }
@@ -188,7 +198,9 @@ void FakeReadService::CancelAsyncRead(IAsyncReadOwner& owner, std::string_view p
 
 void FakeReadService::ForgetOwner(IAsyncReadOwner& owner) {
     log.push_back("forget");
-    std::erase_if(active, [&](const Read& read) { return read.owner == &owner; });
+    for (auto* reads : {&active, &checks}) {
+        std::erase_if(*reads, [&](const Read& read) { return read.owner == &owner; });
+    }
 }
 
 const FakeReadService::Read* FakeReadService::Active(std::string_view url) const {
@@ -210,6 +222,17 @@ void Fill(AsyncProperty& property, const ReadRequest& request) {
     }
 }
 
+// What the check makes of the completion, as the worker puts it in.
+void Checked(AsyncProperty& property, const ReadRequest& request) {
+    FileVerdict verdict = request.check(request.targetFile);
+    property.CheckNotes = std::move(verdict.notes);
+    if (!verdict.refusal.empty()) {
+        property.StatusCode = vbAsyncStatusCodeError;
+        property.Status = verdict.refusal;
+        property.RefusedForGood = verdict.lasting;
+    }
+}
+
 } // namespace
 
 bool FakeReadService::Progress(std::string_view url, AsyncProperty property) {
@@ -228,10 +251,42 @@ bool FakeReadService::Complete(std::string_view url, AsyncProperty property) {
         return false;
     }
     IAsyncReadOwner* owner = read->owner;
-    Fill(property, read->request);
+    const ReadRequest request = read->request;
+    Fill(property, request);
     active.erase(active.begin() + (read - active.data()));
+    // The worker checks only a file that arrived whole.
+    if (request.check && property.StatusCode == vbAsyncStatusCodeEndDownloadData &&
+        property.BytesRead == property.BytesMax) {
+        Checked(property, request);
+    }
     owner->AsyncReadComplete(property);
     return true;
+}
+
+void FakeReadService::AsyncCheck(IAsyncReadOwner& owner, std::string_view propertyName,
+                                 std::string_view path, FileCheck check) {
+    log.push_back("check " + std::string(path));
+    ReadRequest request;
+    request.asyncType = vbAsyncTypeFile;
+    request.propertyName = std::string(propertyName);
+    request.targetFile = std::string(path);
+    request.check = std::move(check);
+    checks.push_back({&owner, std::move(request)});
+}
+
+int FakeReadService::FinishChecks() {
+    int count = 0;
+    while (!checks.empty()) {
+        const Read read = checks.front();
+        checks.erase(checks.begin());
+        AsyncProperty property;
+        Fill(property, read.request);
+        property.StatusCode = vbAsyncStatusCodeEndDownloadData;
+        Checked(property, read.request);
+        read.owner->AsyncReadComplete(property);
+        ++count;
+    }
+    return count;
 }
 
 bool FakeReadService::CompleteWith(std::string_view url, std::string_view bytes) {

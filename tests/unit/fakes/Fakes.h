@@ -148,7 +148,9 @@ public:
     std::vector<std::string> FilesIn(std::string_view folder) override;
     DateTime Now() override { return now; }
     std::uint32_t ProcessId() override { return 0x1a2b; }
-    bool StartHidden(std::string_view file, std::string_view folder) override;
+    bool StartScript(std::string_view script, std::string_view folder) override;
+    RunResult RunHidden(std::string_view program, std::string_view arguments,
+                        std::string_view folder, std::uint32_t timeoutMs) override;
 
     std::map<std::string, std::vector<std::uint8_t>> contents;
     std::map<std::string, DateTime> created;
@@ -157,7 +159,9 @@ public:
     bool writeSucceeds = true;
     bool moveSucceeds = true;
     bool startSucceeds = true;
-    // "write PATH (N bytes)", "move FROM -> TO", "created PATH d/m/y h:m:s", "start FILE in DIR"
+    RunResult runResult{RunResult::Outcome::Exited, 0}; // of every RunHidden
+    // "write PATH (N bytes)", "move FROM -> TO", "created PATH d/m/y h:m:s", "start FILE in DIR",
+    // "run PATH ARGUMENTS in DIR (N ms)"
     std::vector<std::string> log;
 
 private:
@@ -181,13 +185,20 @@ public:
     // and (file reads) file name filled in. False, and nothing delivered, when no read of the
     // URL is active (never started, finished, cancelled, or its owner is gone).
     bool Progress(std::string_view url, AsyncProperty property);
-    // The same for the last notification: the read ends first.
+    // The same for the last notification: the read ends first. A whole file read's check
+    // runs before, as the worker runs it.
     bool Complete(std::string_view url, AsyncProperty property);
+    // Runs the checks started by AsyncCheck and delivers their ends; how many ran.
+    int FinishChecks();
     // A byte-array read that succeeded with these bytes.
     bool CompleteWith(std::string_view url, std::string_view bytes);
 
+    void AsyncCheck(IAsyncReadOwner& owner, std::string_view propertyName, std::string_view path,
+                    FileCheck check) override;
+
     std::vector<ReadRequest> requests; // every read started, in order
     std::vector<Read> active;
+    std::vector<Read> checks;                  // started by AsyncCheck, not yet finished
     std::optional<AsyncReadError> startError;  // thrown by the next AsyncRead calls
     std::optional<AsyncReadError> cancelError; // thrown by CancelAsyncRead
     std::vector<std::string> log;              // "read URL", "cancel NAME", "forget"
@@ -255,7 +266,9 @@ public:
 class MemoryLogFile final : public ILogFile {
 public:
     void Append(std::string_view line) override { lines.push_back(std::string(line)); }
+    std::string Folder() const override { return folder; }
     std::vector<std::string> lines;
+    std::string folder = "C:\\Users\\user\\AppData\\Local\\VarnekIT";
 };
 
 // Thrown by the fake main view when the program ends.
