@@ -20,7 +20,9 @@ subject: no customer would install it.
 
 Refused (exit 1): a file that is not a Windows program (no MZ/PE header), a program without a
 version resource or whose version is not newer than the folder's, a program whose signer does
-not match the folder's program's, a date that is not a real d/m/yyyy date.
+not match the folder's program's, a program made for another machine type than the folder's
+(one folder serves one kind: 32-bit or 64-bit), a date that is not a real d/m/yyyy date or lies
+after tomorrow.
 """
 
 from __future__ import annotations
@@ -63,7 +65,7 @@ class PeFile:
         if pe_offset + 24 > len(data) or data[pe_offset:pe_offset + 4] != b"PE\0\0":
             raise PublishError(f"{name} is not a Windows program (no PE header)")
         coff = pe_offset + 4
-        sections, optional_size = struct.unpack_from("<H12xH", data, coff + 2)
+        self.machine, sections, optional_size = struct.unpack_from("<HH12xH", data, coff)
         optional = coff + 20
         (magic,) = self._unpack("<H", optional)
         if magic == 0x10B:
@@ -157,6 +159,26 @@ def program_version(path: Path) -> tuple[int, int, int]:
 
 def check_windows_program(path: Path) -> None:
     PeFile(read_file(path), str(path))
+
+
+MACHINE_NAMES = {0x14C: "32-bit x86", 0x8664: "64-bit x64", 0xAA64: "ARM64"}
+
+
+def machine_name(machine: int) -> str:
+    return f"{MACHINE_NAMES.get(machine, 'unknown')} ({machine:#06x})"
+
+
+def check_machine(program: Path, current_package: Path) -> None:
+    """Refuses a program of another machine type than the folder's program: every installed
+    program refuses a package that is not of its own kind."""
+    if not current_package.exists():
+        return
+    current = PeFile(read_file(current_package), str(current_package)).machine
+    new = PeFile(read_file(program), str(program)).machine
+    if new != current:
+        raise PublishError(f"{program} is a {machine_name(new)} program, but the published "
+                           f"program is {machine_name(current)}; every customer's program "
+                           f"would refuse it")
 
 
 # ---------------------------------------------------------------------------------------------
@@ -432,6 +454,7 @@ def publish(folder: Path, program: Path | None = None, client: Path | None = Non
             if version <= current:
                 raise PublishError(f"{program} is version {format_version(version)}, not newer "
                                    f"than the published {format_version(current)}")
+        check_machine(program, folder / PROGRAM_PACKAGE)
         check_signer(program, folder / PROGRAM_PACKAGE)
         writes.append((PROGRAM_PACKAGE, read_file(program)))
         writes.append((PROGRAM_VERSION_FILE, format_version(version).encode("ascii")))
@@ -440,7 +463,12 @@ def publish(folder: Path, program: Path | None = None, client: Path | None = Non
         report.append(f"VarnekIT {format_version(version)} ({signer})")
     if client is not None:
         check_windows_program(client)
-        date = parse_date(client_date) if client_date is not None else datetime.date.today()
+        today = datetime.date.today()
+        date = parse_date(client_date) if client_date is not None else today
+        # Every program takes a date at most a day ahead (another time zone) for a date.
+        if date > today + datetime.timedelta(days=1):
+            raise PublishError(f"the client's date {format_date(date)} lies after tomorrow; "
+                               "every customer's program would take it for no date")
         writes.append((CLIENT_PACKAGE, read_file(client)))
         writes.append((CLIENT_VERSION_FILE, format_date(date).encode("ascii")))
         report.append(f"client of {format_date(date)}")

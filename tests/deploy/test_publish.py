@@ -108,6 +108,16 @@ class PublishTest(FolderTest):
         self.assert_refused(["--program", text], "no MZ header")
         self.assert_refused(["--program", self.work / "missing.exe"], "cannot read")
 
+    def test_a_program_of_another_machine_type_is_refused(self):
+        self.assert_published(["--program", self.exe])
+        data = bytearray(self.next_exe.read_bytes())
+        header = struct.unpack_from("<I", data, 0x3C)[0] + 4
+        machine = struct.unpack_from("<H", data, header)[0]
+        struct.pack_into("<H", data, header, 0x8664 if machine == 0x14C else 0x14C)
+        other = self.work / "other.exe"
+        other.write_bytes(bytes(data))
+        self.assert_refused(["--program", other], "every customer's program would refuse it")
+
     def test_versions_compare_as_numbers(self):
         nine = with_file_version(self.exe, self.work / "nine.exe", 1, 0, 9)
         ten = with_file_version(self.exe, self.work / "ten.exe", 1, 0, 10)
@@ -132,9 +142,9 @@ class PublishTest(FolderTest):
 
     def test_client_and_its_date(self):
         client = required_path("VARNEK_CLIENT_EXE")
-        self.assert_published(["--client", client, "--client-date", "29/2/2028"])
+        self.assert_published(["--client", client, "--client-date", "29/2/2024"])
         self.assertEqual(snapshot(self.folder), {
-            "VersionTeamViewer.txt": b"29/2/2028", "Varnek_TeamViewer.zip": client.read_bytes()})
+            "VersionTeamViewer.txt": b"29/2/2024", "Varnek_TeamViewer.zip": client.read_bytes()})
 
         for date in ["29/2/2027", "31/4/2026", "0/1/2026", "1/13/2026", "2026-12-08",
                      "8/12/26", "8/12/2026 ", "1//2026"]:
@@ -152,6 +162,13 @@ class PublishTest(FolderTest):
         self.assert_published(["--client", client])
         self.assertEqual((self.folder / "VersionTeamViewer.txt").read_bytes(),
                          f"{today.day}/{today.month}/{today.year}".encode())
+        # A day ahead is a date every program believes; further ahead is none.
+        day = lambda days: today + datetime.timedelta(days=days)  # noqa: E731
+        self.assert_published(["--client", client, "--client-date",
+                               f"{day(1).day}/{day(1).month}/{day(1).year}"])
+        self.assert_refused(["--client", client, "--client-date",
+                             f"{day(2).day}/{day(2).month}/{day(2).year}"], "after tomorrow")
+        self.assert_refused(["--client", client, "--client-date", "31/12/9999"], "after tomorrow")
 
     def test_program_and_client_together(self):
         client = required_path("VARNEK_CLIENT_EXE")

@@ -127,5 +127,48 @@ class SigningTest(unittest.TestCase):
         self.assertFalse(Path(str(target) + ".signed").exists())
 
 
+
+RELEASE_CHECKS = SOURCE / "cmake" / "ReleaseChecks.cmake"
+
+
+class ReleaseConfigureTest(unittest.TestCase):
+    """A company build is closed by default: configured without signing or without the
+    client's signer, it stops and names what is missing, unless told to build open."""
+
+    def checks(self, *definitions: str) -> subprocess.CompletedProcess:
+        return run(CMAKE, "-DVARNEK_RELEASE=ON", *definitions, "-P", RELEASE_CHECKS,
+                   check=False)
+
+    def test_a_release_needs_a_signature_and_the_clients_signer(self):
+        secure = "-DSupportServerUrl=https://support.example.dk"
+        publisher = "-DVARNEK_CLIENT_PUBLISHER=C=DK, O=Varnek IT ApS, CN=Varnek IT"
+        for definitions, missing in [
+                ((secure,), ["VARNEK_SIGN_CERT and VARNEK_SIGN_KEY, or VARNEK_SIGN_PFX",
+                             "VARNEK_CLIENT_PUBLISHER"]),
+                ((secure, publisher, "-DVARNEK_SIGN_CERT=cert.pem"), ["VARNEK_SIGN_KEY"]),
+                ((secure, "-DVARNEK_SIGN_PFX=cert.pfx"), ["VARNEK_CLIENT_PUBLISHER"])]:
+            with self.subTest(definitions=definitions):
+                result = self.checks(*definitions)
+                self.assertNotEqual(result.returncode, 0)
+                message = " ".join(result.stderr.split())
+                self.assertIn("missing: " + "; ".join(missing), message)
+        result = self.checks(secure, publisher, "-DVARNEK_SIGN_PFX=cert.pfx")
+        self.assertEqual((result.returncode, result.stderr), (0, ""))
+        # Built open on purpose: it says in one sentence what that means; plain http warns.
+        result = self.checks("-DSupportServerUrl=http://support.example.dk",
+                             "-DVARNEK_UNSIGNED_RELEASE=ON")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertIn("every customer's program will install any newer program",
+                      " ".join(result.stderr.split()))
+        self.assertIn("travel in clear text", " ".join(result.stderr.split()))
+
+    def test_the_release_preset_is_a_release(self):
+        with tempfile.TemporaryDirectory(prefix="varnek-release-") as build:
+            result = run(CMAKE, "--preset", "i686-release", "-S", SOURCE, "-B", build,
+                         check=False)
+        self.assertNotEqual(result.returncode, 0, result.stdout)
+        self.assertIn("a release build must be signed", " ".join(result.stderr.split()))
+
+
 if __name__ == "__main__":
     unittest.main()
