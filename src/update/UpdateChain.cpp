@@ -123,10 +123,16 @@ std::optional<std::uint16_t> MachineOf(IFileStore& store, const std::string& fil
 }
 
 // The checks of a downloaded program, in their order: its kind of machine, its signature, its
-// version resource, and (in its place) its start.
+// version resource, and (in its place, where the checks before are made again) its start.
 FileVerdict CheckProgram(IFileStore& store, ISignatureCheck& signatures, const std::string& file,
                          const std::string& folder, bool selfTest) {
     std::vector<std::string> notes;
+    // What the first pass noted is not noted again.
+    const auto note = [&](std::string text) {
+        if (!selfTest) {
+            notes.push_back(std::move(text));
+        }
+    };
     const auto machine = MachineOf(store, file);
     if (!machine) {
         return RefusedForGood("the program has no Windows program header");
@@ -142,7 +148,7 @@ FileVerdict CheckProgram(IFileStore& store, ISignatureCheck& signatures, const s
     // key, so a renewed certificate keeps working.
     const Signature self = signatures.CheckSelf();
     if (self.verdict == Signature::Verdict::Unsigned) {
-        notes.push_back("the running program is not signed: no signature required");
+        note("the running program is not signed: no signature required");
     } else if (self.verdict != Signature::Verdict::Valid) {
         // The running program carries a signature this machine cannot confirm: nothing it
         // could be compared with, so nothing is installed.
@@ -150,7 +156,7 @@ FileVerdict CheckProgram(IFileStore& store, ISignatureCheck& signatures, const s
                              Described(self) + ")");
     } else {
         const Signature signature = signatures.Check(file);
-        notes.push_back("downloaded program: " + Described(signature));
+        note("downloaded program: " + Described(signature));
         if (signature.verdict == Signature::Verdict::CannotCheck) {
             return RefusedForNow("the program's signature cannot be checked", std::move(notes));
         }

@@ -26,6 +26,7 @@ PROGRAM_PACKAGE = APP + "New_VarnekIT.zip"
 CLIENT = "Varnek_TeamViewer.exe"
 PROGRAM = "VarnekIT.exe"
 NEW_PROGRAM = "New_VarnekIT.exe"
+PROGRAM_PATH = harness.PROGRAM_FOLDER + "\\" + PROGRAM
 SCRIPT = "DeleteOLD.bat"
 TEMPORARY = ".download"  # every download's temporary file: "<file>.<process>-<n>.download"
 
@@ -75,10 +76,13 @@ def sha256(path: Path) -> str:
     return hashlib.sha256(path.read_bytes()).hexdigest()
 
 
-def server_date(days: int) -> str:
-    """A date as the server writes it (d/m/yyyy), `days` from today. Under Wine a client
-    copied in by the test counts as made today, so only a later date makes it out of date."""
+def server_date(days: int, iso: bool = False) -> str:
+    """A date as the server writes it (d/m/yyyy, or yyyy-mm-dd), `days` from today. Under
+    Wine a client copied in by the test counts as made today, so only a later date makes it
+    out of date, and the program believes a date at most a day ahead."""
     day = time.localtime(time.time() + days * 86400)
+    if iso:
+        return f"{day.tm_year}-{day.tm_mon:02}-{day.tm_mday:02}"
     return f"{day.tm_mday}/{day.tm_mon}/{day.tm_year}"
 
 
@@ -149,6 +153,17 @@ class UpdateTestCase(ProgramTestCase):
                                     "--json").stdout
         return json.loads(out)
 
+    def log_lines(self) -> list[str]:
+        """The update log of the prefix's user (%LOCALAPPDATA%\\VarnekIT\\update.log)."""
+        logs = list(self.session.unix_path("C:\\users").glob(
+            "*/AppData/Local/VarnekIT/update.log"))
+        return logs[0].read_text(encoding="utf-8").splitlines() if logs else []
+
+    def wait_logged(self, part: str, timeout: float = 30.0) -> str:
+        return harness.wait_until(
+            lambda: next((line for line in self.log_lines() if part in line), None), timeout,
+            0.2, f"{part!r} in the update log")
+
     def processes(self, exe: str) -> list[dict]:
         """The running Windows processes of that name (none is no error)."""
         result = self.session.uidriver("processes", "--name", exe, "--timeout", "0", "--json",
@@ -183,19 +198,14 @@ class AutomaticUpdate(UpdateTestCase):
                                            "the new program to start")
             session.tray.wait_icon_count(1, timeout=30)
             session.timings["old_end_to_new_icon"] = time.monotonic() - old.started - ended
-            files = self.folder_files()
-            self.assertEqual(files[PROGRAM], sha256(new))
-            self.assertEqual(files[CLIENT], sha256(client))
-            self.assertEqual(set(files) - {SCRIPT}, {PROGRAM, CLIENT})  # nothing half-done
+            # The script started the new program without waiting for it and removed itself,
+            # and the old program's aside copy went with it: nothing half-done, nothing left.
+            files = {PROGRAM: sha256(new), CLIENT: sha256(client)}
+            self.wait_folder(files)
             visible = session.uidriver_records("windows")
             self.assertEqual([w["title"] for w in visible], [harness.TRAY_TITLE])
-            if SCRIPT in files:
-                # cmd waits for the program the script started, and Wine's cmd keeps the
-                # script open meanwhile, so the new program cannot delete it at its start; the
-                # script's own last line does, once the new program ends (checked below).
-                scripts = self.processes("cmd.exe")
-                self.assertEqual([s["pid"] for s in scripts], [started["parent"]])
-                self.assertEqual(files[SCRIPT], hashlib.sha256(SCRIPT_TEXT).hexdigest())
+            self.assertEqual(self.processes("cmd.exe"), [])
+            self.assertNotIn(started["parent"], [p["pid"] for p in self.processes("cmd.exe")])
 
             # The new version's settings window, opened from its menu.
             menu = session.tray.open_menu()
@@ -216,18 +226,16 @@ class AutomaticUpdate(UpdateTestCase):
             self.assert_no_message_box(500)
             self.assertEqual(self.folder_files(), files)
 
-            # Ended by its menu, the new program lets the script finish: it deletes itself.
             self.close_settings("Close")
             menu = session.tray.open_menu()
             menu.choose("Exit")
             harness.wait_until(lambda: not self.processes(PROGRAM), 20, 0.3,
                                "the new program to end")
-            harness.wait_until(lambda: not self.processes("cmd.exe"), 20, 0.3,
-                               "the script to end")
-            self.assertEqual(self.folder_files(), {PROGRAM: sha256(new), CLIENT: sha256(client)})
+            self.assertEqual(self.folder_files(), files)
             self.assertEqual(len(server.log_entries()), self.seen)
 
 
+# A script an earlier update left behind (as the versions before this one wrote it).
 SCRIPT_TEXT = (b'@Echo off\r\n:S\r\nDel "VarnekIT.exe"\r\nIf Exist "VarnekIT.exe" Goto S\r\n'
                b':D\r\nren "New_VarnekIT.exe" "VarnekIT.exe"\r\n'
                b'If Exist "New_VarnekIT.exe" Goto D\r\n"VarnekIT.exe"\r\nDel DeleteOLD.bat\r\n')
@@ -243,7 +251,7 @@ class ManualCheck(UpdateTestCase):
         client = tool("standin_client.exe")
         # The running version published, with a line break added after it: not newer.
         self.publish(program=harness.program_exe(), version="1.0.2", client=client,
-                     client_date=server_date(7))
+                     client_date=server_date(1))
         self.alter("VersionVarnekIT.txt", b"1.0.2\r\n")
         with session.support_server(self.root) as server:
             self.start_program()
@@ -290,7 +298,7 @@ class FaultModes(UpdateTestCase):
         session = self.session
         client, new = tool("standin_client.exe"), next_exe()
         session.install_tool("standin_client.exe", harness.PROGRAM_FOLDER, CLIENT)
-        date = server_date(7)
+        date = server_date(1)
         self.publish(program=new, version="1.0.3", client=client, client_date=date)
         # Line breaks after the published texts, for the cut faults below.
         self.alter("VersionTeamViewer.txt", date.encode() + b"\r\n")
@@ -303,8 +311,13 @@ class FaultModes(UpdateTestCase):
         self.ticked = False
 
         for name, (text, package) in FAULTS.items():
-            # The client's date fails: nothing follows.
-            self.case(name, {CLIENT_DATE: self.cut(text)}, [CLIENT_DATE])
+            # The client's date fails: nothing follows. A whole answer that is no date is
+            # taken for none, and the program's version is read next (failing the same way).
+            if name in ("empty", "html"):
+                self.case(name, {CLIENT_DATE: self.cut(text), PROGRAM_VERSION: self.cut(text, True)},
+                          [CLIENT_DATE, PROGRAM_VERSION])
+            else:
+                self.case(name, {CLIENT_DATE: self.cut(text)}, [CLIENT_DATE])
             # The client's package and then the program's version fail.
             self.case(name, {CLIENT_PACKAGE: package, PROGRAM_VERSION: self.cut(text, True)},
                       [CLIENT_DATE, CLIENT_PACKAGE, PROGRAM_VERSION])
@@ -526,17 +539,6 @@ IMPOSTOR = "/C=DK/O=Someone Else/CN=Varnek IT"
 
 
 class SignedUpdate(UpdateTestCase):
-    def log_lines(self) -> list[str]:
-        """The update log of the prefix's user (%LOCALAPPDATA%\\VarnekIT\\update.log)."""
-        logs = list(self.session.unix_path("C:\\users").glob(
-            "*/AppData/Local/VarnekIT/update.log"))
-        return logs[0].read_text(encoding="utf-8").splitlines() if logs else []
-
-    def wait_logged(self, part: str, timeout: float = 30.0) -> str:
-        return harness.wait_until(
-            lambda: next((line for line in self.log_lines() if part in line), None), timeout,
-            0.2, f"{part!r} in the update log")
-
     def test_a_signed_program_installs_only_what_its_own_signer_signed(self):
         session = self.session
         keys = session.temp / "keys"
@@ -556,7 +558,7 @@ class SignedUpdate(UpdateTestCase):
         # A newer client and program, both signed by another organisation of the same name.
         self.publish(program=signed["next-impostor"], version="1.0.3",
                      signer="C=DK, O=Someone Else, CN=Varnek IT",
-                     client=signed["client-impostor"], client_date=server_date(7))
+                     client=signed["client-impostor"], client_date=server_date(1))
         with session.support_server(self.root) as server:
             self.program = session.start_wine(exe)
             session.tray.wait_icon_count(1, timeout=60)
@@ -580,10 +582,17 @@ class SignedUpdate(UpdateTestCase):
             self.assertTrue(self.program.running())
             self.assert_no_message_box(300)
 
-            # The same program unsigned: refused as well, nothing changes.
-            self.alter(PROGRAM_PACKAGE.rsplit("/", 1)[1], next_exe().read_bytes())
+            # Refused packages are not fetched again while the server announces the same texts.
             self.assertEqual(self.click("Update Check"), "clicked")
-            self.new_requests(server, 4)
+            self.assertEqual([r[0] for r in self.new_requests(server, 2)],
+                             [CLIENT_DATE, PROGRAM_VERSION])
+            self.wait_logged("not downloaded again: \"1.0.3\" was refused on")
+
+            # The same program unsigned, announced anew: refused as well, nothing changes.
+            self.alter(PROGRAM_PACKAGE.rsplit("/", 1)[1], next_exe().read_bytes())
+            self.alter(PROGRAM_VERSION.rsplit("/", 1)[1], b"1.0.4")
+            self.assertEqual(self.click("Update Check"), "clicked")
+            self.new_requests(server, 3)
             self.assertIn("the program is not signed", self.wait_logged("is not signed, not by"))
             self.wait_folder(baseline)
             self.assertTrue(self.program.running())
@@ -591,7 +600,9 @@ class SignedUpdate(UpdateTestCase):
             # Signed by the same subject with a renewed key: the client and then the program
             # are replaced, and the new program runs.
             self.alter(CLIENT_PACKAGE.rsplit("/", 1)[1], signed["client-renewed"].read_bytes())
+            self.alter(CLIENT_DATE.rsplit("/", 1)[1], server_date(1, iso=True).encode())
             self.alter(PROGRAM_PACKAGE.rsplit("/", 1)[1], signed["next-renewed"].read_bytes())
+            self.alter(PROGRAM_VERSION.rsplit("/", 1)[1], b"1.0.5")
             self.assertEqual(self.click("Update Check"), "clicked")
             self.assertEqual(self.program.wait(30), 0)
             harness.wait_until(lambda: self.processes(PROGRAM), 30, 0.3, "the new program")
@@ -602,6 +613,117 @@ class SignedUpdate(UpdateTestCase):
             self.wait_logged("replacement started")
             (session.artifacts / "update.log").write_text("\n".join(self.log_lines()) + "\n",
                                                           encoding="utf-8")
+
+
+
+def other_machine(exe: Path, out: Path) -> Path:
+    """A copy of a program whose PE header names the other machine type (32 and 64-bit x86)."""
+    data = bytearray(exe.read_bytes())
+    header = int.from_bytes(data[0x3C:0x40], "little") + 4
+    machine = int.from_bytes(data[header:header + 2], "little")
+    data[header:header + 2] = (0x8664 if machine == 0x14C else 0x14C).to_bytes(2, "little")
+    out.write_bytes(bytes(data))
+    return out
+
+
+class RefusedRelease(UpdateTestCase):
+    def test_a_release_that_cannot_start_or_is_of_another_kind_replaces_nothing(self):
+        session = self.session
+        keys = session.temp / "keys"
+        keys.mkdir()
+        company = make_signer(keys, "company", COMPANY)
+        program = signed_copy(harness.program_exe(), company, keys / "program.exe")
+        # The next version, signed by the same subject: one that ends with code 3 at its
+        # start, and one made for the other machine type.
+        failing = signed_copy(tool("failing_release.exe"), company, keys / "failing.exe")
+        foreign = signed_copy(other_machine(next_exe(), keys / "foreign-unsigned.exe"), company,
+                              keys / "foreign.exe")
+        session.install_program(exe=program, name=PROGRAM)
+        session.install_tool("standin_client.exe", harness.PROGRAM_FOLDER, CLIENT)
+        self.publish(client=tool("standin_client.exe"), client_date=server_date(-30))
+        self.publish(program=failing, version="1.0.3", signer="C=DK, O=Varnek IT ApS, CN=Varnek IT")
+        with session.support_server(self.root) as server:
+            self.program = session.start_wine(PROGRAM_PATH)
+            session.tray.wait_icon_count(1, timeout=60)
+            baseline = self.folder_files()
+            self.open_settings("Settings")
+
+            # Fetched whole, signed as it should be, and refused by its own start.
+            self.assertEqual(self.click("Update Check"), "clicked")
+            self.assertEqual([r[0] for r in self.new_requests(server, 3)],
+                             [CLIENT_DATE, PROGRAM_VERSION, PROGRAM_PACKAGE])
+            self.assertIn("refused: the program's self-test ended with code 3",
+                          self.wait_logged("failed: refused: the program's self-test"))
+            self.wait_folder(baseline)
+            self.assertTrue(self.program.running())
+            self.assert_no_message_box(300)
+            # And not fetched again while the server announces the same version.
+            self.assertEqual(self.click("Update Check"), "clicked")
+            self.assertEqual([r[0] for r in self.new_requests(server, 2)],
+                             [CLIENT_DATE, PROGRAM_VERSION])
+            self.wait_logged("not downloaded again: \"1.0.3\"")
+
+            # Of another machine type: refused by its header.
+            self.alter(PROGRAM_PACKAGE.rsplit("/", 1)[1], foreign.read_bytes())
+            self.alter(PROGRAM_VERSION.rsplit("/", 1)[1], b"1.0.4")
+            self.assertEqual(self.click("Update Check"), "clicked")
+            self.new_requests(server, 3)
+            self.wait_logged("made for another machine type")
+            self.wait_folder(baseline)
+            self.assertTrue(self.program.running())
+            (session.artifacts / "update.log").write_text("\n".join(self.log_lines()) + "\n",
+                                                          encoding="utf-8")
+
+
+class ConfiguredPublisher(UpdateTestCase):
+    def test_a_build_with_a_client_publisher_takes_only_its_clients_and_believable_dates(self):
+        session = self.session
+        keys = session.temp / "keys"
+        keys.mkdir()
+        # The next build names this subject as the client's signer.
+        publisher = os.environ["VARNEK_NEXT_PUBLISHER"]
+        signer = make_signer(keys, "publisher",
+                             "/" + "/".join(part.strip() for part in publisher.split(",")))
+        signed = signed_copy(tool("standin_client.exe"), signer, keys / "client.exe")
+        later = signed_copy(tool("standin_teamviewer.exe"), signer, keys / "later.exe")
+        # A fresh installation of that build: no client yet; the server offers an unsigned one.
+        session.install_program(exe=next_exe(), name=PROGRAM)
+        self.publish(client=tool("standin_client.exe"), client_date=server_date(-2))
+        with session.support_server(self.root) as server:
+            self.program = session.start_wine(PROGRAM_PATH)
+            session.tray.wait_icon_count(1, timeout=60)
+            baseline = self.folder_files()
+            self.open_settings("Settings")
+
+            self.assertEqual(self.click("Update Check"), "clicked")
+            self.assertEqual([r[0] for r in self.new_requests(server, 3)],
+                             [CLIENT_DATE, CLIENT_PACKAGE, PROGRAM_VERSION])
+            self.assertIn(f'not by the configured publisher "{publisher}"',
+                          self.wait_logged("download of Varnek_TeamViewer.exe failed"))
+            self.wait_folder(baseline)
+
+            # Signed by the publisher: the first client.
+            self.publish(client=signed, client_date=server_date(-1))
+            self.assertEqual(self.click("Update Check"), "clicked")
+            self.new_requests(server, 3)
+            self.wait_folder(dict(baseline, **{CLIENT: sha256(signed)}))
+            present = self.folder_files()
+
+            # A date far ahead is no date: nothing is fetched, the program is checked.
+            self.alter(CLIENT_PACKAGE.rsplit("/", 1)[1], later.read_bytes())
+            self.alter(CLIENT_DATE.rsplit("/", 1)[1], b"31/12/9999")
+            self.assertEqual(self.click("Update Check"), "clicked")
+            self.assertEqual([r[0] for r in self.new_requests(server, 2)],
+                             [CLIENT_DATE, PROGRAM_VERSION])
+            self.wait_logged("more than a day after today")
+            self.assertEqual(self.folder_files(), present)
+            # Tomorrow's is believed, and taken.
+            self.alter(CLIENT_DATE.rsplit("/", 1)[1], server_date(1).encode())
+            self.assertEqual(self.click("Update Check"), "clicked")
+            self.new_requests(server, 3)
+            self.wait_folder(dict(present, **{CLIENT: sha256(later)}))
+            self.assertTrue(self.program.running())
+            self.assert_no_message_box(300)
 
 
 if __name__ == "__main__":

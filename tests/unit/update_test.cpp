@@ -746,7 +746,6 @@ TEST_F(UpdateTest, EveryDecisionOfTheChainIsLoggedWithTheLocalTime) {
         "program 1.0.3 on the server, 1.0.2 running: it is downloaded",
         "download started: " + programPackageUrl,
         "the running program is not signed: no signature required",
-        "the running program is not signed: no signature required",
         "the program's self-test passed",
         "download finished: " + newProgram,
         "replacement started: the program ends for DeleteOLD.bat",
