@@ -153,6 +153,20 @@ class UpdateTestCase(ProgramTestCase):
                                     "--json").stdout
         return json.loads(out)
 
+    def start_installed(self) -> dict[str, str]:
+        """Starts the program the test put into the folder and opens its settings window;
+        returns the folder's files as they are then."""
+        self.program = self.session.start_wine(PROGRAM_PATH)
+        self.session.tray.wait_icon_count(1, timeout=60)
+        files = self.folder_files()
+        self.open_settings("Settings")
+        return files
+
+    def check(self, server, count: int) -> list[str]:
+        """Clicks Update Check; the paths of the `count` requests that follow."""
+        self.assertEqual(self.click("Update Check"), "clicked")
+        return [r[0] for r in self.new_requests(server, count)]
+
     def log_lines(self) -> list[str]:
         """The update log of the prefix's user (%LOCALAPPDATA%\\VarnekIT\\update.log)."""
         logs = list(self.session.unix_path("C:\\users").glob(
@@ -583,16 +597,13 @@ class SignedUpdate(UpdateTestCase):
             self.assert_no_message_box(300)
 
             # Refused packages are not fetched again while the server announces the same texts.
-            self.assertEqual(self.click("Update Check"), "clicked")
-            self.assertEqual([r[0] for r in self.new_requests(server, 2)],
-                             [CLIENT_DATE, PROGRAM_VERSION])
+            self.assertEqual(self.check(server, 2), [CLIENT_DATE, PROGRAM_VERSION])
             self.wait_logged("not downloaded again: \"1.0.3\" was refused on")
 
             # The same program unsigned, announced anew: refused as well, nothing changes.
             self.alter(PROGRAM_PACKAGE.rsplit("/", 1)[1], next_exe().read_bytes())
             self.alter(PROGRAM_VERSION.rsplit("/", 1)[1], b"1.0.4")
-            self.assertEqual(self.click("Update Check"), "clicked")
-            self.new_requests(server, 3)
+            self.check(server, 3)
             self.assertIn("the program is not signed", self.wait_logged("is not signed, not by"))
             self.wait_folder(baseline)
             self.assertTrue(self.program.running())
@@ -643,31 +654,23 @@ class RefusedRelease(UpdateTestCase):
         self.publish(client=tool("standin_client.exe"), client_date=server_date(-30))
         self.publish(program=failing, version="1.0.3", signer="C=DK, O=Varnek IT ApS, CN=Varnek IT")
         with session.support_server(self.root) as server:
-            self.program = session.start_wine(PROGRAM_PATH)
-            session.tray.wait_icon_count(1, timeout=60)
-            baseline = self.folder_files()
-            self.open_settings("Settings")
+            baseline = self.start_installed()
 
             # Fetched whole, signed as it should be, and refused by its own start.
-            self.assertEqual(self.click("Update Check"), "clicked")
-            self.assertEqual([r[0] for r in self.new_requests(server, 3)],
-                             [CLIENT_DATE, PROGRAM_VERSION, PROGRAM_PACKAGE])
+            self.assertEqual(self.check(server, 3), [CLIENT_DATE, PROGRAM_VERSION, PROGRAM_PACKAGE])
             self.assertIn("refused: the program's self-test ended with code 3",
                           self.wait_logged("failed: refused: the program's self-test"))
             self.wait_folder(baseline)
             self.assertTrue(self.program.running())
             self.assert_no_message_box(300)
             # And not fetched again while the server announces the same version.
-            self.assertEqual(self.click("Update Check"), "clicked")
-            self.assertEqual([r[0] for r in self.new_requests(server, 2)],
-                             [CLIENT_DATE, PROGRAM_VERSION])
+            self.assertEqual(self.check(server, 2), [CLIENT_DATE, PROGRAM_VERSION])
             self.wait_logged("not downloaded again: \"1.0.3\"")
 
             # Of another machine type: refused by its header.
             self.alter(PROGRAM_PACKAGE.rsplit("/", 1)[1], foreign.read_bytes())
             self.alter(PROGRAM_VERSION.rsplit("/", 1)[1], b"1.0.4")
-            self.assertEqual(self.click("Update Check"), "clicked")
-            self.new_requests(server, 3)
+            self.check(server, 3)
             self.wait_logged("made for another machine type")
             self.wait_folder(baseline)
             self.assertTrue(self.program.running())
@@ -690,37 +693,28 @@ class ConfiguredPublisher(UpdateTestCase):
         session.install_program(exe=next_exe(), name=PROGRAM)
         self.publish(client=tool("standin_client.exe"), client_date=server_date(-2))
         with session.support_server(self.root) as server:
-            self.program = session.start_wine(PROGRAM_PATH)
-            session.tray.wait_icon_count(1, timeout=60)
-            baseline = self.folder_files()
-            self.open_settings("Settings")
+            baseline = self.start_installed()
 
-            self.assertEqual(self.click("Update Check"), "clicked")
-            self.assertEqual([r[0] for r in self.new_requests(server, 3)],
-                             [CLIENT_DATE, CLIENT_PACKAGE, PROGRAM_VERSION])
+            self.assertEqual(self.check(server, 3), [CLIENT_DATE, CLIENT_PACKAGE, PROGRAM_VERSION])
             self.assertIn(f'not by the configured publisher "{publisher}"',
                           self.wait_logged("download of Varnek_TeamViewer.exe failed"))
             self.wait_folder(baseline)
 
             # Signed by the publisher: the first client.
             self.publish(client=signed, client_date=server_date(-1))
-            self.assertEqual(self.click("Update Check"), "clicked")
-            self.new_requests(server, 3)
+            self.check(server, 3)
             self.wait_folder(dict(baseline, **{CLIENT: sha256(signed)}))
             present = self.folder_files()
 
             # A date far ahead is no date: nothing is fetched, the program is checked.
             self.alter(CLIENT_PACKAGE.rsplit("/", 1)[1], later.read_bytes())
             self.alter(CLIENT_DATE.rsplit("/", 1)[1], b"31/12/9999")
-            self.assertEqual(self.click("Update Check"), "clicked")
-            self.assertEqual([r[0] for r in self.new_requests(server, 2)],
-                             [CLIENT_DATE, PROGRAM_VERSION])
+            self.assertEqual(self.check(server, 2), [CLIENT_DATE, PROGRAM_VERSION])
             self.wait_logged("more than a day after today")
             self.assertEqual(self.folder_files(), present)
             # Tomorrow's is believed, and taken.
             self.alter(CLIENT_DATE.rsplit("/", 1)[1], server_date(1).encode())
-            self.assertEqual(self.click("Update Check"), "clicked")
-            self.new_requests(server, 3)
+            self.check(server, 3)
             self.wait_folder(dict(present, **{CLIENT: sha256(later)}))
             self.assertTrue(self.program.running())
             self.assert_no_message_box(300)
