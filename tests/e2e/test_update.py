@@ -328,7 +328,8 @@ class FaultModes(UpdateTestCase):
             # The client's date fails: nothing follows. A whole answer that is no date is
             # taken for none, and the program's version is read next (failing the same way).
             if name in ("empty", "html"):
-                self.case(name, {CLIENT_DATE: self.cut(text), PROGRAM_VERSION: self.cut(text, True)},
+                self.case(name, {CLIENT_DATE: self.cut(text),
+                                 PROGRAM_VERSION: self.cut(text, True)},
                           [CLIENT_DATE, PROGRAM_VERSION])
             else:
                 self.case(name, {CLIENT_DATE: self.cut(text)}, [CLIENT_DATE])
