@@ -3,6 +3,7 @@
 #include "app/Application.h"
 #include "app/VarnekIT.h"
 #include "win32/Authenticode.h"
+#include "win32/Barrier.h"
 #include "win32/FileStore.h"
 #include "win32/GdiIconMaker.h"
 #include "win32/ReadService.h"
@@ -10,6 +11,7 @@
 #include "win32/UpdateLogFile.h"
 #include "win32/ViewFactory.h"
 #include "win32/Win32Services.h"
+#include "win32/Window.h"
 
 #include <windows.h>
 
@@ -17,21 +19,20 @@ namespace {
 
 constexpr const wchar_t* InstanceMutexName = L"Local\\VarnekIT.Running";
 
-bool IsDialogWindow(HWND window) {
-    return window != nullptr && (GetWindowLongPtrW(window, GWL_EXSTYLE) & WS_EX_CONTROLPARENT);
-}
-
 } // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
-    // A second start in the same session ends at once, silently.
     using namespace varnek::win32;
-    // Held for the whole run (the process's end releases it).
+    // A second start in the same session ends at once, silently. Held for the whole run (the
+    // process's end releases it).
     const UniqueHandle instance(CreateMutexW(nullptr, FALSE, InstanceMutexName));
     if (!instance || GetLastError() == ERROR_ALREADY_EXISTS) {
         return 0;
     }
 
+    // First, so that it outlives everything that writes to it.
+    UpdateLogFile updateLog;
+    const FailureLog failureLog(updateLog);
     RegistrySettingsStore store;
     NotifyShell notifyShell;
     GdiIconMaker iconMaker;
@@ -43,20 +44,20 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     ReadService reads;
     FileStore fileStore;
     Authenticode signatures;
-    UpdateLogFile updateLog;
     ViewFactory views;
     varnek::Application app({store, notifyShell, iconMaker, shell, files, processes, dialogs,
                              registry, reads, fileStore, signatures, updateLog, views,
                              ProgramFolder()});
-    app.LoadMainWindow();
+    // A program error in the start leaves no program to run: it ends, and the log says why.
+    if (!Barrier(
+            "the program's start", [&] { return &app.LoadMainWindow() != nullptr; },
+            [] { return false; })) {
+        return 1;
+    }
 
     MSG message;
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {
-        HWND top = GetAncestor(message.hwnd, GA_ROOT);
-        if (!IsDialogWindow(top) || !IsDialogMessageW(top, &message)) {
-            TranslateMessage(&message);
-            DispatchMessageW(&message);
-        }
+        DispatchQueued(message);
         app.ReleaseUnloaded();
     }
     // Not reached in normal use: the main window's unload ends the process.

@@ -47,6 +47,9 @@ public:
     // As the shell does: an icon is added once, and only an icon that is there can be
     // changed or removed.
     bool NotifyIcon(NotifyMessage message, const NotifyIconRecord& record) override {
+        if (std::exchange(throwNext, false)) {
+            throw std::runtime_error("the notification area is gone");
+        }
         calls.push_back({message, record});
         if (!accept) {
             return false;
@@ -75,7 +78,8 @@ public:
     bool present = false; // the icon is in the notification area
     // A refused add still lands: the shell answered too late for the caller's wait.
     bool refusedAddsLand = false;
-    int refuseAdds = 0; // the next adds refused, as by a busy Explorer
+    int refuseAdds = 0;     // the next adds refused, as by a busy Explorer
+    bool throwNext = false; // the next call throws, as a program error would
 };
 
 class FakeIconMaker final : public IIconMaker {
