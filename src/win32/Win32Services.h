@@ -56,8 +56,8 @@ public:
     // How long the program waits for the ended processes before it goes on.
     static constexpr DWORD TerminateWaitMs = 5000;
     int TerminateProcessesNamed(std::string_view name) override;
-    // Waits until every process has ended, in batches of at most MAXIMUM_WAIT_OBJECTS under
-    // one deadline `timeoutMs` from now; false when the deadline passed first.
+    // Waits until every process has ended, or until the deadline `timeoutMs` from now passed
+    // (false then), dispatching this thread's messages meanwhile.
     static bool WaitForAll(const std::vector<UniqueHandle>& processes, DWORD timeoutMs);
 };
 

@@ -49,6 +49,30 @@ TEST_F(CommandsTest, WithTheOptionOnRunningClientsAreEndedFirstEvenWhenTheFileIs
     EXPECT_TRUE(p.shell.calls.empty());
 }
 
+TEST_F(CommandsTest, ACommandWhileRunningClientsAreEndedStartsNothingMore) {
+    p.store.Set("Teamviewer", "1");
+    p.files.files.insert(client);
+    p.processes.running = {"TeamViewer.exe"};
+    Start();
+    // The wait answers the program's messages: the user clicks Fjernstyring again meanwhile.
+    int waits = 0;
+    p.processes.whileWaiting = [&] {
+        if (waits++ == 0) {
+            Main().RunTeamviewer();
+        }
+    };
+    Main().RunTeamviewer();
+    EXPECT_EQ(waits, 1);
+    EXPECT_EQ(p.shell.calls.size(), 1u);
+    EXPECT_EQ(p.processes.terminated, std::vector<std::string>{"TeamViewer.exe"});
+
+    // Once it is done, the command works again.
+    p.shell.calls.clear();
+    Main().RunTeamviewer();
+    EXPECT_EQ(waits, 2);
+    EXPECT_EQ(p.shell.calls.size(), 1u);
+}
+
 TEST_F(CommandsTest, AFailedLaunchIsShownWithItsText) {
     p.files.files.insert(client);
     Start();

@@ -1,7 +1,11 @@
 // The Win32 services against what Wine really provides: its registry and registry tools, the
 // shell's notification record, the process table and the file system.
 #include "Win32TestSupport.h"
+#include "app/Application.h"
+#include "app/VarnekIT.h"
+#include "fakes/Fakes.h"
 #include "win32/Text.h"
+#include "win32/ViewFactory.h"
 #include "win32/Win32Services.h"
 
 #include <gtest/gtest.h>
@@ -223,6 +227,38 @@ TEST(ProcessesTest, TheBatchesShareOneDeadline) {
 
     const Ends none(0);
     EXPECT_TRUE(Processes::WaitForAll(none.handles, 0));
+}
+
+TEST(ProcessesTest, TheMainWindowAnswersWhileTheWaitGoesOn) {
+    fakes::FakePlatform fake;
+    ViewFactory views;
+    Application app(Services{fake.store, fake.notifyShell, fake.iconMaker, fake.shell, fake.files,
+                             fake.processes, fake.dialogs, fake.registry, fake.reads,
+                             fake.fileStore, fake.signatures, fake.updateLog, views,
+                             fake.programFolder});
+    VarnekIT& main = app.LoadMainWindow();
+    const auto window = reinterpret_cast<HWND>(main.hWnd());
+    ASSERT_NE(window, nullptr);
+    // Another program asks the main window for its icon while the clients take their time to
+    // end; they end only once it has its answer (or gave up after 3 s).
+    Ends ends(2);
+    std::atomic<bool> waiting = false;
+    DWORD_PTR answer = 0;
+    LRESULT sent = 0;
+    std::thread other([&] {
+        while (!waiting) {
+            SwitchToThread();
+        }
+        Sleep(100); // the wait has begun
+        sent = SendMessageTimeoutW(window, WM_GETICON, ICON_SMALL, 0, SMTO_BLOCK, 3000, &answer);
+        ends.End(0);
+        ends.End(1);
+    });
+    waiting = true;
+    EXPECT_TRUE(Processes::WaitForAll(ends.handles, 10000));
+    other.join();
+    EXPECT_NE(sent, 0) << "the message was not answered during the wait";
+    EXPECT_EQ(reinterpret_cast<HICON>(answer), reinterpret_cast<HICON>(main.Icon()));
 }
 
 TEST(ProcessesTest, StandInClientsHaveEndedWhenTheCallReturns) {

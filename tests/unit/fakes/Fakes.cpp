@@ -261,6 +261,9 @@ int FakeProcesses::TerminateProcessesNamed(std::string_view name) {
             ++it;
         }
     }
+    if (whileWaiting) {
+        whileWaiting();
+    }
     return count;
 }
 

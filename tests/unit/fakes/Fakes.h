@@ -202,6 +202,8 @@ public:
     int TerminateProcessesNamed(std::string_view name) override;
     std::multiset<std::string> running; // executable names
     std::vector<std::string> terminated;
+    // Runs while the call waits for the ended processes, as the messages handled then do.
+    std::function<void()> whileWaiting;
     std::vector<std::string>* journal = nullptr; // shared order of events, when set
 };
 
