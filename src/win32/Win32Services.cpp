@@ -70,17 +70,17 @@ std::string RegistrySettingsStore::GetSetting(std::string_view appName, std::str
     return Utf8(value);
 }
 
-void RegistrySettingsStore::SaveSetting(std::string_view appName, std::string_view section,
+bool RegistrySettingsStore::SaveSetting(std::string_view appName, std::string_view section,
                                         std::string_view key, std::string_view value) {
     UniqueRegKey hkey;
     if (RegCreateKeyExW(HKEY_CURRENT_USER, SectionPath(appName, section).c_str(), 0, nullptr, 0,
                         KEY_SET_VALUE, nullptr, hkey.put(), nullptr) != ERROR_SUCCESS) {
-        return;
+        return false;
     }
     const std::wstring text = Wide(value);
-    RegSetValueExW(hkey.get(), Wide(key).c_str(), 0, REG_SZ,
-                   reinterpret_cast<const BYTE*>(text.c_str()),
-                   static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+    return RegSetValueExW(hkey.get(), Wide(key).c_str(), 0, REG_SZ,
+                          reinterpret_cast<const BYTE*>(text.c_str()),
+                          static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
 }
 
 void RegistrySettingsStore::DeleteSetting(std::string_view appName, std::string_view section,

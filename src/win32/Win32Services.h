@@ -23,7 +23,7 @@ public:
     static constexpr const wchar_t* Root = L"Software\\VB and VBA Program Settings";
     std::string GetSetting(std::string_view appName, std::string_view section, std::string_view key,
                            std::string_view defaultValue) override;
-    void SaveSetting(std::string_view appName, std::string_view section, std::string_view key,
+    bool SaveSetting(std::string_view appName, std::string_view section, std::string_view key,
                      std::string_view value) override;
     void DeleteSetting(std::string_view appName, std::string_view section,
                        std::string_view key) override;

@@ -26,7 +26,7 @@ public:
     using Address = std::tuple<std::string, std::string, std::string>;
     std::string GetSetting(std::string_view app, std::string_view section, std::string_view key,
                            std::string_view defaultValue) override;
-    void SaveSetting(std::string_view app, std::string_view section, std::string_view key,
+    bool SaveSetting(std::string_view app, std::string_view section, std::string_view key,
                      std::string_view value) override;
     void DeleteSetting(std::string_view app, std::string_view section,
                        std::string_view key) override;
@@ -36,6 +36,7 @@ public:
 
     std::map<Address, std::string> values;
     std::vector<std::string> log; // "get Key", "save Key=Value", "delete Key"
+    bool saveSucceeds = true;     // false: every save is refused and changes nothing
 };
 
 class RecordingNotifyShell final : public INotifyShell {
