@@ -7,6 +7,7 @@
 #include "platform/Text.h"
 #include "settings/ModData1.h"
 #include "settings/SettingsKeys.h"
+#include "update/VersionText.h"
 
 namespace varnek {
 
@@ -161,9 +162,7 @@ void f_Indstillinger::Form_Load() {
         SetChecked(Ctl::vTeamviewer, false);
     }
     SetVisible(Ctl::KodeShow, store.GetSetting(AppName, Section, Kodeord, "0") != "0");
-    SetCaption(Ctl::t_Version_Aktuell, "Version : " + std::to_string(VersionMajor) + "." +
-                                           std::to_string(VersionMinor) + "." +
-                                           std::to_string(VersionRevision));
+    SetCaption(Ctl::t_Version_Aktuell, "Version : " + RunningVersionText());
 }
 
 void f_Indstillinger::bGem_Click() {
