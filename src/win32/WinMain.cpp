@@ -19,10 +19,27 @@ namespace {
 
 constexpr const wchar_t* InstanceMutexName = L"Local\\VarnekIT.Running";
 
+// Libraries loaded by bare name (by the program, or by Windows for it) come from the system
+// folder only, never from the program's folder, which its users can write. Windows 7 and Vista
+// have the function only with their update KB2533623; without it the program runs as always.
+void LoadLibrariesFromTheSystemFolder() {
+    using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
+    const HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+    const auto setDefault =
+        kernel ? reinterpret_cast<SetDefaultDllDirectoriesFn>(
+                     reinterpret_cast<void*>(GetProcAddress(kernel, "SetDefaultDllDirectories")))
+               : nullptr;
+    if (setDefault) {
+        setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    }
+}
+
 } // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     using namespace varnek::win32;
+    LoadLibrariesFromTheSystemFolder();
+
     // A second start in the same session ends at once, silently. Held for the whole run (the
     // process's end releases it).
     const UniqueHandle instance(CreateMutexW(nullptr, FALSE, InstanceMutexName));
