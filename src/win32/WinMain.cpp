@@ -1,5 +1,5 @@
 // The program's entry point: one instance per session, then the main window and the message
-// loop until the main window is unloaded.
+// loop until the main window is unloaded. `VarnekIT.exe /selftest` runs the self-test instead.
 #include "app/Application.h"
 #include "app/VarnekIT.h"
 #include "win32/Authenticode.h"
@@ -7,6 +7,7 @@
 #include "win32/FileStore.h"
 #include "win32/GdiIconMaker.h"
 #include "win32/ReadService.h"
+#include "win32/SelfTest.h"
 #include "win32/UniqueHandle.h"
 #include "win32/UpdateLogFile.h"
 #include "win32/ViewFactory.h"
@@ -36,9 +37,12 @@ void LoadLibrariesFromTheSystemFolder() {
 
 } // namespace
 
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR commandLine, int) {
     using namespace varnek::win32;
     LoadLibrariesFromTheSystemFolder();
+    if (IsSelfTestCommandLine(commandLine ? commandLine : L"")) {
+        return RunSelfTest();
+    }
 
     // A second start in the same session ends at once, silently. Held for the whole run (the
     // process's end releases it).
