@@ -3,17 +3,11 @@
 #include "app/Application.h"
 #include "app/LogoForm.h"
 #include "app/VarnekIT.h"
-#include "win32/Authenticode.h"
 #include "win32/Barrier.h"
-#include "win32/FileStore.h"
-#include "win32/GdiIconMaker.h"
 #include "win32/LogoWindowView.h"
 #include "win32/MainWindowView.h"
-#include "win32/ReadService.h"
+#include "win32/ProgramServices.h"
 #include "win32/SettingsWindowView.h"
-#include "win32/UpdateLogFile.h"
-#include "win32/ViewFactory.h"
-#include "win32/Win32Services.h"
 #include "win32/Window.h"
 #include "win32/WindowUtil.h"
 
@@ -46,24 +40,11 @@ int SelfTest() {
     // The program's objects as a start makes them; none of them does anything before it is
     // asked: the main window below is made without its load step (no setting read, no icon
     // added), and goes before its timer's first tick.
-    RegistrySettingsStore store;
-    NotifyShell notifyShell;
-    GdiIconMaker iconMaker;
-    Shell shell;
-    FileSystem files;
-    Processes processes;
-    Dialogs dialogs;
-    Registry registry;
-    ReadService reads;
-    if (!reads.Ready()) {
+    ProgramServices services;
+    if (!services.reads.Ready()) {
         return SelfTestNoWindowClass;
     }
-    FileStore fileStore;
-    Authenticode signatures;
-    UpdateLogFile updateLog;
-    ViewFactory views;
-    Application app({store, notifyShell, iconMaker, shell, files, processes, dialogs, registry,
-                     reads, fileStore, signatures, updateLog, views, ProgramFolder()});
+    Application app(services.Record());
     const VarnekIT main(app);
     const auto window = reinterpret_cast<HWND>(main.hWnd());
     if (!window || !FindWindowExW(window, nullptr, MainWindowView::PictureClass.name, nullptr)) {

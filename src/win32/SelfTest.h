@@ -15,7 +15,7 @@ enum SelfTestResult : int {
     SelfTestPassed = 0,
     SelfTestNoIcon = 1,        // the program's icon cannot be loaded at a size the windows use
     SelfTestNoPicture = 2,     // the launcher picture is missing or cannot be decoded
-    SelfTestNoWindowClass = 3, // a window class cannot be registered
+    SelfTestNoWindowClass = 3, // a window class, or the read service's window, cannot be made
     SelfTestNoMainWindow = 4,  // the hidden main window or its picture box cannot be created
     SelfTestError = 5,         // a program error (an exception) on the way
 };

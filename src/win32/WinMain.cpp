@@ -2,16 +2,10 @@
 // loop until the main window is unloaded. `VarnekIT.exe /selftest` runs the self-test instead.
 #include "app/Application.h"
 #include "app/VarnekIT.h"
-#include "win32/Authenticode.h"
 #include "win32/Barrier.h"
-#include "win32/FileStore.h"
-#include "win32/GdiIconMaker.h"
-#include "win32/ReadService.h"
+#include "win32/ProgramServices.h"
 #include "win32/SelfTest.h"
 #include "win32/UniqueHandle.h"
-#include "win32/UpdateLogFile.h"
-#include "win32/ViewFactory.h"
-#include "win32/Win32Services.h"
 #include "win32/Window.h"
 
 #include <windows.h>
@@ -51,28 +45,18 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR commandLine, int) {
         return 0;
     }
 
-    // First, so that it outlives everything that writes to it.
-    UpdateLogFile updateLog;
-    const FailureLog failureLog(updateLog);
-    RegistrySettingsStore store;
-    NotifyShell notifyShell;
-    GdiIconMaker iconMaker;
-    Shell shell;
-    FileSystem files;
-    Processes processes;
-    Dialogs dialogs;
-    Registry registry;
-    ReadService reads;
-    FileStore fileStore;
-    Authenticode signatures;
-    ViewFactory views;
-    varnek::Application app({store, notifyShell, iconMaker, shell, files, processes, dialogs,
-                             registry, reads, fileStore, signatures, updateLog, views,
-                             ProgramFolder()});
+    ProgramServices services;
+    const FailureLog failureLog(services.updateLog);
+    varnek::Application app(services.Record());
     // A program error in the start leaves no program to run: it ends, and the log says why.
-    if (!Barrier(
-            "the program's start", [&] { return &app.LoadMainWindow() != nullptr; },
-            [] { return false; })) {
+    const bool started = Barrier(
+        "the program's start",
+        [&] {
+            app.LoadMainWindow();
+            return true;
+        },
+        [] { return false; });
+    if (!started) {
         return 1;
     }
 

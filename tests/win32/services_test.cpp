@@ -235,10 +235,7 @@ TEST(ProcessesTest, TheBatchesShareOneDeadline) {
 TEST(ProcessesTest, TheMainWindowAnswersWhileTheWaitGoesOn) {
     fakes::FakePlatform fake;
     ViewFactory views;
-    Application app(Services{fake.store, fake.notifyShell, fake.iconMaker, fake.shell, fake.files,
-                             fake.processes, fake.dialogs, fake.registry, fake.reads,
-                             fake.fileStore, fake.signatures, fake.updateLog, views,
-                             fake.programFolder});
+    Application app(fake.ServicesWith(views));
     VarnekIT& main = app.LoadMainWindow();
     const auto window = reinterpret_cast<HWND>(main.hWnd());
     ASSERT_NE(window, nullptr);

@@ -1,6 +1,7 @@
 // In-memory stand-ins for the platform services, for unit tests of the portable core.
 #pragma once
 
+#include "app/Application.h"
 #include "app/Views.h"
 #include "platform/FileStore.h"
 #include "platform/NotifyShell.h"
@@ -343,6 +344,14 @@ struct FakePlatform {
     MemoryLogFile updateLog;
     FakeViews views;
     std::string programFolder = "C:\\Program Files\\Varnek";
+
+    // The services record of these fakes, with the given windows (the real ones in the Win32
+    // tests, `views` in the unit tests).
+    Services ServicesWith(IViewFactory& windows) {
+        return Services{store,      notifyShell, iconMaker, shell,        files,
+                        processes,  dialogs,     registry,  reads,        fileStore,
+                        signatures, updateLog,   windows,   programFolder};
+    }
 };
 
 } // namespace varnek::fakes
