@@ -258,6 +258,17 @@ void VarnekIT::OpenSupportPage() {
 }
 
 void VarnekIT::RunTeamviewer() {
+    // Ending the running clients answers the program's messages while it waits: a second command
+    // meanwhile (the launcher's area clicked again, the menu entry) neither ends nor starts
+    // anything more; the client this one starts is the one asked for.
+    if (startingClient_) {
+        return;
+    }
+    startingClient_ = true;
+    const struct Started {
+        bool& flag;
+        ~Started() { flag = false; }
+    } started{startingClient_};
     using namespace settings;
     if (app_.services.store.GetSetting(AppName, Section, Teamviewer, "0") == "1") {
         KillTeamViewer();

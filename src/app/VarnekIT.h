@@ -67,7 +67,8 @@ public:
 private:
     Application& app_;
     std::unique_ptr<IMainWindowView> view_;
-    int trayRetries_ = -1; // the retries made so far; -1 while the retry timer is off
+    int trayRetries_ = -1;        // the retries made so far; -1 while the retry timer is off
+    bool startingClient_ = false; // RunTeamviewer is under way
 };
 
 // The login address for a user name and digest: the name percent-encoded (UTF-8, unreserved

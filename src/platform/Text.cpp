@@ -1,5 +1,7 @@
 #include "platform/Text.h"
 
+#include <cstdio>
+
 namespace varnek {
 
 namespace {
@@ -88,6 +90,13 @@ std::string Utf16ToUtf8(std::u16string_view text) {
         AppendUtf8(out, cp);
     }
     return out;
+}
+
+std::string LogLine(const DateTime& at, std::string_view text) {
+    char stamp[32];
+    std::snprintf(stamp, sizeof stamp, "%04d-%02d-%02d %02d:%02d:%02d ", at.year, at.month, at.day,
+                  at.hour, at.minute, at.second);
+    return stamp + std::string(text);
 }
 
 } // namespace varnek

@@ -7,6 +7,7 @@
 #include "platform/Text.h"
 #include "settings/ModData1.h"
 #include "settings/SettingsKeys.h"
+#include "update/VersionText.h"
 
 namespace varnek {
 
@@ -161,30 +162,34 @@ void f_Indstillinger::Form_Load() {
         SetChecked(Ctl::vTeamviewer, false);
     }
     SetVisible(Ctl::KodeShow, store.GetSetting(AppName, Section, Kodeord, "0") != "0");
-    SetCaption(Ctl::t_Version_Aktuell, "Version : " + std::to_string(VersionMajor) + "." +
-                                           std::to_string(VersionMinor) + "." +
-                                           std::to_string(VersionRevision));
+    SetCaption(Ctl::t_Version_Aktuell, "Version : " + RunningVersionText());
 }
 
 void f_Indstillinger::bGem_Click() {
-    auto& store = app_.services.store;
     using namespace settings;
     const std::string& userName = State(Ctl::tBrugernavn).caption;
     if (!userName.empty()) {
-        store.SaveSetting(AppName, Section, Brugernavn, userName);
+        Save(Brugernavn, userName);
     }
-    store.SaveSetting(AppName, Section, Teamviewer, State(Ctl::vTeamviewer).value ? "1" : "0");
+    Save(Teamviewer, State(Ctl::vTeamviewer).value ? "1" : "0");
     const std::string& password = State(Ctl::tKodeord).caption;
     if (!password.empty()) {
         CSHA256 sha;
-        store.SaveSetting(AppName, Section, Kodeord,
-                          sha.SHA256(Utf8ToUtf16(password + std::string(PasswordSalt))));
+        Save(Kodeord, sha.SHA256(Utf8ToUtf16(password + std::string(PasswordSalt))));
     }
     if (State(Ctl::b_Sprog0).value) {
-        store.SaveSetting(AppName, Section, settings::Language, "0");
+        Save(settings::Language, "0");
     }
     if (State(Ctl::b_Sprog1).value) {
-        store.SaveSetting(AppName, Section, settings::Language, "1");
+        Save(settings::Language, "1");
+    }
+}
+
+void f_Indstillinger::Save(std::string_view key, std::string_view value) {
+    if (!app_.services.store.SaveSetting(settings::AppName, settings::Section, key, value)) {
+        // The window shows nothing of it (as a box would not help the user); the log keeps it.
+        app_.services.updateLog.Append(LogLine(
+            app_.services.fileStore.Now(), "setting " + std::string(key) + " could not be saved"));
     }
 }
 

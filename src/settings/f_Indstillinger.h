@@ -134,6 +134,8 @@ public:
 private:
     static int Index(Ctl control) { return static_cast<int>(control); }
     void Changed(Ctl control);
+    // Stores a setting; one that cannot be written goes to the update log.
+    void Save(std::string_view key, std::string_view value);
 
     // IUpdateHost
     void SetLabel(UpdateLabel label, std::string_view text) override;

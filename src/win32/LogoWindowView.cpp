@@ -1,10 +1,10 @@
 #include "win32/LogoWindowView.h"
 
 #include "resource.h"
+#include "win32/Barrier.h"
 #include "win32/FormWindow.h"
 #include "win32/SystemLibrary.h"
 #include "win32/Text.h"
-#include "win32/UniqueHandle.h"
 #include "win32/WindowUtil.h"
 
 #include <windows.h>
@@ -31,9 +31,9 @@ int TwipsToPixels(int twips, UINT dpi) {
     return static_cast<int>((static_cast<long long>(twips) * dpi + 1439) / 1440);
 }
 
-// The launcher picture from the program's resources, decoded and scaled to width × height as
-// a 32-bit top-down DIB section; null when the resource or the decoder is missing.
-UniqueBitmap LoadPicture(int width, int height) {
+} // namespace
+
+UniqueBitmap LoadLauncherPicture(int width, int height) {
     const HMODULE module = GetModuleHandleW(nullptr);
     const HRSRC resource = FindResourceW(module, MAKEINTRESOURCEW(IDR_LAUNCHER_JPEG), RT_RCDATA);
     const HGLOBAL loaded = resource ? LoadResource(module, resource) : nullptr;
@@ -96,6 +96,8 @@ UniqueBitmap LoadPicture(int width, int height) {
     return bitmap;
 }
 
+namespace {
+
 class LogoWindow final : public FormWindow {
 public:
     explicit LogoWindow(LogoForm& model);
@@ -113,7 +115,13 @@ private:
     // The area whose button has the focus, or -1.
     int FocusedArea() const;
     void ShowFocusCues();
-    static LRESULT CALLBACK ButtonProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+
+    // Each area button's messages first: every key the dialog manager takes asks the focused
+    // control for its dialog code, so a key used in the window shows the focus rectangle.
+    struct ButtonHook final : Subclass {
+        LRESULT Handle(HWND control, UINT message, WPARAM wParam, LPARAM lParam) override;
+        LogoWindow* window = nullptr;
+    };
 
     LogoForm& model_;
     // The five areas as owner-drawn push buttons over the painted ones: the keyboard reaches
@@ -124,7 +132,7 @@ private:
     // Whether the focus rectangle is drawn: from the first key used in the window on, or
     // always where the user asked for keyboard cues.
     bool cuesShown_ = false;
-    WNDPROC buttonDefault_ = nullptr;
+    std::array<ButtonHook, AreaCount> hooks_; // the buttons go first, with the window
     UINT dpi_ = 96;
     UniqueBitmap picture_; // the picture at dpi_
     int pictureWidth_ = 0;
@@ -133,8 +141,7 @@ private:
 
 LogoWindow::LogoWindow(LogoForm& model) : model_(model) {
     // WS_EX_CONTROLPARENT: the message loop hands this window's keys to the dialog manager.
-    if (!Create(LogoWindowClass, COLOR_WINDOW, WS_EX_CONTROLPARENT, WindowStyle,
-                LogoForm::Caption)) {
+    if (!Create(LogoClass, WS_EX_CONTROLPARENT, WindowStyle, LogoForm::Caption)) {
         return;
     }
     const HINSTANCE instance = GetModuleHandleW(nullptr);
@@ -144,9 +151,11 @@ LogoWindow::LogoWindow(LogoForm& model) : model_(model) {
             CreateWindowExW(0, L"BUTTON", Wide(LogoForm::Areas[i].label).c_str(),
                             WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_OWNERDRAW, 0, 0, 0, 0, hwnd_,
                             reinterpret_cast<HMENU>(INT_PTR{FirstAreaId + i}), instance, nullptr);
-        SetWindowLongPtrW(buttons_[i], GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-        buttonDefault_ = reinterpret_cast<WNDPROC>(SetWindowLongPtrW(
-            buttons_[i], GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&LogoWindow::ButtonProc)));
+        if (!buttons_[i]) {
+            LogFailedCall("CreateWindowExW", "a launcher button", GetLastError());
+        }
+        hooks_[i].window = this;
+        hooks_[i].Attach(buttons_[i]);
     }
     focus_ = buttons_[0];
     // As in a dialog opened with the mouse: no focus rectangle until a key is used, unless
@@ -189,20 +198,14 @@ void LogoWindow::ShowFocusCues() {
                  0);
 }
 
-// The buttons' own procedure first: every key the dialog manager takes asks the focused
-// control for its dialog code, so a key used in the window shows the focus rectangle.
-LRESULT CALLBACK LogoWindow::ButtonProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    auto* self = reinterpret_cast<LogoWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-    if (!self) {
-        return DefWindowProcW(hwnd, message, wParam, lParam);
-    }
+LRESULT LogoWindow::ButtonHook::Handle(HWND control, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_GETDLGCODE && lParam != 0) {
         const auto* keyMessage = reinterpret_cast<const MSG*>(lParam);
         if (keyMessage->message == WM_KEYDOWN || keyMessage->message == WM_SYSKEYDOWN) {
-            self->ShowFocusCues();
+            window->ShowFocusCues();
         }
     }
-    return CallWindowProcW(self->buttonDefault_, hwnd, message, wParam, lParam);
+    return CallControl(control, message, wParam, lParam);
 }
 
 // One area: its part of the picture, and the focus rectangle when the keyboard is in use.
@@ -237,7 +240,7 @@ void LogoWindow::ApplyDpi(UINT dpi) {
     const int scale = static_cast<int>(dpi);
     pictureWidth_ = MulDiv(LogoForm::PictureWidth, scale, 96);
     pictureHeight_ = MulDiv(LogoForm::PictureHeight, scale, 96);
-    picture_ = LoadPicture(pictureWidth_, pictureHeight_);
+    picture_ = LoadLauncherPicture(pictureWidth_, pictureHeight_);
     SetClientSize(hwnd_, MulDiv(LogoForm::ClientWidthTwips, scale, 1440),
                   MulDiv(LogoForm::ClientHeightTwips, scale, 1440));
     for (int i = 0; i < AreaCount; ++i) {

@@ -2,6 +2,7 @@
 
 #include "app/VarnekIT.h"
 #include "resource.h"
+#include "win32/Barrier.h"
 #include "win32/SystemLibrary.h"
 #include "win32/Text.h"
 #include "win32/WindowUtil.h"
@@ -12,7 +13,6 @@ namespace varnek::win32 {
 
 namespace {
 
-constexpr const wchar_t* PictureClassName = L"VarnekIT.Picture";
 constexpr int PictureSize = 32;
 
 HINSTANCE Instance() {
@@ -50,37 +50,15 @@ UniqueIcon LoadProgramIcon(int metric, UINT dpi) {
                                                     IMAGE_ICON, size, size, LR_DEFAULTCOLOR)));
 }
 
-void RegisterClasses() {
-    static bool registered = false;
-    if (registered) {
-        return;
-    }
-    WNDCLASSEXW main{};
-    main.cbSize = sizeof main;
-    main.lpfnWndProc = DefWindowProcW;
-    main.hInstance = Instance();
-    main.hIcon = LoadIconW(Instance(), MAKEINTRESOURCEW(IDI_VARNEKIT));
-    main.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    main.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    main.lpszClassName = MainWindowView::ClassName;
-    RegisterClassExW(&main);
-    WNDCLASSEXW picture = main;
-    picture.hIcon = nullptr;
-    picture.lpszClassName = PictureClassName;
-    RegisterClassExW(&picture);
-    registered = true;
-}
-
 } // namespace
 
 MainWindowView::MainWindowView(VarnekIT& model) : model_(model) {
-    RegisterClasses();
     taskbarCreated_ = RegisterWindowMessageW(L"TaskbarCreated");
     const std::wstring title = Wide(VarnekIT::Caption);
-    hwnd_ = CreateWindowExW(0, ClassName, title.c_str(), WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
-                            CW_USEDEFAULT, 320, 240, nullptr, nullptr, Instance(), nullptr);
-    SetWindowLongPtrW(hwnd_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-    SetWindowLongPtrW(hwnd_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&WindowProc));
+    if (!Create(Class, 0, WS_OVERLAPPEDWINDOW, title.c_str(), CW_USEDEFAULT, CW_USEDEFAULT, 320,
+                240)) {
+        return;
+    }
     // Run elevated (started from the installer, or "as administrator"), the program would not
     // hear Explorer announce a new taskbar: the system drops messages from a less privileged
     // process unless the window lets them through. The function is in Windows 7 and later.
@@ -90,11 +68,13 @@ MainWindowView::MainWindowView(VarnekIT& model) : model_(model) {
     if (allowMessage && taskbarCreated_ != 0) {
         allowMessage(hwnd_, taskbarCreated_, MSGFLT_ALLOW, nullptr);
     }
-    pic_ = CreateWindowExW(0, PictureClassName, L"", WS_CHILD | WS_VISIBLE, 0, 0, PictureSize,
-                           PictureSize, hwnd_, nullptr, Instance(), nullptr);
-    SetWindowLongPtrW(pic_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-    SetWindowLongPtrW(pic_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&PictureProc));
+    pic_.Create(hwnd_);
     LoadIcons(WindowDpi(hwnd_));
+}
+
+bool MainWindowView::PictureBox::Create(HWND parent) {
+    return Window::Create(PictureClass, 0, WS_CHILD | WS_VISIBLE, L"", 0, 0, PictureSize,
+                          PictureSize, parent);
 }
 
 void MainWindowView::LoadIcons(UINT dpi) {
@@ -105,12 +85,7 @@ void MainWindowView::LoadIcons(UINT dpi) {
 }
 
 MainWindowView::~MainWindowView() {
-    // The window goes before its icons and picture.
-    if (hwnd_ != nullptr) {
-        SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
-        SetWindowLongPtrW(pic_, GWLP_USERDATA, 0);
-        DestroyWindow(hwnd_);
-    }
+    Destroy(); // the window, and its picture box with it, go before their icons and picture
 }
 
 void MainWindowView::Minimise() {
@@ -121,15 +96,7 @@ void MainWindowView::Minimise() {
 }
 
 void MainWindowView::DoEvents() {
-    MSG message;
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-        if (message.message == WM_QUIT) {
-            PostQuitMessage(static_cast<int>(message.wParam));
-            break;
-        }
-        TranslateMessage(&message);
-        DispatchMessageW(&message);
-    }
+    DispatchWaiting();
 }
 
 void MainWindowView::Hide() {
@@ -137,18 +104,23 @@ void MainWindowView::Hide() {
 }
 
 void MainWindowView::SetUpdateTimerEnabled(bool enabled) {
-    if (enabled) {
-        SetTimer(hwnd_, UpdateTimerId, VarnekIT::UpdateTimerInterval, nullptr);
-    } else {
-        KillTimer(hwnd_, UpdateTimerId);
-    }
+    SetTimerEnabled(UpdateTimerId, VarnekIT::UpdateTimerInterval, enabled);
 }
 
 void MainWindowView::SetTrayRetryTimerEnabled(bool enabled) {
-    if (enabled) {
-        SetTimer(hwnd_, TrayRetryTimerId, VarnekIT::TrayRetryInterval, nullptr);
-    } else {
-        KillTimer(hwnd_, TrayRetryTimerId);
+    SetTimerEnabled(TrayRetryTimerId, VarnekIT::TrayRetryInterval, enabled);
+}
+
+void MainWindowView::SetTimerEnabled(UINT_PTR id, UINT interval, bool enabled) {
+    if (!hwnd_) {
+        return; // no window: its failure is in the log
+    }
+    if (!enabled) {
+        KillTimer(hwnd_, id);
+    } else if (!SetTimer(hwnd_, id, interval, nullptr)) {
+        // Without it the automatic update check, or the icon's next try, never comes.
+        LogFailedCall("SetTimer", id == UpdateTimerId ? "the update timer" : "the tray retry timer",
+                      GetLastError());
     }
 }
 
@@ -174,7 +146,9 @@ int MainWindowView::PopupMenu(const MenuCaptions& captions) {
 }
 
 void MainWindowView::EndProgram() {
-    ExitProcess(0);
+    // The icon is gone and the update log has every line (each one is written and closed as it
+    // comes); the process ends without waiting for what its read workers are in.
+    EndProcess(0);
 }
 
 BitmapHandle MainWindowView::MakeDrawnImageThePicture() {
@@ -185,31 +159,21 @@ BitmapHandle MainWindowView::MakeDrawnImageThePicture() {
     return reinterpret_cast<BitmapHandle>(picture_.get());
 }
 
-LRESULT CALLBACK MainWindowView::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    auto* self = reinterpret_cast<MainWindowView*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-    if (self == nullptr) {
-        return DefWindowProcW(hwnd, message, wParam, lParam);
-    }
-    return self->Handle(message, wParam, lParam);
-}
-
-LRESULT CALLBACK MainWindowView::PictureProc(HWND hwnd, UINT message, WPARAM wParam,
-                                             LPARAM lParam) {
-    auto* self = reinterpret_cast<MainWindowView*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-    if (self != nullptr && message == WM_MOUSEMOVE) {
-        self->model_.pic_MouseMove(Buttons(wParam), ShiftState(wParam),
-                                   static_cast<float>(GET_X_LPARAM(lParam)),
-                                   static_cast<float>(GET_Y_LPARAM(lParam)));
+LRESULT MainWindowView::PictureBox::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_MOUSEMOVE) {
+        owner_.model_.pic_MouseMove(Buttons(wParam), ShiftState(wParam),
+                                    static_cast<float>(GET_X_LPARAM(lParam)),
+                                    static_cast<float>(GET_Y_LPARAM(lParam)));
         return 0;
     }
-    if (self != nullptr && message == WM_PAINT && self->picture_) {
-        const Painting painting(hwnd);
+    if (message == WM_PAINT && owner_.picture_) {
+        const Painting painting(hwnd_);
         const UniqueMemoryDc source(CreateCompatibleDC(painting.dc()));
-        const Selected picture(source.get(), self->picture_.get());
+        const Selected picture(source.get(), owner_.picture_.get());
         BitBlt(painting.dc(), 0, 0, PictureSize, PictureSize, source.get(), 0, 0, SRCCOPY);
         return 0;
     }
-    return DefWindowProcW(hwnd, message, wParam, lParam);
+    return Window::Handle(message, wParam, lParam);
 }
 
 LRESULT MainWindowView::Handle(UINT message, WPARAM wParam, LPARAM lParam) {

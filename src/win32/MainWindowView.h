@@ -5,6 +5,7 @@
 #include "app/Views.h"
 #include "platform/NotifyShell.h"
 #include "win32/UniqueHandle.h"
+#include "win32/Window.h"
 
 #include <windows.h>
 
@@ -14,9 +15,11 @@ class VarnekIT;
 
 namespace varnek::win32 {
 
-class MainWindowView final : public IMainWindowView, public IPictureBox {
+class MainWindowView final : public IMainWindowView, public IPictureBox, private Window {
 public:
     static constexpr const wchar_t* ClassName = L"VarnekIT";
+    static constexpr WindowClass Class{ClassName, COLOR_BTNFACE, true};
+    static constexpr WindowClass PictureClass{L"VarnekIT.Picture", COLOR_BTNFACE, false};
     static constexpr UINT_PTR UpdateTimerId = 1;
     static constexpr UINT_PTR TrayRetryTimerId = 2;
 
@@ -37,18 +40,26 @@ public:
 
     // The picture box `pic`.
     BitmapHandle MakeDrawnImageThePicture() override;
-    HWND Picture() const { return pic_; }
 
 private:
-    static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
-    static LRESULT CALLBACK PictureProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
-    LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
+    // The picture box: a child window whose mouse moves count as the main window's.
+    class PictureBox final : public Window {
+    public:
+        explicit PictureBox(MainWindowView& owner) : owner_(owner) {}
+        bool Create(HWND parent);
+
+    private:
+        LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam) override;
+        MainWindowView& owner_;
+    };
+
+    LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam) override;
     // The window's and the tray's icons at the sizes the system asks for at `dpi`.
     void LoadIcons(UINT dpi);
+    void SetTimerEnabled(UINT_PTR id, UINT interval, bool enabled);
 
     VarnekIT& model_;
-    HWND hwnd_ = nullptr;
-    HWND pic_ = nullptr;
+    PictureBox pic_{*this};
     UniqueIcon bigIcon_;
     UniqueIcon smallIcon_;
     UniqueBitmap picture_;

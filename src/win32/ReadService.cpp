@@ -1,5 +1,6 @@
 #include "win32/ReadService.h"
 
+#include "win32/Barrier.h"
 #include "win32/SystemLibrary.h"
 #include "win32/Text.h"
 #include "win32/UniqueHandle.h"
@@ -17,7 +18,7 @@ namespace {
 
 // The message a worker posts: wParam is the read's id, lParam a Notice the window takes over.
 constexpr UINT NoticeMessage = WM_APP + 1;
-constexpr const wchar_t* WindowClass = L"VarnekReadService";
+constexpr WindowClass NoticeWindowClass{L"VarnekReadService"};
 constexpr DWORD BlockSize = 64 * 1024;
 constexpr DWORD ReadFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
                             INTERNET_FLAG_PRAGMA_NOCACHE | INTERNET_FLAG_NO_UI |
@@ -27,6 +28,23 @@ struct Notice {
     AsyncProperty property;
     bool complete = false;
 };
+
+// The end of a read whose worker met a program error: a failed completion, so that the read is
+// joined and its owner learns of its end.
+void PostFailedEnd(HWND window, std::uintptr_t id, AsyncProperty failed) {
+    auto* notice = new Notice{std::move(failed), true};
+    for (int tries = 0; !PostMessageW(window, NoticeMessage, id, reinterpret_cast<LPARAM>(notice));
+         ++tries) {
+        if (tries == 100) {
+            delete notice; // the queue stayed full for a second: the read stays unjoined
+            return;
+        }
+        Sleep(10);
+    }
+}
+
+void CALLBACK GuardedStatusCallback(HINTERNET handle, DWORD_PTR context, DWORD status,
+                                    LPVOID information, DWORD length);
 
 // WinINet, loaded on the first read: the program starts, and rests between checks, without it
 // and the libraries it brings.
@@ -94,6 +112,12 @@ public:
     }
 
     std::uintptr_t Id() const { return id_; }
+    // The completion of this read when it ends for `why` before it could post its own.
+    AsyncProperty Failed(std::string why) const {
+        AsyncProperty failed = Property(vbAsyncStatusCodeError);
+        failed.Status = std::move(why);
+        return failed;
+    }
 
     // The UI thread has taken the progress notice in its queue.
     void ProgressTaken() { progressQueued_ = false; }
@@ -177,7 +201,7 @@ private:
         if (!session) {
             return "cannot open the internet library";
         }
-        Net().InternetSetStatusCallbackW(session, &StatusCallback);
+        Net().InternetSetStatusCallbackW(session, &GuardedStatusCallback);
         const auto context = reinterpret_cast<DWORD_PTR>(this);
         // The timeouts are set on the handles that do the work: Wine does not pass them down
         // from the session handle.
@@ -448,19 +472,20 @@ private:
     UniqueHandle file_;
 };
 
+namespace {
+
+// WinINet calls back on the worker's thread, from its own frames.
+void CALLBACK GuardedStatusCallback(HINTERNET handle, DWORD_PTR context, DWORD status,
+                                    LPVOID information, DWORD length) {
+    Barrier("the internet status callback", [&] {
+        ReadService::Worker::StatusCallback(handle, context, status, information, length);
+    });
+}
+
+} // namespace
+
 ReadService::ReadService(std::chrono::milliseconds stallTimeout) : stallTimeout_(stallTimeout) {
-    static const ATOM registered = [] {
-        WNDCLASSEXW wc{};
-        wc.cbSize = sizeof wc;
-        wc.lpfnWndProc = &ReadService::WindowProc;
-        wc.hInstance = GetModuleHandleW(nullptr);
-        wc.lpszClassName = WindowClass;
-        return RegisterClassExW(&wc);
-    }();
-    (void)registered;
-    window_.reset(CreateWindowExW(0, WindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                  GetModuleHandleW(nullptr), nullptr));
-    SetWindowLongPtrW(window_.get(), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    Create(NoticeWindowClass, 0, 0, L"", 0, 0, 0, 0, HWND_MESSAGE);
 }
 
 ReadService::~ReadService() {
@@ -471,10 +496,10 @@ ReadService::~ReadService() {
         read.thread.join();
     }
     MSG message;
-    while (PeekMessageW(&message, window_.get(), NoticeMessage, NoticeMessage, PM_REMOVE)) {
+    while (PeekMessageW(&message, hwnd_, NoticeMessage, NoticeMessage, PM_REMOVE)) {
         delete reinterpret_cast<Notice*>(message.lParam);
     }
-    window_.reset();
+    Destroy();
 }
 
 void ReadService::AsyncRead(IAsyncReadOwner& owner, const ReadRequest& request) {
@@ -504,7 +529,7 @@ void ReadService::AsyncRead(IAsyncReadOwner& owner, const ReadRequest& request) 
     Read read;
     read.owner = &owner;
     read.propertyName = request.propertyName;
-    read.worker = std::make_unique<Worker>(window_.get(), nextId_++, request,
+    read.worker = std::make_unique<Worker>(hwnd_, nextId_++, request,
                                            static_cast<DWORD>(stallTimeout_.count()));
     Start(std::move(read));
 }
@@ -519,18 +544,24 @@ void ReadService::AsyncCheck(IAsyncReadOwner& owner, std::string_view propertyNa
     Read read;
     read.owner = &owner;
     read.propertyName = request.propertyName;
-    read.worker = std::make_unique<Worker>(window_.get(), nextId_++, std::move(request),
+    read.worker = std::make_unique<Worker>(hwnd_, nextId_++, std::move(request),
                                            static_cast<DWORD>(stallTimeout_.count()), true);
     Start(std::move(read));
 }
 
 void ReadService::Start(Read read) {
+    const std::uintptr_t id = read.worker->Id();
+    AsyncProperty failed = read.worker->Failed("program error");
     try {
-        read.thread = std::thread(&Worker::Run, read.worker.get());
+        read.thread = std::thread(
+            [worker = read.worker.get(), window = hwnd_, id, failed = std::move(failed)] {
+                Barrier(
+                    "the read worker", [worker] { worker->Run(); },
+                    [&] { PostFailedEnd(window, id, failed); });
+            });
     } catch (const std::system_error&) {
         throw AsyncReadError(ErrorNotEnoughMemory, "cannot start a thread for the read");
     }
-    const std::uintptr_t id = read.worker->Id();
     reads_.emplace(id, std::move(read));
 }
 
@@ -557,17 +588,12 @@ void ReadService::Drop(Read& read) {
     read.worker->Stop(false);
 }
 
-LRESULT CALLBACK ReadService::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT ReadService::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == NoticeMessage) {
-        auto* service = reinterpret_cast<ReadService*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-        if (service) {
-            service->OnNotice(wParam, lParam);
-        } else {
-            delete reinterpret_cast<Notice*>(lParam);
-        }
+        OnNotice(wParam, lParam);
         return 0;
     }
-    return DefWindowProcW(window, message, wParam, lParam);
+    return Window::Handle(message, wParam, lParam);
 }
 
 void ReadService::OnNotice(WPARAM id, LPARAM lParam) {

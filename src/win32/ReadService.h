@@ -4,6 +4,7 @@
 #include "Config.h"
 #include "platform/ReadService.h"
 #include "win32/UniqueHandle.h"
+#include "win32/Window.h"
 
 #include <windows.h>
 
@@ -50,7 +51,7 @@ namespace varnek::win32 {
 // The request goes through InternetConnectW and HttpOpenRequestW rather than InternetOpenUrlW,
 // with the same flags: the stall timeout must be set on those handles, as Wine does not pass it
 // down from the session handle.
-class ReadService final : public IReadService {
+class ReadService final : public IReadService, private Window {
 public:
     // A read that receives nothing for this long fails.
     static constexpr std::chrono::milliseconds StallTimeout{ReadStallSeconds * 1000};
@@ -72,6 +73,8 @@ public:
     void ForgetOwner(IAsyncReadOwner& owner) override;
     void AsyncCheck(IAsyncReadOwner& owner, std::string_view propertyName, std::string_view path,
                     FileCheck check) override;
+    // Whether its message window was made (the self-test asks).
+    bool Ready() const { return hwnd_ != nullptr; }
 
     class Worker;
 
@@ -83,13 +86,13 @@ private:
         std::thread thread;
     };
 
-    static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    // The message-only window that the workers post to.
+    LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam) override;
     void Start(Read read);
     void OnNotice(WPARAM id, LPARAM notice);
     void Drop(Read& read);
 
     std::chrono::milliseconds stallTimeout_;
-    UniqueWindow window_;
     std::uintptr_t nextId_ = 1;
     std::map<std::uintptr_t, Read> reads_;
 };

@@ -1,6 +1,7 @@
 #include "win32/SettingsWindowView.h"
 
 #include "resource.h"
+#include "win32/Barrier.h"
 #include "win32/FormWindow.h"
 #include "win32/Text.h"
 #include "win32/UniqueHandle.h"
@@ -98,8 +99,7 @@ private:
 // show, and the program starts and checks for updates without it (or its controls' library).
 void SettingsWindow::Show() {
     if (!hwnd_) {
-        if (!Create(SettingsWindowClass, COLOR_BTNFACE, WindowExStyle, WindowStyle,
-                    f_Indstillinger::Caption)) {
+        if (!Create(SettingsClass, WindowExStyle, WindowStyle, f_Indstillinger::Caption)) {
             return;
         }
         CreateControls();
@@ -157,6 +157,9 @@ void SettingsWindow::CreateControls() {
             0, className, L"", style, 0, 0, 0, 0, hwnd_,
             reinterpret_cast<HMENU>(static_cast<INT_PTR>(SettingsControlId(static_cast<Ctl>(i)))),
             GetModuleHandleW(nullptr), nullptr);
+        if (!controls_[i]) {
+            LogFailedCall("CreateWindowExW", design.name, GetLastError());
+        }
         Render(static_cast<Ctl>(i));
     }
 }

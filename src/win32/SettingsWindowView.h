@@ -4,6 +4,7 @@
 
 #include "app/Views.h"
 #include "settings/f_Indstillinger.h"
+#include "win32/Window.h"
 
 #include <memory>
 
@@ -15,6 +16,7 @@ std::unique_ptr<varnek::IFormView> CreateSettingsWindow(varnek::f_Indstillinger&
 
 // The window class and the child id of a control, for tests and the UI driver.
 inline constexpr wchar_t SettingsWindowClass[] = L"VarnekIT.Indstillinger";
+inline constexpr WindowClass SettingsClass{SettingsWindowClass, COLOR_BTNFACE, true};
 inline constexpr int SettingsControlIdBase = 1000;
 constexpr int SettingsControlId(varnek::Ctl control) {
     return SettingsControlIdBase + static_cast<int>(control);

@@ -7,12 +7,16 @@
 
 namespace varnek::win32 {
 
+// Loads the system library `library` (a bare file name) from the system folder; null when it
+// is not there.
+HMODULE LoadSystemLibrary(const wchar_t* library);
+
 // The function `name` of the system library `library`, loaded now if it is not yet; null when
 // either is missing. The library stays loaded for the rest of the process.
 template <typename Function> Function SystemFunction(const wchar_t* library, const char* name) {
     HMODULE module = GetModuleHandleW(library);
     if (!module) {
-        module = LoadLibraryExW(library, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+        module = LoadSystemLibrary(library);
     }
     return module
                ? reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)))

@@ -1,40 +1,32 @@
 #include "win32/Text.h"
 
+#include "platform/Text.h"
+
 namespace varnek::win32 {
 
+// The core's conversion, at the width of the Win32 W functions' texts: the same replacement of
+// what is not valid on both sides of the boundary.
+static_assert(sizeof(wchar_t) == sizeof(char16_t), "Win32 texts are UTF-16");
+
 std::wstring Wide(std::string_view utf8) {
-    if (utf8.empty()) {
-        return {};
-    }
-    const int length =
-        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(length), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(),
-                        length);
-    return wide;
+    const std::u16string text = Utf8ToUtf16(utf8);
+    return std::wstring(text.begin(), text.end());
 }
 
-namespace {
+std::string Utf8(std::wstring_view wide) {
+    return Utf16ToUtf8(std::u16string(wide.begin(), wide.end()));
+}
 
-std::string Narrow(UINT codePage, std::wstring_view wide) {
+std::string Ansi(std::wstring_view wide) {
     if (wide.empty()) {
         return {};
     }
-    const int length = WideCharToMultiByte(codePage, 0, wide.data(), static_cast<int>(wide.size()),
+    const int length = WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()),
                                            nullptr, 0, nullptr, nullptr);
-    std::string narrow(static_cast<std::size_t>(length), '\0');
-    WideCharToMultiByte(codePage, 0, wide.data(), static_cast<int>(wide.size()), narrow.data(),
-                        length, nullptr, nullptr);
-    return narrow;
-}
-
-} // namespace
-
-std::string Utf8(std::wstring_view wide) {
-    return Narrow(CP_UTF8, wide);
-}
-std::string Ansi(std::wstring_view wide) {
-    return Narrow(CP_ACP, wide);
+    std::string ansi(static_cast<std::size_t>(length), '\0');
+    WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), ansi.data(), length,
+                        nullptr, nullptr);
+    return ansi;
 }
 
 } // namespace varnek::win32

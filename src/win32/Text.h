@@ -1,4 +1,5 @@
-// Conversions at the Win32 boundary: the core's UTF-8 to UTF-16 and back, and to ANSI.
+// Conversions at the Win32 boundary: the core's UTF-8 to UTF-16 and back (the core's own
+// conversion, platform/Text.h), and to ANSI.
 #pragma once
 
 #include <windows.h>

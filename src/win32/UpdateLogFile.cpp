@@ -33,6 +33,7 @@ void UpdateLogFile::Append(std::string_view line) {
     if (path_.empty()) {
         return;
     }
+    const std::lock_guard lock(mutex_);
     const std::size_t slash = path_.find_last_of(L'\\');
     if (slash != std::wstring::npos) {
         CreateDirectoryW(path_.substr(0, slash).c_str(), nullptr); // may be there already

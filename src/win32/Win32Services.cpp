@@ -3,6 +3,7 @@
 #include "win32/SystemLibrary.h"
 #include "win32/Text.h"
 #include "win32/UniqueHandle.h"
+#include "win32/Window.h"
 
 #include <shellapi.h>
 #include <tlhelp32.h>
@@ -69,17 +70,17 @@ std::string RegistrySettingsStore::GetSetting(std::string_view appName, std::str
     return Utf8(value);
 }
 
-void RegistrySettingsStore::SaveSetting(std::string_view appName, std::string_view section,
+bool RegistrySettingsStore::SaveSetting(std::string_view appName, std::string_view section,
                                         std::string_view key, std::string_view value) {
     UniqueRegKey hkey;
     if (RegCreateKeyExW(HKEY_CURRENT_USER, SectionPath(appName, section).c_str(), 0, nullptr, 0,
                         KEY_SET_VALUE, nullptr, hkey.put(), nullptr) != ERROR_SUCCESS) {
-        return;
+        return false;
     }
     const std::wstring text = Wide(value);
-    RegSetValueExW(hkey.get(), Wide(key).c_str(), 0, REG_SZ,
-                   reinterpret_cast<const BYTE*>(text.c_str()),
-                   static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+    return RegSetValueExW(hkey.get(), Wide(key).c_str(), 0, REG_SZ,
+                          reinterpret_cast<const BYTE*>(text.c_str()),
+                          static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
 }
 
 void RegistrySettingsStore::DeleteSetting(std::string_view appName, std::string_view section,
@@ -181,22 +182,35 @@ int Processes::TerminateProcessesNamed(std::string_view name) {
 
 bool Processes::WaitForAll(const std::vector<UniqueHandle>& processes, DWORD timeoutMs) {
     const ULONGLONG deadline = GetTickCount64() + timeoutMs;
-    // One wait takes at most MAXIMUM_WAIT_OBJECTS handles; the batches share one deadline.
-    for (std::size_t first = 0; first < processes.size(); first += MAXIMUM_WAIT_OBJECTS) {
-        const std::size_t count =
-            std::min<std::size_t>(MAXIMUM_WAIT_OBJECTS, processes.size() - first);
-        HANDLE batch[MAXIMUM_WAIT_OBJECTS];
-        for (std::size_t i = 0; i < count; ++i) {
-            batch[i] = processes[first + i].get();
-        }
+    std::vector<HANDLE> pending;
+    for (const auto& process : processes) {
+        pending.push_back(process.get());
+    }
+    // The thread owns the program's windows: it answers their messages while it waits, or every
+    // program that sends them one (a broadcast among them) would wait as long. One wait takes at
+    // most MAXIMUM_WAIT_OBJECTS - 1 handles beside the queue: it waits for the first of them,
+    // and each round drops the ones that have ended, until none is left or the deadline passed.
+    DWORD wake = QS_ALLINPUT;
+    for (;;) {
+        std::erase_if(pending, [](HANDLE process) {
+            return WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
+        });
         const ULONGLONG now = GetTickCount64();
-        const DWORD left = now >= deadline ? 0 : static_cast<DWORD>(deadline - now);
-        const DWORD result = WaitForMultipleObjects(static_cast<DWORD>(count), batch, TRUE, left);
-        if (result >= WAIT_OBJECT_0 + count) {
-            return false; // timed out, or failed: the caller goes on either way
+        if (pending.empty() || now >= deadline) {
+            return pending.empty();
+        }
+        const auto count =
+            static_cast<DWORD>(std::min<std::size_t>(pending.size(), MAXIMUM_WAIT_OBJECTS - 1));
+        const DWORD result = MsgWaitForMultipleObjectsEx(
+            count, pending.data(), static_cast<DWORD>(deadline - now), wake, MWMO_INPUTAVAILABLE);
+        if (result == WAIT_OBJECT_0 + count) {
+            if (!DispatchWaiting()) {
+                wake = 0; // the message loop is to end: the queue is left to it
+            }
+        } else if (result == WAIT_FAILED) {
+            return false; // the caller goes on either way
         }
     }
-    return true;
 }
 
 HWND Dialogs::Owner() {

@@ -23,7 +23,7 @@ public:
     static constexpr const wchar_t* Root = L"Software\\VB and VBA Program Settings";
     std::string GetSetting(std::string_view appName, std::string_view section, std::string_view key,
                            std::string_view defaultValue) override;
-    void SaveSetting(std::string_view appName, std::string_view section, std::string_view key,
+    bool SaveSetting(std::string_view appName, std::string_view section, std::string_view key,
                      std::string_view value) override;
     void DeleteSetting(std::string_view appName, std::string_view section,
                        std::string_view key) override;
@@ -56,8 +56,8 @@ public:
     // How long the program waits for the ended processes before it goes on.
     static constexpr DWORD TerminateWaitMs = 5000;
     int TerminateProcessesNamed(std::string_view name) override;
-    // Waits until every process has ended, in batches of at most MAXIMUM_WAIT_OBJECTS under
-    // one deadline `timeoutMs` from now; false when the deadline passed first.
+    // Waits until every process has ended, or until the deadline `timeoutMs` from now passed
+    // (false then), dispatching this thread's messages meanwhile.
     static bool WaitForAll(const std::vector<UniqueHandle>& processes, DWORD timeoutMs);
 };
 

@@ -1,15 +1,12 @@
 // The program's entry point: one instance per session, then the main window and the message
-// loop until the main window is unloaded.
+// loop until the main window is unloaded. `VarnekIT.exe /selftest` runs the self-test instead.
 #include "app/Application.h"
 #include "app/VarnekIT.h"
-#include "win32/Authenticode.h"
-#include "win32/FileStore.h"
-#include "win32/GdiIconMaker.h"
-#include "win32/ReadService.h"
+#include "win32/Barrier.h"
+#include "win32/ProgramServices.h"
+#include "win32/SelfTest.h"
 #include "win32/UniqueHandle.h"
-#include "win32/UpdateLogFile.h"
-#include "win32/ViewFactory.h"
-#include "win32/Win32Services.h"
+#include "win32/Window.h"
 
 #include <windows.h>
 
@@ -17,46 +14,55 @@ namespace {
 
 constexpr const wchar_t* InstanceMutexName = L"Local\\VarnekIT.Running";
 
-bool IsDialogWindow(HWND window) {
-    return window != nullptr && (GetWindowLongPtrW(window, GWL_EXSTYLE) & WS_EX_CONTROLPARENT);
+// Libraries loaded by bare name (by the program, or by Windows for it) come from the system
+// folder only, never from the program's folder, which its users can write. Windows 7 and Vista
+// have the function only with their update KB2533623; without it the program runs as always.
+void LoadLibrariesFromTheSystemFolder() {
+    using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
+    const HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+    const auto setDefault =
+        kernel ? reinterpret_cast<SetDefaultDllDirectoriesFn>(
+                     reinterpret_cast<void*>(GetProcAddress(kernel, "SetDefaultDllDirectories")))
+               : nullptr;
+    if (setDefault) {
+        setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    }
 }
 
 } // namespace
 
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
-    // A second start in the same session ends at once, silently.
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR commandLine, int) {
     using namespace varnek::win32;
-    // Held for the whole run (the process's end releases it).
+    LoadLibrariesFromTheSystemFolder();
+    if (IsSelfTestCommandLine(commandLine ? commandLine : L"")) {
+        return RunSelfTest();
+    }
+
+    // A second start in the same session ends at once, silently. Held for the whole run (the
+    // process's end releases it).
     const UniqueHandle instance(CreateMutexW(nullptr, FALSE, InstanceMutexName));
     if (!instance || GetLastError() == ERROR_ALREADY_EXISTS) {
         return 0;
     }
 
-    RegistrySettingsStore store;
-    NotifyShell notifyShell;
-    GdiIconMaker iconMaker;
-    Shell shell;
-    FileSystem files;
-    Processes processes;
-    Dialogs dialogs;
-    Registry registry;
-    ReadService reads;
-    FileStore fileStore;
-    Authenticode signatures;
-    UpdateLogFile updateLog;
-    ViewFactory views;
-    varnek::Application app({store, notifyShell, iconMaker, shell, files, processes, dialogs,
-                             registry, reads, fileStore, signatures, updateLog, views,
-                             ProgramFolder()});
-    app.LoadMainWindow();
+    ProgramServices services;
+    const FailureLog failureLog(services.updateLog);
+    varnek::Application app(services.Record());
+    // A program error in the start leaves no program to run: it ends, and the log says why.
+    const bool started = Barrier(
+        "the program's start",
+        [&] {
+            app.LoadMainWindow();
+            return true;
+        },
+        [] { return false; });
+    if (!started) {
+        return 1;
+    }
 
     MSG message;
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {
-        HWND top = GetAncestor(message.hwnd, GA_ROOT);
-        if (!IsDialogWindow(top) || !IsDialogMessageW(top, &message)) {
-            TranslateMessage(&message);
-            DispatchMessageW(&message);
-        }
+        DispatchQueued(message);
         app.ReleaseUnloaded();
     }
     // Not reached in normal use: the main window's unload ends the process.

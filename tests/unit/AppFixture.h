@@ -18,9 +18,7 @@ struct AppFixture : ::testing::Test {
     std::unique_ptr<Application> app;
 
     Application& Create() {
-        app = std::make_unique<Application>(Services{
-            p.store, p.notifyShell, p.iconMaker, p.shell, p.files, p.processes, p.dialogs,
-            p.registry, p.reads, p.fileStore, p.signatures, p.updateLog, p.views, p.programFolder});
+        app = std::make_unique<Application>(p.ServicesWith(p.views));
         return *app;
     }
     VarnekIT& Start() { return Create().LoadMainWindow(); }

@@ -1,6 +1,7 @@
 // The commands of the main window: the remote-control client, the web pages, the autostart
 // entry and the launcher window's areas.
 #include "AppFixture.h"
+#include "Config.h"
 #include "settings/ModData1.h"
 
 using namespace varnek;
@@ -48,6 +49,30 @@ TEST_F(CommandsTest, WithTheOptionOnRunningClientsAreEndedFirstEvenWhenTheFileIs
     EXPECT_TRUE(p.shell.calls.empty());
 }
 
+TEST_F(CommandsTest, ACommandWhileRunningClientsAreEndedStartsNothingMore) {
+    p.store.Set("Teamviewer", "1");
+    p.files.files.insert(client);
+    p.processes.running = {"TeamViewer.exe"};
+    Start();
+    // The wait answers the program's messages: the user clicks Fjernstyring again meanwhile.
+    int waits = 0;
+    p.processes.whileWaiting = [&] {
+        if (waits++ == 0) {
+            Main().RunTeamviewer();
+        }
+    };
+    Main().RunTeamviewer();
+    EXPECT_EQ(waits, 1);
+    EXPECT_EQ(p.shell.calls.size(), 1u);
+    EXPECT_EQ(p.processes.terminated, std::vector<std::string>{"TeamViewer.exe"});
+
+    // Once it is done, the command works again.
+    p.shell.calls.clear();
+    Main().RunTeamviewer();
+    EXPECT_EQ(waits, 2);
+    EXPECT_EQ(p.shell.calls.size(), 1u);
+}
+
 TEST_F(CommandsTest, AFailedLaunchIsShownWithItsText) {
     p.files.files.insert(client);
     Start();
@@ -88,17 +113,18 @@ TEST_F(CommandsTest, TheSupportPageLogsInOnlyWithNameAndDigest) {
         EXPECT_EQ(p.shell.calls.at(0).show, 1);
         return p.shell.calls.at(0).file;
     };
-    EXPECT_EQ(opened(), "http://127.0.0.1:18080");
+    EXPECT_EQ(opened(), std::string(SupportServerUrl));
     p.store.Set("Brugernavn", "kunde");
-    EXPECT_EQ(opened(), "http://127.0.0.1:18080");
+    EXPECT_EQ(opened(), std::string(SupportServerUrl));
     p.store.Set("Kodeord", digest);
-    EXPECT_EQ(opened(), "http://127.0.0.1:18080/AppLogin.asp?Username=kunde&Password=" + digest);
+    EXPECT_EQ(opened(),
+              std::string(SupportServerUrl) + "/AppLogin.asp?Username=kunde&Password=" + digest);
     p.store.Set("Brugernavn", "");
-    EXPECT_EQ(opened(), "http://127.0.0.1:18080");
+    EXPECT_EQ(opened(), std::string(SupportServerUrl));
 
     p.shell.calls.clear();
     Main().OpenHomePage();
-    EXPECT_EQ(p.shell.calls.at(0).file, "http://127.0.0.1:18080/home.html");
+    EXPECT_EQ(p.shell.calls.at(0).file, std::string(HomePageUrl));
     EXPECT_FALSE(p.shell.calls.at(0).parameters);
 }
 
@@ -114,9 +140,9 @@ TEST_F(CommandsTest, TheUserNameCannotAddOrOverrideParameters) {
         {"?/\\\"'", "%3F%2F%5C%22%27"},
     };
     for (const auto& [name, encoded] : names) {
-        EXPECT_EQ(LoginAddress(name, digest),
-                  std::string("http://127.0.0.1:18080/AppLogin.asp?Username=") + encoded +
-                      "&Password=" + digest);
+        EXPECT_EQ(LoginAddress(name, digest), std::string(SupportServerUrl) +
+                                                  "/AppLogin.asp?Username=" + encoded +
+                                                  "&Password=" + digest);
     }
 }
 
@@ -185,9 +211,9 @@ TEST_F(CommandsTest, TheLauncherAreasRunTheirCommands) {
     auto [sx, sy] = middle(areas[2]);
     logo.ClickAt(sx, sy);
     ASSERT_EQ(p.shell.calls.size(), 3u);
-    EXPECT_EQ(p.shell.calls[0].file, "http://127.0.0.1:18080/home.html");
+    EXPECT_EQ(p.shell.calls[0].file, std::string(HomePageUrl));
     EXPECT_EQ(p.shell.calls[1].file, "Varnek_TeamViewer.exe");
-    EXPECT_EQ(p.shell.calls[2].file, "http://127.0.0.1:18080");
+    EXPECT_EQ(p.shell.calls[2].file, std::string(SupportServerUrl));
 
     p.views.log.clear();
     auto [ix, iy] = middle(areas[3]);

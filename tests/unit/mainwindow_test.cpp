@@ -1,6 +1,7 @@
 // The main window: start-up order, the update timer, the tray events, the menu dispatch and
 // the way out.
 #include "AppFixture.h"
+#include "Config.h"
 
 using namespace varnek;
 using varnek::testing::AppFixture;
@@ -113,10 +114,10 @@ TEST_F(MainWindowTest, TheMenuDispatchesByTheCaptionItCarries) {
     for (int index : {0, 3, 6}) {
         runAt(index, "Varnek IT");
         ASSERT_EQ(p.shell.calls.size(), 1u);
-        EXPECT_EQ(p.shell.calls[0].file, "http://127.0.0.1:18080/home.html");
+        EXPECT_EQ(p.shell.calls[0].file, std::string(HomePageUrl));
         runAt(index, "Support System");
         ASSERT_EQ(p.shell.calls.size(), 1u);
-        EXPECT_EQ(p.shell.calls[0].file, "http://127.0.0.1:18080");
+        EXPECT_EQ(p.shell.calls[0].file, std::string(SupportServerUrl));
         for (const char* remote : {"Fjernstyring", "RemoteSupport"}) {
             runAt(index, remote);
             ASSERT_EQ(p.shell.calls.size(), 1u);

@@ -74,6 +74,24 @@ TEST_F(SettingsTest, SaveWithEmptyFieldsKeepsNameAndDigest) {
     EXPECT_EQ(p.store.Get("Kodeord"), std::string(64, 'a'));
 }
 
+TEST_F(SettingsTest, ASettingThatCannotBeWrittenIsNamedInTheUpdateLog) {
+    p.store.Set("Brugernavn", "kunde");
+    Start();
+    Type(Ctl::tBrugernavn, "ny kunde");
+    p.store.saveSucceeds = false;
+    Settings().bGem_Click();
+    EXPECT_EQ(p.store.Get("Brugernavn"), "kunde");
+    EXPECT_EQ(p.updateLog.lines, (std::vector<std::string>{
+                                     "2026-03-14 10:30:00 setting Brugernavn could not be saved",
+                                     "2026-03-14 10:30:00 setting Teamviewer could not be saved",
+                                     "2026-03-14 10:30:00 setting Language could not be saved"}));
+    p.store.saveSucceeds = true;
+    p.updateLog.lines.clear();
+    Settings().bGem_Click();
+    EXPECT_EQ(p.store.Get("Brugernavn"), "ny kunde");
+    EXPECT_TRUE(p.updateLog.lines.empty());
+}
+
 TEST_F(SettingsTest, APasswordWithDanishLettersIsHashedByItsCharacters) {
     Start();
     Type(Ctl::tKodeord, "blåbærgrød");

@@ -9,7 +9,8 @@
 
 namespace varnek::testing {
 
-// Runs a command line, waits for it and returns its exit code (-1 if it could not start).
+// Runs a command line, waits for it and returns its exit code (-1 if it could not start, or
+// had not ended after `timeoutMs`: it is ended then).
 inline DWORD RunAndWait(std::wstring commandLine, DWORD timeoutMs = 60000) {
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
@@ -18,9 +19,13 @@ inline DWORD RunAndWait(std::wstring commandLine, DWORD timeoutMs = 60000) {
                         nullptr, nullptr, &startup, &process)) {
         return static_cast<DWORD>(-1);
     }
-    WaitForSingleObject(process.hProcess, timeoutMs);
     DWORD code = static_cast<DWORD>(-1);
-    GetExitCodeProcess(process.hProcess, &code);
+    if (WaitForSingleObject(process.hProcess, timeoutMs) == WAIT_OBJECT_0) {
+        GetExitCodeProcess(process.hProcess, &code);
+    } else {
+        TerminateProcess(process.hProcess, code);
+        WaitForSingleObject(process.hProcess, 10000);
+    }
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
     return code;
@@ -34,6 +39,27 @@ inline std::wstring ToolPath(const std::wstring& name) {
     path.resize(path.find_last_of(L'\\'));
     return path + L"\\..\\..\\tools\\" + name;
 }
+
+// An environment variable of this process set to another value for a scope (the programs it
+// starts inherit it).
+class ScopedVariable {
+public:
+    ScopedVariable(const wchar_t* name, const std::wstring& value) : name_(name) {
+        wchar_t old[32767];
+        const DWORD length = GetEnvironmentVariableW(name, old, 32767);
+        if (length > 0 && length < 32767) {
+            old_ = std::wstring(old, length);
+        }
+        SetEnvironmentVariableW(name, value.c_str());
+    }
+    ~ScopedVariable() { SetEnvironmentVariableW(name_, old_ ? old_->c_str() : nullptr); }
+    ScopedVariable(const ScopedVariable&) = delete;
+    ScopedVariable& operator=(const ScopedVariable&) = delete;
+
+private:
+    const wchar_t* name_;
+    std::optional<std::wstring> old_;
+};
 
 // A fresh path in the temporary folder.
 inline std::wstring TempPath(const std::wstring& name) {

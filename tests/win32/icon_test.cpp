@@ -206,10 +206,7 @@ TEST(ProgramIconTest, TheTrayIconFollowsTheWindowsDpi) {
     fakes::FakePlatform fake;
     ViewFactory views;
     {
-        Application app(Services{fake.store, fake.notifyShell, fake.iconMaker, fake.shell,
-                                 fake.files, fake.processes, fake.dialogs, fake.registry,
-                                 fake.reads, fake.fileStore, fake.signatures, fake.updateLog, views,
-                                 fake.programFolder});
+        Application app(fake.ServicesWith(views));
         VarnekIT& main = app.LoadMainWindow();
         const HWND window = reinterpret_cast<HWND>(main.hWnd());
         ASSERT_NE(window, nullptr);

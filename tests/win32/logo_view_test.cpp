@@ -97,10 +97,7 @@ class LogoViewTest : public ::testing::Test {
 protected:
     void SetUp() override {
         CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-        app_ = std::make_unique<Application>(
-            Services{fake_.store, fake_.notifyShell, fake_.iconMaker, fake_.shell, fake_.files,
-                     fake_.processes, fake_.dialogs, fake_.registry, fake_.reads, fake_.fileStore,
-                     fake_.signatures, fake_.updateLog, views_, fake_.programFolder});
+        app_ = std::make_unique<Application>(fake_.ServicesWith(views_));
         // The areas call into the main window.
         app_->LoadMainWindow();
     }

@@ -1,7 +1,14 @@
 // The Win32 services against what Wine really provides: its registry and registry tools, the
-// shell's notification record, the process table and the file system.
+// shell's notification record, the process table and the file system; and the built program's
+// self-test.
 #include "Win32TestSupport.h"
+#include "app/Application.h"
+#include "app/VarnekIT.h"
+#include "fakes/Fakes.h"
+#include "resource.h"
+#include "win32/SelfTest.h"
 #include "win32/Text.h"
+#include "win32/ViewFactory.h"
 #include "win32/Win32Services.h"
 
 #include <gtest/gtest.h>
@@ -156,13 +163,9 @@ TEST(ProcessesTest, EveryProcessOfTheNameEndsWithCodeZeroAndOthersKeepRunning) {
 
 namespace {
 
-// The stand-in client, built beside the tests: <build>/tools/standin_teamviewer.exe.
+// The stand-in client, built beside the tests.
 std::wstring StandInTeamViewer() {
-    wchar_t self[MAX_PATH];
-    GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring path(self);
-    path.resize(path.find_last_of(L'\\'));
-    return path + L"\\..\\..\\tools\\standin_teamviewer.exe";
+    return varnek::testing::ToolPath(L"standin_teamviewer.exe");
 }
 
 // Handles that a test signals when it likes, standing in for processes that take their time
@@ -223,6 +226,35 @@ TEST(ProcessesTest, TheBatchesShareOneDeadline) {
 
     const Ends none(0);
     EXPECT_TRUE(Processes::WaitForAll(none.handles, 0));
+}
+
+TEST(ProcessesTest, TheMainWindowAnswersWhileTheWaitGoesOn) {
+    fakes::FakePlatform fake;
+    ViewFactory views;
+    Application app(fake.ServicesWith(views));
+    VarnekIT& main = app.LoadMainWindow();
+    const auto window = reinterpret_cast<HWND>(main.hWnd());
+    ASSERT_NE(window, nullptr);
+    // Another program asks the main window for its icon while the clients take their time to
+    // end; they end only once it has its answer (or gave up after 3 s).
+    Ends ends(2);
+    std::atomic<bool> waiting = false;
+    DWORD_PTR answer = 0;
+    LRESULT sent = 0;
+    std::thread other([&] {
+        while (!waiting) {
+            SwitchToThread();
+        }
+        Sleep(100); // the wait has begun
+        sent = SendMessageTimeoutW(window, WM_GETICON, ICON_SMALL, 0, SMTO_BLOCK, 3000, &answer);
+        ends.End(0);
+        ends.End(1);
+    });
+    waiting = true;
+    EXPECT_TRUE(Processes::WaitForAll(ends.handles, 10000));
+    other.join();
+    EXPECT_NE(sent, 0) << "the message was not answered during the wait";
+    EXPECT_EQ(reinterpret_cast<HICON>(answer), reinterpret_cast<HICON>(main.Icon()));
 }
 
 TEST(ProcessesTest, StandInClientsHaveEndedWhenTheCallReturns) {
@@ -383,4 +415,88 @@ TEST(RegistryTest, TheAutostartValueIsWrittenAsAnsiBytesAndDeleted) {
     EXPECT_NE(registry.OpenKey(0x80000002, "Software\\No\\Such\\Key", 0, 0x3F, missing), 0);
     EXPECT_EQ(missing, 0u);
     EXPECT_NE(registry.SetValue(missing, "x", 1, data), 0);
+}
+
+namespace {
+
+const std::wstring ProgramKey = L"Software\\VB and VBA Program Settings\\VarnekIT";
+constexpr const wchar_t* InstanceMutex = L"Local\\VarnekIT.Running";
+
+// The program built beside the tests: <build>/src/VarnekIT.exe.
+std::wstring BuiltProgram() {
+    return Wide(ProgramFolder()) + L"\\..\\..\\src\\VarnekIT.exe";
+}
+
+DWORD RunProgram(const std::wstring& program, const std::wstring& arguments) {
+    return RunAndWait(L"\"" + program + L"\" " + arguments, 30000);
+}
+
+BOOL CALLBACK FirstLanguage(HMODULE, LPCWSTR, LPCWSTR, WORD language, LONG_PTR found) {
+    *reinterpret_cast<WORD*>(found) = language;
+    return FALSE;
+}
+
+// A copy of the program whose resource of that type and number holds four bytes that are no
+// picture or icon (Wine's UpdateResource does not delete a resource).
+std::wstring CopyWithBroken(const std::wstring& folder, const wchar_t* type, int id) {
+    const std::wstring copy = folder + L"\\VarnekIT.exe";
+    EXPECT_TRUE(CopyFileW(BuiltProgram().c_str(), copy.c_str(), FALSE));
+    WORD language = 0;
+    {
+        const UniqueLibrary module(LoadLibraryExW(copy.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+        EnumResourceLanguagesW(module.get(), type, MAKEINTRESOURCEW(id), &FirstLanguage,
+                               reinterpret_cast<LONG_PTR>(&language));
+    }
+    char junk[] = "junk";
+    const HANDLE update = BeginUpdateResourceW(copy.c_str(), FALSE);
+    EXPECT_NE(update, nullptr);
+    EXPECT_TRUE(UpdateResourceW(update, type, MAKEINTRESOURCEW(id), language, junk, 4));
+    EXPECT_TRUE(EndUpdateResourceW(update, FALSE));
+    const UniqueLibrary changed(LoadLibraryExW(copy.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+    const HRSRC resource = FindResourceW(changed.get(), MAKEINTRESOURCEW(id), type);
+    EXPECT_EQ(resource ? SizeofResource(changed.get(), resource) : 0, 4u);
+    return copy;
+}
+
+} // namespace
+
+TEST(SelfTestTest, TheBuiltProgramPassesAndLeavesNothingBehind) {
+    const std::wstring program = BuiltProgram();
+    ASSERT_NE(GetFileAttributesW(program.c_str()), INVALID_FILE_ATTRIBUTES) << Utf8(program);
+    RunAndWait(L"reg.exe delete \"HKCU\\" + ProgramKey + L"\" /f");
+    const std::wstring appData = TempPath(L"appdata");
+    ASSERT_TRUE(CreateDirectoryW(appData.c_str(), nullptr));
+    {
+        const varnek::testing::ScopedVariable localAppData(L"LOCALAPPDATA", appData);
+        EXPECT_EQ(RunProgram(program, L"/selftest"), static_cast<DWORD>(SelfTestPassed));
+    }
+    EXPECT_EQ(FindWindowW(L"VarnekIT", nullptr), nullptr);
+    UniqueRegKey key;
+    EXPECT_NE(RegOpenKeyExW(HKEY_CURRENT_USER, ProgramKey.c_str(), 0, KEY_READ, key.put()),
+              ERROR_SUCCESS);
+    EXPECT_EQ(GetFileAttributesW((appData + L"\\VarnekIT").c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_FALSE(UniqueHandle(OpenMutexW(SYNCHRONIZE, FALSE, InstanceMutex)));
+    RemoveDirectoryW(appData.c_str());
+}
+
+TEST(SelfTestTest, WhatTheProgramCannotLoadFailsItWhetherOrNotAnotherOneRuns) {
+    const std::wstring folder = TempPath(L"selftest");
+    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+    {
+        // A program runs in this session: the self-test takes no notice of its mutex.
+        const UniqueHandle running(CreateMutexW(nullptr, FALSE, InstanceMutex));
+        ASSERT_TRUE(running);
+        EXPECT_EQ(RunProgram(BuiltProgram(), L"/selftest"), static_cast<DWORD>(SelfTestPassed));
+        const std::wstring noPicture = CopyWithBroken(folder, RT_RCDATA, IDR_LAUNCHER_JPEG);
+        EXPECT_EQ(RunProgram(noPicture, L"/selftest"), static_cast<DWORD>(SelfTestNoPicture));
+        EXPECT_EQ(RunProgram(noPicture, L" /SelfTest "), static_cast<DWORD>(SelfTestNoPicture));
+        // Any other command line starts the program as always: as a second instance it ends
+        // at once, with 0.
+        EXPECT_EQ(RunProgram(noPicture, L"/selftest now"), 0u);
+        EXPECT_EQ(RunProgram(noPicture, L"/selftests"), 0u);
+        const std::wstring noIcon = CopyWithBroken(folder, RT_GROUP_ICON, IDI_VARNEKIT);
+        EXPECT_EQ(RunProgram(noIcon, L"/selftest"), static_cast<DWORD>(SelfTestNoIcon));
+    }
+    DeleteFileW((folder + L"\\VarnekIT.exe").c_str());
+    RemoveDirectoryW(folder.c_str());
 }

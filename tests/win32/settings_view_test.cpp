@@ -100,12 +100,7 @@ void Type(HWND edit, std::wstring_view text) {
 
 class SettingsViewTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        app_ = std::make_unique<Application>(
-            Services{fake_.store, fake_.notifyShell, fake_.iconMaker, fake_.shell, fake_.files,
-                     fake_.processes, fake_.dialogs, fake_.registry, fake_.reads, fake_.fileStore,
-                     fake_.signatures, fake_.updateLog, views_, fake_.programFolder});
-    }
+    void SetUp() override { app_ = std::make_unique<Application>(fake_.ServicesWith(views_)); }
     void TearDown() override {
         app_.reset();
         Pump();
@@ -570,10 +565,7 @@ TEST_F(SettingsViewTest, OpeningAndClosingFiftyTimesLeaksNoGdiOrUserObjects) {
 
 TEST_F(SettingsViewTest, TwoProgramsInOneProcessHaveTheirOwnWindows) {
     fakes::FakePlatform other;
-    Application second(Services{other.store, other.notifyShell, other.iconMaker, other.shell,
-                                other.files, other.processes, other.dialogs, other.registry,
-                                other.reads, other.fileStore, other.signatures, other.updateLog,
-                                views_, other.programFolder});
+    Application second(other.ServicesWith(views_));
     Model().Show();
     second.Indstillinger().Show();
     second.Indstillinger().SetCaption(Ctl::bGem, "Andet");

@@ -11,10 +11,13 @@ std::string MemorySettingsStore::GetSetting(std::string_view app, std::string_vi
     return found == values.end() ? std::string(defaultValue) : found->second;
 }
 
-void MemorySettingsStore::SaveSetting(std::string_view app, std::string_view section,
+bool MemorySettingsStore::SaveSetting(std::string_view app, std::string_view section,
                                       std::string_view key, std::string_view value) {
     log.push_back("save " + std::string(key) + "=" + std::string(value));
-    values[{std::string(app), std::string(section), std::string(key)}] = std::string(value);
+    if (saveSucceeds) {
+        values[{std::string(app), std::string(section), std::string(key)}] = std::string(value);
+    }
+    return saveSucceeds;
 }
 
 void MemorySettingsStore::DeleteSetting(std::string_view app, std::string_view section,
@@ -315,6 +318,9 @@ int FakeProcesses::TerminateProcessesNamed(std::string_view name) {
         } else {
             ++it;
         }
+    }
+    if (whileWaiting) {
+        whileWaiting();
     }
     return count;
 }

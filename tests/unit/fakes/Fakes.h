@@ -1,6 +1,7 @@
 // In-memory stand-ins for the platform services, for unit tests of the portable core.
 #pragma once
 
+#include "app/Application.h"
 #include "app/Views.h"
 #include "platform/FileStore.h"
 #include "platform/NotifyShell.h"
@@ -26,7 +27,7 @@ public:
     using Address = std::tuple<std::string, std::string, std::string>;
     std::string GetSetting(std::string_view app, std::string_view section, std::string_view key,
                            std::string_view defaultValue) override;
-    void SaveSetting(std::string_view app, std::string_view section, std::string_view key,
+    bool SaveSetting(std::string_view app, std::string_view section, std::string_view key,
                      std::string_view value) override;
     void DeleteSetting(std::string_view app, std::string_view section,
                        std::string_view key) override;
@@ -36,6 +37,7 @@ public:
 
     std::map<Address, std::string> values;
     std::vector<std::string> log; // "get Key", "save Key=Value", "delete Key"
+    bool saveSucceeds = true;     // false: every save is refused and changes nothing
 };
 
 class RecordingNotifyShell final : public INotifyShell {
@@ -47,6 +49,9 @@ public:
     // As the shell does: an icon is added once, and only an icon that is there can be
     // changed or removed.
     bool NotifyIcon(NotifyMessage message, const NotifyIconRecord& record) override {
+        if (std::exchange(throwNext, false)) {
+            throw std::runtime_error("the notification area is gone");
+        }
         calls.push_back({message, record});
         if (!accept) {
             return false;
@@ -75,7 +80,8 @@ public:
     bool present = false; // the icon is in the notification area
     // A refused add still lands: the shell answered too late for the caller's wait.
     bool refusedAddsLand = false;
-    int refuseAdds = 0; // the next adds refused, as by a busy Explorer
+    int refuseAdds = 0;     // the next adds refused, as by a busy Explorer
+    bool throwNext = false; // the next call throws, as a program error would
 };
 
 class FakeIconMaker final : public IIconMaker {
@@ -209,6 +215,8 @@ public:
     int TerminateProcessesNamed(std::string_view name) override;
     std::multiset<std::string> running; // executable names
     std::vector<std::string> terminated;
+    // Runs while the call waits for the ended processes, as the messages handled then do.
+    std::function<void()> whileWaiting;
     std::vector<std::string>* journal = nullptr; // shared order of events, when set
 };
 
@@ -349,6 +357,14 @@ struct FakePlatform {
     MemoryLogFile updateLog;
     FakeViews views;
     std::string programFolder = "C:\\Program Files\\Varnek";
+
+    // The services record of these fakes, with the given windows (the real ones in the Win32
+    // tests, `views` in the unit tests).
+    Services ServicesWith(IViewFactory& windows) {
+        return Services{store,      notifyShell, iconMaker, shell,        files,
+                        processes,  dialogs,     registry,  reads,        fileStore,
+                        signatures, updateLog,   windows,   programFolder};
+    }
 };
 
 } // namespace varnek::fakes

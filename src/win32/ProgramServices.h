@@ -1,0 +1,39 @@
+// The Win32 services of one run of the program, each made once, and the record of them that the
+// core takes. Making them does nothing yet: no setting is read, no library loaded, nothing
+// written.
+#pragma once
+
+#include "app/Application.h"
+#include "win32/Authenticode.h"
+#include "win32/FileStore.h"
+#include "win32/GdiIconMaker.h"
+#include "win32/ReadService.h"
+#include "win32/UpdateLogFile.h"
+#include "win32/ViewFactory.h"
+#include "win32/Win32Services.h"
+
+namespace varnek::win32 {
+
+struct ProgramServices {
+    UpdateLogFile updateLog; // first, so that it outlives everything that writes to it
+    RegistrySettingsStore store;
+    NotifyShell notifyShell;
+    GdiIconMaker iconMaker;
+    Shell shell;
+    FileSystem files;
+    Processes processes;
+    Dialogs dialogs;
+    Registry registry;
+    ReadService reads;
+    FileStore fileStore;
+    Authenticode signatures;
+    ViewFactory views;
+
+    Services Record() {
+        return Services{store,      notifyShell, iconMaker, shell,          files,
+                        processes,  dialogs,     registry,  reads,          fileStore,
+                        signatures, updateLog,   views,     ProgramFolder()};
+    }
+};
+
+} // namespace varnek::win32
