@@ -2,6 +2,7 @@
 
 #include "Config.h"
 #include "app/Outside.h"
+#include "platform/Text.h"
 #include "update/ClientDate.h"
 #include "update/ReplacementScript.h"
 #include "update/VersionText.h"
@@ -347,11 +348,7 @@ std::string UpdateChain::LocalPath(std::string_view fileName) const {
 }
 
 void UpdateChain::Log(std::string_view text) {
-    const DateTime now = services_.fileStore.Now();
-    char stamp[32];
-    std::snprintf(stamp, sizeof stamp, "%04d-%02d-%02d %02d:%02d:%02d ", now.year, now.month,
-                  now.day, now.hour, now.minute, now.second);
-    services_.log.Append(stamp + Escaped(text));
+    services_.log.Append(LogLine(services_.fileStore.Now(), Escaped(text)));
 }
 
 void UpdateChain::Checked(Package package, const FileVerdict& verdict) {
