@@ -9,7 +9,8 @@
 ; Command line of the installer:  /S  silent;  /AUTOSTART=0  leave the autostart entry out
 ; (it is on by default, in the components page and in silent mode alike).
 ; Command line of the uninstaller:  /S  silent;  /PURGE=1  also remove the user's settings
-; (a checkbox, off by default, in the interactive uninstaller).
+; (a checkbox, off by default, in the interactive uninstaller);  _?=FOLDER  (last, FOLDER its
+; own folder) run in place instead of from a copy in the temporary folder.
 
 !ifndef VERSION | PROGRAM_EXE | OUTFILE
   !error "define VERSION, PROGRAM_EXE and OUTFILE"
@@ -89,8 +90,10 @@ VIAddVersionKey /LANG=1033 "LegalCopyright" "${COMPANY}"
 !insertmacro MUI_UNPAGE_INSTFILES
 !insertmacro MUI_LANGUAGE "English"
 
-; Ends a running VarnekIT the way its own Exit does (WM_CLOSE to its main window), waits for
-; it to go and then until its executable can be replaced or deleted.
+; Ends a running VarnekIT the way its own Exit does (WM_CLOSE to its main window) and waits
+; until its process has ended, so its executable can be replaced or deleted. A program that does
+; not end within a minute stops the setup with a message: nothing is half replaced or half
+; removed.
 !macro CloseProgram un
 Function ${un}CloseProgram
   FindWindow $0 "${MAIN_CLASS}" "${MAIN_TITLE}"
@@ -98,35 +101,21 @@ Function ${un}CloseProgram
     Return
   ${EndIf}
   DetailPrint "Ending the running VarnekIT"
+  System::Call 'user32::GetWindowThreadProcessId(p r0, *i .r1)'
+  ; SYNCHRONIZE
+  System::Call 'kernel32::OpenProcess(i 0x100000, i 0, i r1) p .r2'
   SendMessage $0 ${WM_CLOSE} 0 0 /TIMEOUT=5000
-  StrCpy $1 0
-  ${Do}
-    FindWindow $0 "${MAIN_CLASS}" "${MAIN_TITLE}"
-    ${If} $0 = 0
-      ${Break}
-    ${EndIf}
-    ${If} $1 >= 100
-      DetailPrint "VarnekIT did not end within 10 seconds"
-      ${Break}
-    ${EndIf}
-    Sleep 100
-    IntOp $1 $1 + 1
-  ${Loop}
-  ; The window goes just before the process does: wait until the file is free.
-  StrCpy $1 0
-  ${DoWhile} ${FileExists} "$INSTDIR\VarnekIT.exe"
-    ClearErrors
-    FileOpen $2 "$INSTDIR\VarnekIT.exe" a
-    ${IfNot} ${Errors}
-      FileClose $2
-      ${Break}
-    ${EndIf}
-    ${If} $1 >= 50
-      ${Break}
-    ${EndIf}
-    Sleep 100
-    IntOp $1 $1 + 1
-  ${Loop}
+  ${If} $2 P= 0
+    DetailPrint "VarnekIT's process could not be opened to wait for its end"
+    Return
+  ${EndIf}
+  ; WAIT_OBJECT_0 (0) once the process has ended
+  System::Call 'kernel32::WaitForSingleObject(p r2, i 60000) i .r3'
+  System::Call 'kernel32::CloseHandle(p r2)'
+  ${If} $3 <> 0
+    MessageBox MB_OK|MB_ICONSTOP "VarnekIT did not end within a minute. End it (its tray menu, Exit) and run this again. Nothing was changed." /SD IDOK
+    Abort
+  ${EndIf}
 FunctionEnd
 !macroend
 !insertmacro CloseProgram ""
@@ -251,6 +240,43 @@ failed:
   ${EndIf}
 FunctionEnd
 
+; An uninstallation started just before (a script that uninstalls and then installs) may still be
+; at work: the uninstaller hands its work to a copy of itself in the temporary folder
+; (~nsu<n>.tmp\Un.exe), starts it and only then ends, so the copy runs as soon as the command
+; that started the uninstaller has returned. A copy that cannot be deleted is still running; the
+; setup waits until it can delete every copy (those that have ended it clears away), at most a
+; minute, and otherwise stops, having changed nothing.
+Function WaitForUninstallers
+  StrCpy $3 0 ; tenths of a second waited
+  ${Do}
+    StrCpy $2 "" ; a copy that still runs
+    FindFirst $0 $1 "$TEMP\~nsu*.tmp"
+    ${DoWhile} $1 != ""
+      ${If} ${FileExists} "$TEMP\$1\Un.exe"
+        Delete "$TEMP\$1\Un.exe"
+        ${If} ${FileExists} "$TEMP\$1\Un.exe"
+          StrCpy $2 "$TEMP\$1\Un.exe"
+        ${Else}
+          RMDir "$TEMP\$1"
+        ${EndIf}
+      ${EndIf}
+      FindNext $0 $1
+    ${Loop}
+    FindClose $0
+    ${If} $2 == ""
+      Return
+    ${EndIf}
+    ${If} $3 = 0
+      DetailPrint "Waiting for the uninstallation that is still running ($2)"
+    ${ElseIf} $3 >= 600
+      MessageBox MB_OK|MB_ICONSTOP "An uninstallation is still running ($2). Run the setup again when it has ended. Nothing was changed." /SD IDOK
+      Abort
+    ${EndIf}
+    Sleep 100
+    IntOp $3 $3 + 1
+  ${Loop}
+FunctionEnd
+
 ; Readies the program's folder: a link in its place is removed (the link, not its target), a
 ; folder that stood there gets the owner and permissions of a new one, and a file there stops
 ; the installation (nothing is removed that the installer does not know).
@@ -276,6 +302,7 @@ FunctionEnd
 
 Section "VarnekIT (required)" SecProgram
   SectionIn RO
+  Call WaitForUninstallers
   Call CloseProgram
   Call PrepareProgramFolder
   SetOutPath "$INSTDIR"
@@ -383,13 +410,18 @@ FunctionEnd
 ; The uninstaller runs from the program-files folder; $INSTDIR is that folder, the program's own
 ; is PROGRAM_FOLDER.
 
-; Removes the uninstaller and its folder: the uninstaller runs as a copy of itself in the
-; temporary folder, which deletes the original.
+; Removes the uninstaller and its folder. Started as Windows starts it, the uninstaller hands its
+; work to a copy of itself in the temporary folder, which deletes the original. Started in place
+; (with _?= naming its folder, where programs may not run from the temporary folder), it is a
+; running program, which Windows does not delete: it and its folder go at the next restart.
 Function un.RemoveUninstaller
-  Delete "$INSTDIR\uninstall.exe"
-  RMDir "$INSTDIR"
+  ${If} $EXEPATH == "$INSTDIR\uninstall.exe"
+    Delete /REBOOTOK "$INSTDIR\uninstall.exe"
+  ${Else}
+    Delete "$INSTDIR\uninstall.exe"
+  ${EndIf}
+  RMDir /REBOOTOK "$INSTDIR"
 FunctionEnd
-
 Section "un.VarnekIT" SecUnProgram
   SectionIn RO
   Call un.CloseProgram

@@ -15,6 +15,7 @@ import publish  # noqa: E402  (reads the version resource of the installer and u
 
 RUN_KEY = r"HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion\Run"
 UNINSTALL_KEY = r"HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion\Uninstall\VarnekIT"
+SESSION_MANAGER = r"HKEY_LOCAL_MACHINE\System\CurrentControlSet\Control\Session Manager"
 SETTINGS_KEY = r"HKEY_CURRENT_USER\Software\VB and VBA Program Settings\VarnekIT"
 SUPPORT_KEY = SETTINGS_KEY + r"\Support"
 AUTOSTART_DATA = r"C:\Varnek\VarnekIT.exe"  # as the program's own Add Autostart writes it
@@ -26,7 +27,7 @@ UNINSTALLER_NAME = r"VarnekIT\uninstall.exe"
 OLD_UNINSTALLER = r"C:\Varnek\uninstall.exe"  # where versions before kept it
 SHORTCUT = r"C:\ProgramData\Microsoft\Windows\Start Menu\Programs\VarnekIT.lnk"
 MAIN = "Hard Drive"
-# The uninstaller runs from a copy of itself in the temporary folder, under this name.
+# Started without "_?=", the uninstaller runs a copy of itself in the temporary folder, so named.
 UNINSTALLER_COPY = "Un.exe"
 NOT_STARTED = ("VarnekIT could not be started for you from the setup. It starts at your next "
                "logon; to start it now, choose VarnekIT in the Start menu.")
@@ -59,17 +60,24 @@ class InstallerTest(harness.E2ETestCase):
         self.assertEqual(len(found), 1, found)
         return found[0]
 
-    def uninstall(self, *options: str) -> None:
+    def uninstall(self, *options: str, in_place: bool = False) -> None:
         """Runs the command Add or Remove Programs runs (QuietUninstallString) with options. The
         uninstaller hands its work to a copy of itself in the temporary folder and ends; the
-        copy's end is the end of the uninstallation."""
+        copy's end is the end of the uninstallation. In place ("_?=" and its folder, last) it
+        does the work itself."""
         session = self.session
         uninstaller = self.uninstaller()
         self.assertEqual(session.reg_get(UNINSTALL_KEY, "QuietUninstallString"),
                          f'"{uninstaller}" /S')
-        result = session.run_wine([uninstaller, "/S", *options], timeout=120, check=False)
+        args = [uninstaller, "/S", *options]
+        if in_place:
+            # Wine quotes an argument with a space; the uninstaller reads "_?=" unquoted, to the
+            # end of the command line, so the folder is given in words, as the line holds it.
+            args += ("_?=" + uninstaller.rsplit("\\", 1)[0]).split(" ")
+        result = session.run_wine(args, timeout=120, check=False)
         self.assertEqual(result.returncode, 0, result.stderr.decode(errors="replace"))
-        session.windows_processes(UNINSTALLER_COPY, gone=True, timeout=60)
+        if not in_place:
+            session.windows_processes(UNINSTALLER_COPY, gone=True, timeout=60)
 
     def running_programs(self) -> list[dict]:
         """The VarnekIT.exe processes running now (the listing of all processes never waits)."""
@@ -90,10 +98,23 @@ class InstallerTest(harness.E2ETestCase):
         self.assertEqual(uninstall["DisplayVersion"].data, self.version)
         self.assertEqual(uninstall["UninstallString"].data, f'"{uninstaller}"')
 
-    def assert_removed(self) -> None:
+    def assert_removed(self, in_place_uninstaller: str | None = None) -> None:
+        """Nothing installed is left. An uninstaller that ran in place is a running program,
+        which Windows deletes only at the next restart: it and its folder are named for that."""
         session = self.session
-        for path in (PROGRAM, SHORTCUT, r"C:\Varnek", *(rf"{f}\VarnekIT" for f in PROGRAM_FILES)):
+        for path in (PROGRAM, SHORTCUT, r"C:\Varnek"):
             self.assertFalse(session.unix_path(path).exists(), path)
+        if in_place_uninstaller:
+            pending = session.reg_get(SESSION_MANAGER, "PendingFileRenameOperations")
+            folder = in_place_uninstaller.rsplit("\\", 1)[0]
+            for path in (in_place_uninstaller, folder + "\\"):
+                # Pairs of a name and its new name, "" for none; the last "" ends the list.
+                self.assertIn("\\??\\" + path, pending or [])
+                at = pending.index("\\??\\" + path)
+                self.assertIn(pending[at + 1:at + 2], ([], [""]), path)
+        else:
+            for folder in PROGRAM_FILES:
+                self.assertFalse(session.unix_path(rf"{folder}\VarnekIT").exists(), folder)
         self.assertIsNone(session.reg_get(RUN_KEY, "VarnekIT"))
         self.assertIsNone(session.reg_values(UNINSTALL_KEY))
 
@@ -139,8 +160,10 @@ class InstallerTest(harness.E2ETestCase):
         self.assertIsNone(session.reg_get(RUN_KEY, "VarnekIT"))
         session.reg_add(SUPPORT_KEY, "Username", "Søren")
 
-        self.uninstall("/PURGE=1")
-        self.assert_removed()
+        # In place, as where programs may not run from the temporary folder.
+        uninstaller = self.uninstaller()
+        self.uninstall("/PURGE=1", in_place=True)
+        self.assert_removed(in_place_uninstaller=uninstaller)
         self.assertEqual(session.reg_export(SETTINGS_KEY), {})
 
     def test_uninstall_removes_what_the_program_wrote_and_the_folder(self):
@@ -174,6 +197,21 @@ class InstallerTest(harness.E2ETestCase):
         self.assertEqual(session.reg_get(RUN_KEY, "VarnekIT"), AUTOSTART_DATA)
         self.uninstall()
         self.assert_removed()
+
+    def test_install_right_after_the_uninstall_stays(self):
+        # A technician's script: uninstall, then install at once. The uninstall command returns
+        # while its copy still removes files; the setup waits for it, so nothing of the
+        # uninstallation removes the new installation.
+        session = self.session
+        self.install()
+        program = session.start_wine(PROGRAM)
+        session.tray.wait_icon_count(1, timeout=60)
+        result = session.run_wine([self.uninstaller(), "/S"], check=False)
+        self.assertEqual(result.returncode, 0, result.stderr.decode(errors="replace"))
+        self.install()
+        self.assertEqual(program.wait(30), 0)
+        self.assert_installed()
+        self.assertEqual(session.reg_get(RUN_KEY, "VarnekIT"), AUTOSTART_DATA)
 
     def test_install_into_a_folder_that_stood_before(self):
         session = self.session
