@@ -1,6 +1,7 @@
 """The installer end to end: the real VarnekIT-<version>-setup.exe run silently under Wine in a
 fresh prefix, the installed program started from its Start-menu folder's target and shown in
-the tray, and the silent uninstaller ending it and removing what was installed."""
+the tray, and the silent uninstaller, run from the program-files folder the way Add or Remove
+Programs runs it, ending the program and removing what was installed, itself included."""
 
 import os
 import sys
@@ -14,15 +15,22 @@ import publish  # noqa: E402  (reads the version resource of the installer and u
 
 RUN_KEY = r"HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion\Run"
 UNINSTALL_KEY = r"HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion\Uninstall\VarnekIT"
+SESSION_MANAGER = r"HKEY_LOCAL_MACHINE\System\CurrentControlSet\Control\Session Manager"
 SETTINGS_KEY = r"HKEY_CURRENT_USER\Software\VB and VBA Program Settings\VarnekIT"
 SUPPORT_KEY = SETTINGS_KEY + r"\Support"
 AUTOSTART_DATA = r"C:\Varnek\VarnekIT.exe"  # as the program's own Add Autostart writes it
 PROGRAM = r"C:\Varnek\VarnekIT.exe"
-UNINSTALLER = r"C:\Varnek\uninstall.exe"
+# The uninstaller lies where only administrators can change it: the program-files folder of
+# the installer's own kind (a 32-bit one's is "Program Files (x86)" in a 64-bit Windows).
+PROGRAM_FILES = (r"C:\Program Files", r"C:\Program Files (x86)")
+UNINSTALLER_NAME = r"VarnekIT\uninstall.exe"
+OLD_UNINSTALLER = r"C:\Varnek\uninstall.exe"  # where versions before kept it
 SHORTCUT = r"C:\ProgramData\Microsoft\Windows\Start Menu\Programs\VarnekIT.lnk"
 MAIN = "Hard Drive"
-# The uninstaller runs from a copy of itself in the temporary folder, under this name.
+# Started without "_?=", the uninstaller runs a copy of itself in the temporary folder, so named.
 UNINSTALLER_COPY = "Un.exe"
+NOT_STARTED = ("VarnekIT could not be started for you from the setup. It starts at your next "
+               "logon; to start it now, choose VarnekIT in the Start menu.")
 
 
 def installer() -> Path:
@@ -45,12 +53,31 @@ class InstallerTest(harness.E2ETestCase):
         result = session.run_wine([target, "/S", *options], timeout=180, check=False)
         self.assertEqual(result.returncode, 0, result.stderr.decode(errors="replace"))
 
-    def uninstall(self, *options: str) -> None:
+    def uninstaller(self) -> str:
+        """The installed uninstaller: the one program-files folder that holds it."""
+        found = [rf"{folder}\{UNINSTALLER_NAME}" for folder in PROGRAM_FILES
+                 if self.session.unix_path(rf"{folder}\{UNINSTALLER_NAME}").is_file()]
+        self.assertEqual(len(found), 1, found)
+        return found[0]
+
+    def uninstall(self, *options: str, in_place: bool = False) -> None:
+        """Runs the command Add or Remove Programs runs (QuietUninstallString) with options. The
+        uninstaller hands its work to a copy of itself in the temporary folder and ends; the
+        copy's end is the end of the uninstallation. In place ("_?=" and its folder, last) it
+        does the work itself."""
         session = self.session
-        result = session.run_wine([UNINSTALLER, "/S", *options], timeout=60, check=False)
+        uninstaller = self.uninstaller()
+        self.assertEqual(session.reg_get(UNINSTALL_KEY, "QuietUninstallString"),
+                         f'"{uninstaller}" /S')
+        args = [uninstaller, "/S", *options]
+        if in_place:
+            # Wine quotes an argument with a space; the uninstaller reads "_?=" unquoted, to the
+            # end of the command line, so the folder is given in words, as the line holds it.
+            args += ("_?=" + uninstaller.rsplit("\\", 1)[0]).split(" ")
+        result = session.run_wine(args, timeout=120, check=False)
         self.assertEqual(result.returncode, 0, result.stderr.decode(errors="replace"))
-        # The uninstaller hands over to its copy and ends at once; the copy does the work.
-        session.windows_processes(UNINSTALLER_COPY, gone=True, timeout=60)
+        if not in_place:
+            session.windows_processes(UNINSTALLER_COPY, gone=True, timeout=60)
 
     def running_programs(self) -> list[dict]:
         """The VarnekIT.exe processes running now (the listing of all processes never waits)."""
@@ -61,19 +88,33 @@ class InstallerTest(harness.E2ETestCase):
         session = self.session
         exe = session.unix_path(PROGRAM)
         self.assertEqual(exe.read_bytes(), harness.program_exe().read_bytes())
-        self.assertTrue(session.unix_path(UNINSTALLER).is_file())
+        # Nothing an administrator runs lies in the folder every user can change.
+        self.assertFalse(session.unix_path(OLD_UNINSTALLER).exists())
+        uninstaller = self.uninstaller()
         self.assertTrue(session.unix_path(SHORTCUT).is_file())
         self.assertEqual(publish.format_version(publish.program_version(exe)), self.version)
         uninstall = session.reg_values(UNINSTALL_KEY)
         self.assertIsNotNone(uninstall)
         self.assertEqual(uninstall["DisplayVersion"].data, self.version)
-        self.assertEqual(uninstall["QuietUninstallString"].data, f'"{UNINSTALLER}" /S')
+        self.assertEqual(uninstall["UninstallString"].data, f'"{uninstaller}"')
 
-    def assert_removed(self) -> None:
+    def assert_removed(self, in_place_uninstaller: str | None = None) -> None:
+        """Nothing installed is left. An uninstaller that ran in place is a running program,
+        which Windows deletes only at the next restart: it and its folder are named for that."""
         session = self.session
-        for path in (PROGRAM, UNINSTALLER, SHORTCUT):
+        for path in (PROGRAM, SHORTCUT, r"C:\Varnek"):
             self.assertFalse(session.unix_path(path).exists(), path)
-        self.assertFalse(session.unix_path(r"C:\Varnek").exists())
+        if in_place_uninstaller:
+            pending = session.reg_get(SESSION_MANAGER, "PendingFileRenameOperations")
+            folder = in_place_uninstaller.rsplit("\\", 1)[0]
+            for path in (in_place_uninstaller, folder + "\\"):
+                # Pairs of a name and its new name, "" for none; the last "" ends the list.
+                self.assertIn("\\??\\" + path, pending or [])
+                at = pending.index("\\??\\" + path)
+                self.assertIn(pending[at + 1:at + 2], ([], [""]), path)
+        else:
+            for folder in PROGRAM_FILES:
+                self.assertFalse(session.unix_path(rf"{folder}\VarnekIT").exists(), folder)
         self.assertIsNone(session.reg_get(RUN_KEY, "VarnekIT"))
         self.assertIsNone(session.reg_values(UNINSTALL_KEY))
 
@@ -81,7 +122,7 @@ class InstallerTest(harness.E2ETestCase):
         self.assertEqual(publish.format_version(publish.program_version(self.setup_exe)),
                          self.version)
         self.install()
-        uninstaller = self.session.unix_path(UNINSTALLER)
+        uninstaller = self.session.unix_path(self.uninstaller())
         self.assertEqual(publish.format_version(publish.program_version(uninstaller)),
                          self.version)
 
@@ -119,8 +160,10 @@ class InstallerTest(harness.E2ETestCase):
         self.assertIsNone(session.reg_get(RUN_KEY, "VarnekIT"))
         session.reg_add(SUPPORT_KEY, "Username", "Søren")
 
-        self.uninstall("/PURGE=1")
-        self.assert_removed()
+        # In place, as where programs may not run from the temporary folder.
+        uninstaller = self.uninstaller()
+        self.uninstall("/PURGE=1", in_place=True)
+        self.assert_removed(in_place_uninstaller=uninstaller)
         self.assertEqual(session.reg_export(SETTINGS_KEY), {})
 
     def test_uninstall_removes_what_the_program_wrote_and_the_folder(self):
@@ -155,7 +198,52 @@ class InstallerTest(harness.E2ETestCase):
         self.uninstall()
         self.assert_removed()
 
-    def test_interactive_install_starts_the_program(self):
+    def test_install_right_after_the_uninstall_stays(self):
+        # A technician's script: uninstall, then install at once. The uninstall command returns
+        # while its copy still removes files; the setup waits for it, so nothing of the
+        # uninstallation removes the new installation.
+        session = self.session
+        self.install()
+        program = session.start_wine(PROGRAM)
+        session.tray.wait_icon_count(1, timeout=60)
+        result = session.run_wine([self.uninstaller(), "/S"], check=False)
+        self.assertEqual(result.returncode, 0, result.stderr.decode(errors="replace"))
+        self.install()
+        self.assertEqual(program.wait(30), 0)
+        self.assert_installed()
+        self.assertEqual(session.reg_get(RUN_KEY, "VarnekIT"), AUTOSTART_DATA)
+
+    def test_install_into_a_folder_that_stood_before(self):
+        session = self.session
+        # Made by a user before the installation: an older version's uninstaller, a file of the
+        # user's own, and under the program's name a hard link to another program's file.
+        other = session.unix_path(r"C:\Other\other.exe")
+        other.parent.mkdir()
+        other.write_bytes(b"MZ another program")
+        folder = session.unix_path(r"C:\Varnek")
+        folder.mkdir()
+        session.unix_path(OLD_UNINSTALLER).write_bytes(b"MZ a user's uninstall.exe")
+        (folder / "notes.txt").write_text("the user's")
+        os.link(other, folder / "VarnekIT.exe")
+        self.install()
+        self.assert_installed()
+        self.assertEqual(other.read_bytes(), b"MZ another program")
+        self.uninstall()
+        # What the installer does not know stays, and with it the folder.
+        self.assertEqual([p.name for p in folder.iterdir()], ["notes.txt"])
+        self.assertEqual(other.read_bytes(), b"MZ another program")
+
+    def test_a_file_in_the_program_folders_place_stops_the_setup(self):
+        session = self.session
+        place = session.unix_path(r"C:\Varnek")
+        place.write_bytes(b"a user's file")
+        target = session.install_program(r"C:\downloads", self.setup_exe)
+        result = session.run_wine([target, "/S"], timeout=180, check=False)
+        self.assertEqual(result.returncode, 2)  # ended by the setup: nothing installed
+        self.assertEqual(place.read_bytes(), b"a user's file")
+        self.assertIsNone(session.reg_values(UNINSTALL_KEY))
+
+    def test_interactive_install_starts_the_program_only_as_the_user(self):
         session = self.session
         target = session.install_program(r"C:\downloads", self.setup_exe)
         setup = session.start_wine(target)
@@ -188,18 +276,19 @@ class InstallerTest(harness.E2ETestCase):
         self.assertEqual((start["visible"], start["checked"]), (1, 1))
         session.screenshot("setup-finish")
         session.uidriver("click", *title, "--text", "Finish", "--timeout", "60000", timeout=90)
+        # The program is started only as the logged-on user, with the token of the shell's
+        # process; Wine's desktop registers no shell window, so the setup says when the program
+        # starts instead, and starts nothing with its own rights.
+        [box] = session.uidriver_records("msgbox", "--pid", str(window["pid"]),
+                                         "--timeout", "60000", timeout=90)
+        self.assertEqual(box["text"], NOT_STARTED)
+        session.screenshot("setup-not-started")
+        session.uidriver("msgbox", "--pid", str(window["pid"]), "--press", "OK")
         self.assertEqual(setup.wait(60), 0)
-
-        session.tray.wait_icon_count(1, timeout=60)
-        [running] = session.windows_processes("VarnekIT.exe", timeout=20)
-        self.assertEqual(session.uidriver_records("windows", "--all", "--title", MAIN)[0]["pid"],
-                         running["pid"])
+        self.assertEqual(self.running_programs(), [])
         self.assert_installed()
         self.uninstall()
-        session.windows_processes("VarnekIT.exe", gone=True, timeout=30)
-        session.tray.wait_icon_count(0, timeout=30)
         self.assert_removed()
-
 
 if __name__ == "__main__":
     unittest.main()
