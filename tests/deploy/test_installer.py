@@ -171,7 +171,7 @@ class InstallerTest(harness.E2ETestCase):
         self.install()
         # What the program itself leaves in its folder: the downloaded client, a new version
         # with its replacement script, and downloads cut short.
-        written = ["Varnek_TeamViewer.exe", "New_VarnekIT.exe", "DeleteOLD.bat",
+        written = ["Varnek_TeamViewer.exe", "New_VarnekIT.exe", "VarnekIT.exe.old", "DeleteOLD.bat",
                    "Varnek_TeamViewer.exe.1a2b.3.download", "New_VarnekIT.zip.ff0.12.download"]
         for name in written:
             session.unix_path(rf"C:\Varnek\{name}").write_bytes(b"MZ" + name.encode())
