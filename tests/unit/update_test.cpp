@@ -423,32 +423,22 @@ TEST_F(UpdateTest, ANewerProgramReplacesTheRunningOneThroughTheScriptOnceItShowe
 TEST_F(UpdateTest, TheScriptIsAsciiLinesInTheirOrderAndBounded) {
     const auto bytes = ReplacementScript(7);
     const std::string text(bytes.begin(), bytes.end());
-    std::vector<std::string> lines;
-    for (std::size_t at = 0; at < text.size();) {
-        const std::size_t end = text.find("\r\n", at);
-        ASSERT_NE(end, std::string::npos) << "every line ends in CR LF";
-        lines.push_back(text.substr(at, end - at));
-        at = end + 2;
-    }
-    for (const char c : text) {
-        EXPECT_TRUE(c == '\r' || c == '\n' || (c >= 0x20 && c < 0x7F)) << int(c);
-    }
-    for (const std::string& line : lines) {
-        EXPECT_EQ(line.find_first_of("\r\n"), std::string::npos) << line;
-    }
-    const auto first = [&](std::string_view part) {
-        return std::find_if(lines.begin(), lines.end(),
-                            [&](const std::string& l) { return l.find(part) != l.npos; }) -
-               lines.begin();
-    };
-    // The old program out of the way, the new one in its place, started, the script removed.
-    EXPECT_LT(first("ren \"VarnekIT.exe\" \"VarnekIT.exe.old\""),
-              first("ren \"New_VarnekIT.exe\" \"VarnekIT.exe\""));
-    EXPECT_LT(first("ren \"New_VarnekIT.exe\" \"VarnekIT.exe\""),
-              first("start \"\" \"VarnekIT.exe\""));
-    EXPECT_EQ(lines.back(), "Del DeleteOLD.bat");
-    EXPECT_EQ(first("Del \"VarnekIT.exe\""), static_cast<std::ptrdiff_t>(lines.size()));
-    EXPECT_EQ(first("If %n% GEQ 7 Goto"), first("set /a n+=1") + 1);
+    // Printable ASCII, every line ended by CR LF and no other line break.
+    EXPECT_TRUE(std::all_of(text.begin(), text.end(), [](char c) {
+        return c >= 0x20 && c < 0x7F || c == '\r' || c == '\n';
+    }));
+    std::string lines = text;
+    std::erase(lines, '\r');
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), '\n'),
+              std::count(text.begin(), text.end(), '\r'));
+    EXPECT_TRUE(text.ends_with("\r\nDel DeleteOLD.bat\r\n"));
+    // The old program moved aside, never deleted; the new one in its place; started; bounded.
+    const auto at = [&](std::string_view part) { return text.find(part); };
+    EXPECT_LT(at("ren \"VarnekIT.exe\" \"VarnekIT.exe.old\""),
+              at("ren \"New_VarnekIT.exe\" \"VarnekIT.exe\""));
+    EXPECT_LT(at("ren \"New_VarnekIT.exe\" \"VarnekIT.exe\""), at("start \"\" \"VarnekIT.exe\""));
+    EXPECT_EQ(at("Del \"VarnekIT.exe\""), std::string::npos);
+    EXPECT_EQ(at("set /a n+=1\r\nIf %n% GEQ 7 Goto "), at("set /a n+=1"));
     EXPECT_EQ(ReplacementScript(), ReplacementScript(60));
 }
 
