@@ -1348,10 +1348,14 @@ class Session:
         comes first in a prefix starts the wineserver and Wine's services and desktop, which
         inherit its standard output and error and keep them open as long as Wine runs. A
         command that starts just as a program does (a setup) can be that process, and then
-        its pipes stay open until the program ends."""
+        its pipes stay open until the program ends.
+
+        Wine's own error messages stay on (only its fixme lines are off), so a command that
+        Wine could not start or that died says why in its error output."""
+        env = dict(self.env, WINEDEBUG="fixme-all")
         with tempfile.TemporaryFile(dir=self.temp) as out, \
                 tempfile.TemporaryFile(dir=self.temp) as err:
-            popen = subprocess.Popen(["wine", *args], env=self.env, cwd=self.temp,
+            popen = subprocess.Popen(["wine", *args], env=env, cwd=self.temp,
                                      stdin=subprocess.DEVNULL, stdout=out, stderr=err)
             try:
                 code = popen.wait(timeout=timeout)
@@ -1524,14 +1528,9 @@ class Session:
         exe = self.unix_path(TOOLS_FOLDER + r"\uidriver.exe")
         if not exe.is_file():
             raise HarnessError("uidriver.exe is missing: build the tools first")
+        # Every failure of the driver says why on its error output, and so does Wine when it
+        # cannot start or keep it (run_wine): a failure is reported once, never tried again.
         result = self.run_wine([TOOLS_FOLDER + r"\uidriver.exe", *args], timeout, check=False)
-        if result.returncode != 0 and not result.stdout and not result.stderr:
-            # Every failure of the driver says why; a failure without a word is Wine's start of
-            # the process (seen once in a while under load), so the command is run again.
-            with open(self.artifacts / "uidriver-restarts.log", "a", encoding="utf-8") as log:
-                log.write(f"exit {result.returncode} without output: {' '.join(args)}\n")
-            result = self.run_wine([TOOLS_FOLDER + r"\uidriver.exe", *args], timeout,
-                                   check=False)
         completed = subprocess.CompletedProcess(result.args, result.returncode,
                                                 result.stdout.decode("utf-8", "replace"),
                                                 result.stderr.decode("utf-8", "replace"))
