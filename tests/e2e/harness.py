@@ -1576,11 +1576,13 @@ class E2ETestCase(unittest.TestCase):
 
     def setUp(self):
         name = self.id().split(".", 1)[-1]  # Class.test_method
+        self._started = time.monotonic()
         self.session = Session(name)
         self.session.open()
         self.addCleanup(self._finish)
 
     def _finish(self):
+        self.session.timings["test"] = time.monotonic() - self._started
         try:
             self.session.screenshot("final")
         except Exception as error:  # the display may already be gone; keep cleaning up
