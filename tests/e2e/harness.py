@@ -440,10 +440,16 @@ class _XEvent(ctypes.Union):
 
 
 _X_ERRORS = [0]  # X errors seen by the harness's handler (a window that went away, mostly)
+
+
+def _count_x_error(display, event) -> int:
+    _X_ERRORS[0] += 1
+    return 0  # Xlib goes on; the request that failed answers "nothing"
+
+
 _X_ERROR_HANDLER = ctypes.CFUNCTYPE(ctypes.c_int, ctypes.c_void_p,
-                                    ctypes.POINTER(_XErrorEvent))(
-    lambda display, event: _X_ERRORS.__setitem__(0, _X_ERRORS[0] + 1) or 0)
-_X11 = []
+                                    ctypes.POINTER(_XErrorEvent))(_count_x_error)
+_X11 = []  # libX11, once loaded
 
 
 def _x11():
@@ -491,6 +497,7 @@ def _x11():
 
 _IS_VIEWABLE = 2  # XWindowAttributes.map_state
 _Z_PIXMAP = 2
+_ALL_PLANES = ctypes.c_ulong(-1).value
 
 
 class XConnection:
@@ -628,7 +635,7 @@ class XConnection:
                 place = self._place(window)
             if place is None:
                 return None
-            image, failed = self._call(self.x.XGetImage, self.root, *place, ~0 & 0xFFFFFFFF,
+            image, failed = self._call(self.x.XGetImage, self.root, *place, _ALL_PLANES,
                                        _Z_PIXMAP)
             if failed or not image:
                 return None
