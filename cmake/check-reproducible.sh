@@ -1,11 +1,22 @@
 #!/bin/sh
-# Builds VarnekIT.exe twice from the same source tree in two fresh build folders (the shipped
-# 32-bit release configuration, with fixed addresses) and checks that both are byte-identical.
-# The two folders have different paths, so a build path that leaks into the program shows up
-# as a difference too.
-#   cmake/check-reproducible.sh [WORK_DIR]      (default: a new folder under /tmp)
+# Checks that two builds of VarnekIT.exe from the same source tree are byte-identical. The two
+# build folders have different paths, and the second build runs later and under another
+# umask, so a build path, a time stamp or a file mode that leaks into the program shows up as a
+# difference.
+#   cmake/check-reproducible.sh [WORK_DIR]
+#       builds the shipped 32-bit release configuration (fixed addresses) twice
+#   cmake/check-reproducible.sh --against BUILD_DIR [WORK_DIR]
+#       compares BUILD_DIR's VarnekIT.exe (a build made anyway, the test command's) with a new
+#       build of the same settings (toolchain, build type, addresses, the other values the
+#       program is made with) in WORK_DIR
+# WORK_DIR defaults to a new folder under /tmp, removed at the end.
 set -eu
 source_dir=$(cd "$(dirname "$0")/.." && pwd)
+against=""
+if [ "${1:-}" = "--against" ]; then
+    against=$(cd "${2:?--against needs a build folder}" && pwd)
+    shift 2
+fi
 work=${1:-}
 made_work=""
 if [ -z "$work" ]; then
@@ -16,29 +27,51 @@ mkdir -p "$work"
 cleanup() { [ -z "$made_work" ] || rm -rf "$work"; }
 trap cleanup EXIT INT TERM
 
+# The settings of the release configuration, or those BUILD_DIR was made with: every cache
+# value that goes into the program.
+settings=$work/settings
+if [ -n "$against" ]; then
+    : >"$settings"
+    for name in CMAKE_TOOLCHAIN_FILE CMAKE_BUILD_TYPE SupportServerUrl HomePageUrl \
+        VARNEK_READ_STALL_SECONDS VARNEK_CLIENT_PUBLISHER VARNEK_VERSION_OVERRIDE; do
+        line=$(grep -m1 "^$name:[A-Z]*=" "$against/CMakeCache.txt") ||
+            { echo "$against/CMakeCache.txt has no $name" >&2; exit 1; }
+        printf '%s\n' "-D$name=${line#*=}" >>"$settings"
+    done
+else
+    printf '%s\n' "-DCMAKE_TOOLCHAIN_FILE=$source_dir/cmake/mingw-i686.cmake" \
+        -DCMAKE_BUILD_TYPE=Release -DSupportServerUrl=https://support.varnek.example \
+        -DHomePageUrl=https://www.varnek.example >"$settings"
+fi
+
 build() {
     dir=$1
     rm -rf "$dir"
-    cmake -S "$source_dir" -B "$dir" -G Ninja \
-        -DCMAKE_TOOLCHAIN_FILE="$source_dir/cmake/mingw-i686.cmake" \
-        -DCMAKE_BUILD_TYPE=Release -DVARNEK_TESTS=OFF \
-        -DSupportServerUrl=https://support.varnek.example \
-        -DHomePageUrl=https://www.varnek.example >"$dir.log" 2>&1 ||
-        { cat "$dir.log"; exit 1; }
+    # One argument per line of the settings file (values may hold spaces and commas).
+    (
+        set --
+        while IFS= read -r argument; do set -- "$@" "$argument"; done <"$settings"
+        cmake -S "$source_dir" -B "$dir" -G Ninja -DVARNEK_TESTS=OFF "$@"
+    ) >"$dir.log" 2>&1 || { cat "$dir.log"; exit 1; }
     cmake --build "$dir" --target VarnekIT -j2 >>"$dir.log" 2>&1 || { cat "$dir.log"; exit 1; }
 }
 
-# The second build runs later and under another umask, so time stamps
-# and file modes cannot match by luck.
-build "$work/first"
-sleep 1
+if [ -n "$against" ]; then
+    # Up to date with the source (nothing to do when the test build has just been made).
+    cmake --build "$against" --target VarnekIT -j2 >"$work/against.log" 2>&1 ||
+        { cat "$work/against.log"; exit 1; }
+    first="$against/src/VarnekIT.exe"
+else
+    build "$work/first"
+    first="$work/first/src/VarnekIT.exe"
+    sleep 1
+fi
 (umask 077 && build "$work/second-build")
-first="$work/first/src/VarnekIT.exe"
 second="$work/second-build/src/VarnekIT.exe"
 if cmp "$first" "$second"; then
-    echo "reproducible: $(sha256sum "$first" | cut -d' ' -f1)  VarnekIT.exe"
+    echo "reproducible: $(sha256sum "$first" | cut -d' ' -f1)  VarnekIT.exe ($first and $second)"
 else
-    echo "NOT reproducible: the two builds of VarnekIT.exe differ" >&2
+    echo "NOT reproducible: the two builds of VarnekIT.exe differ ($first, $second)" >&2
     cmp -l "$first" "$second" | head -20 >&2 || true
     exit 1
 fi

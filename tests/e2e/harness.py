@@ -22,6 +22,7 @@ import re
 import select
 import shutil
 import signal
+import struct
 import subprocess
 import sys
 import tempfile
@@ -29,6 +30,7 @@ import threading
 import time
 import unittest
 import urllib.request
+import zlib
 from collections import Counter
 from dataclasses import dataclass, field
 from pathlib import Path
@@ -292,6 +294,37 @@ class Image:
     data: bytes
 
     @classmethod
+    def from_ximage(cls, image) -> "Image":
+        """The RGB pixels of a ZPixmap XImage of a 24-bit TrueColor screen (Xvfb's)."""
+        if (image.bits_per_pixel != 32 or image.byte_order != 0 or image.red_mask != 0xFF0000
+                or image.green_mask != 0xFF00 or image.blue_mask != 0xFF):
+            raise HarnessError(f"unexpected X picture format ({image.bits_per_pixel} bits, "
+                               f"masks {image.red_mask:x} {image.green_mask:x} "
+                               f"{image.blue_mask:x})")
+        width, height, stride = image.width, image.height, image.bytes_per_line
+        raw = ctypes.string_at(image.data, stride * height)
+        if stride != width * 4:
+            raw = b"".join(raw[y * stride:y * stride + width * 4] for y in range(height))
+        rgb = bytearray(width * height * 3)
+        rgb[0::3], rgb[1::3], rgb[2::3] = raw[2::4], raw[1::4], raw[0::4]  # B G R x in memory
+        return cls(width, height, bytes(rgb))
+
+    def save_png(self, path: Path) -> Path:
+        """Writes the picture as an 8-bit RGB PNG."""
+        line = self.width * 3
+        rows = b"".join(b"\0" + self.data[y * line:(y + 1) * line] for y in range(self.height))
+
+        def chunk(kind: bytes, body: bytes) -> bytes:
+            return (struct.pack(">I", len(body)) + kind + body
+                    + struct.pack(">I", zlib.crc32(kind + body)))
+
+        Path(path).write_bytes(b"\x89PNG\r\n\x1a\n"
+                               + chunk(b"IHDR", struct.pack(">IIBBBBB", self.width,
+                                                            self.height, 8, 2, 0, 0, 0))
+                               + chunk(b"IDAT", zlib.compress(rows, 6)) + chunk(b"IEND", b""))
+        return Path(path)
+
+    @classmethod
     def load(cls, path: Path) -> "Image":
         raw = subprocess.run([_imagemagick("convert"), str(path), "-depth", "8", "ppm:-"],
                              capture_output=True, check=True).stdout
@@ -334,7 +367,14 @@ def normalise_text(text: str) -> str:
 
 
 # ---------------------------------------------------------------------------------------------
-# X windows
+# X windows, through a connection of the harness's own (libX11 through ctypes)
+#
+# Pictures are taken with XGetImage on the root window, cropped to the window's place, while
+# the connection holds the server: the window is either there for the whole picture or not at
+# all. A window that went away is a value (None, "no picture"), never an error and never a
+# wait: ImageMagick's `import -window ID` falls back to letting the user pick a window with the
+# mouse when ID is gone, and waits for that click with the server grabbed, which freezes the
+# display (and Wine on it) until it is killed.
 
 
 @dataclass
@@ -346,14 +386,281 @@ class XWindow:
     height: int
     x: int
     y: int
+    viewable: bool = True
+    override_redirect: bool = False
 
     def contains(self, x: int, y: int) -> bool:
         return self.x <= x < self.x + self.width and self.y <= y < self.y + self.height
 
 
-_TREE_LINE = re.compile(
-    r'^\s+(0x[0-9a-f]+) (?:"(.*)"|\(has no name\)): \((?:"([^"]*)" "[^"]*")?\)\s+'
-    r'(\d+)x(\d+)\+(-?\d+)\+(-?\d+)')
+class _XWindowAttributes(ctypes.Structure):
+    _fields_ = [("x", ctypes.c_int), ("y", ctypes.c_int), ("width", ctypes.c_int),
+                ("height", ctypes.c_int), ("border_width", ctypes.c_int),
+                ("depth", ctypes.c_int), ("visual", ctypes.c_void_p), ("root", ctypes.c_ulong),
+                ("class_", ctypes.c_int), ("bit_gravity", ctypes.c_int),
+                ("win_gravity", ctypes.c_int), ("backing_store", ctypes.c_int),
+                ("backing_planes", ctypes.c_ulong), ("backing_pixel", ctypes.c_ulong),
+                ("save_under", ctypes.c_int), ("colormap", ctypes.c_ulong),
+                ("map_installed", ctypes.c_int), ("map_state", ctypes.c_int),
+                ("all_event_masks", ctypes.c_long), ("your_event_mask", ctypes.c_long),
+                ("do_not_propagate_mask", ctypes.c_long), ("override_redirect", ctypes.c_int),
+                ("screen", ctypes.c_void_p)]
+
+
+class _XImage(ctypes.Structure):  # the leading fields of XImage
+    _fields_ = [("width", ctypes.c_int), ("height", ctypes.c_int), ("xoffset", ctypes.c_int),
+                ("format", ctypes.c_int), ("data", ctypes.c_void_p),
+                ("byte_order", ctypes.c_int), ("bitmap_unit", ctypes.c_int),
+                ("bitmap_bit_order", ctypes.c_int), ("bitmap_pad", ctypes.c_int),
+                ("depth", ctypes.c_int), ("bytes_per_line", ctypes.c_int),
+                ("bits_per_pixel", ctypes.c_int), ("red_mask", ctypes.c_ulong),
+                ("green_mask", ctypes.c_ulong), ("blue_mask", ctypes.c_ulong)]
+
+
+class _XErrorEvent(ctypes.Structure):
+    _fields_ = [("type", ctypes.c_int), ("display", ctypes.c_void_p),
+                ("resourceid", ctypes.c_ulong), ("serial", ctypes.c_ulong),
+                ("error_code", ctypes.c_ubyte), ("request_code", ctypes.c_ubyte),
+                ("minor_code", ctypes.c_ubyte)]
+
+
+class _XClassHint(ctypes.Structure):
+    _fields_ = [("res_name", ctypes.c_void_p), ("res_class", ctypes.c_void_p)]
+
+
+class _XClientMessage(ctypes.Structure):
+    _fields_ = [("type", ctypes.c_int), ("serial", ctypes.c_ulong),
+                ("send_event", ctypes.c_int), ("display", ctypes.c_void_p),
+                ("window", ctypes.c_ulong), ("message_type", ctypes.c_ulong),
+                ("format", ctypes.c_int), ("data", ctypes.c_long * 5)]
+
+
+class _XEvent(ctypes.Union):
+    _fields_ = [("xclient", _XClientMessage), ("pad", ctypes.c_long * 24)]
+
+
+_X_ERRORS = [0]  # X errors seen by the harness's handler (a window that went away, mostly)
+
+
+def _count_x_error(display, event) -> int:
+    _X_ERRORS[0] += 1
+    return 0  # Xlib goes on; the request that failed answers "nothing"
+
+
+_X_ERROR_HANDLER = ctypes.CFUNCTYPE(ctypes.c_int, ctypes.c_void_p,
+                                    ctypes.POINTER(_XErrorEvent))(_count_x_error)
+_X11 = []  # libX11, once loaded
+
+
+def _x11():
+    """libX11 with the prototypes the harness uses and an error handler that counts errors
+    instead of ending the process (Xlib's default)."""
+    if _X11:
+        return _X11[0]
+    library = ctypes.util.find_library("X11")
+    if not library:
+        raise HarnessError("libX11 is missing")
+    x = ctypes.cdll.LoadLibrary(library)
+    c_void_p, c_ulong, c_int = ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int
+    pointer = ctypes.POINTER
+    for name, restype, argtypes in [
+            ("XOpenDisplay", c_void_p, [ctypes.c_char_p]),
+            ("XCloseDisplay", c_int, [c_void_p]),
+            ("XDefaultRootWindow", c_ulong, [c_void_p]),
+            ("XGrabServer", c_int, [c_void_p]),
+            ("XUngrabServer", c_int, [c_void_p]),
+            ("XSync", c_int, [c_void_p, c_int]),
+            ("XFlush", c_int, [c_void_p]),
+            ("XFree", c_int, [c_void_p]),
+            ("XInternAtom", c_ulong, [c_void_p, ctypes.c_char_p, c_int]),
+            ("XGetWindowAttributes", c_int, [c_void_p, c_ulong, pointer(_XWindowAttributes)]),
+            ("XTranslateCoordinates", c_int, [c_void_p, c_ulong, c_ulong, c_int, c_int,
+                                              pointer(c_int), pointer(c_int), pointer(c_ulong)]),
+            ("XQueryTree", c_int, [c_void_p, c_ulong, pointer(c_ulong), pointer(c_ulong),
+                                   pointer(pointer(c_ulong)), pointer(ctypes.c_uint)]),
+            ("XGetWindowProperty", c_int, [c_void_p, c_ulong, c_ulong, ctypes.c_long,
+                                           ctypes.c_long, c_int, c_ulong, pointer(c_ulong),
+                                           pointer(c_int), pointer(c_ulong), pointer(c_ulong),
+                                           pointer(c_void_p)]),
+            ("XGetClassHint", c_int, [c_void_p, c_ulong, pointer(_XClassHint)]),
+            ("XGetImage", pointer(_XImage), [c_void_p, c_ulong, c_int, c_int, ctypes.c_uint,
+                                             ctypes.c_uint, c_ulong, c_int]),
+            ("XDestroyImage", c_int, [pointer(_XImage)]),
+            ("XSendEvent", c_int, [c_void_p, c_ulong, c_int, ctypes.c_long, pointer(_XEvent)]),
+            ("XSetErrorHandler", c_void_p, [c_void_p])]:
+        function = getattr(x, name)
+        function.restype, function.argtypes = restype, argtypes
+    x.XSetErrorHandler(ctypes.cast(_X_ERROR_HANDLER, c_void_p))
+    _X11.append(x)
+    return x
+
+
+_IS_VIEWABLE = 2  # XWindowAttributes.map_state
+_Z_PIXMAP = 2
+_ALL_PLANES = ctypes.c_ulong(-1).value
+
+
+class XConnection:
+    """A short connection to a display, for a few requests. A request about a window that is
+    gone answers None (or False), never raises."""
+
+    def __init__(self, display: str):
+        self.x = _x11()
+        self.handle = self.x.XOpenDisplay(display.encode())
+        if not self.handle:
+            raise HarnessError(f"cannot open display {display}")
+        self.root = self.x.XDefaultRootWindow(self.handle)
+
+    def close(self) -> None:
+        if self.handle:
+            self.x.XCloseDisplay(self.handle)
+            self.handle = None
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+
+    def _call(self, function, *args):
+        """Calls a request that has a reply; returns (result, whether it raised an X error)."""
+        errors = _X_ERRORS[0]
+        result = function(self.handle, *args)
+        return result, _X_ERRORS[0] != errors
+
+    def attributes(self, window: int) -> _XWindowAttributes | None:
+        attributes = _XWindowAttributes()
+        status, failed = self._call(self.x.XGetWindowAttributes, window,
+                                    ctypes.byref(attributes))
+        return attributes if status and not failed else None
+
+    def atom(self, name: str) -> int:
+        return self.x.XInternAtom(self.handle, name.encode(), 0)
+
+    def property(self, window: int, name: str, kind: str) -> tuple[bytes, int] | None:
+        """A window property's bytes and format (8, 16 or 32), None if it or the window is
+        missing. Format 32 items come as C longs."""
+        actual, form = ctypes.c_ulong(), ctypes.c_int()
+        count, after, data = ctypes.c_ulong(), ctypes.c_ulong(), ctypes.c_void_p()
+        status, failed = self._call(self.x.XGetWindowProperty, window, self.atom(name), 0,
+                                    1 << 16, 0, self.atom(kind), ctypes.byref(actual),
+                                    ctypes.byref(form), ctypes.byref(count),
+                                    ctypes.byref(after), ctypes.byref(data))
+        if status != 0 or failed or not data.value:
+            return None
+        try:
+            if actual.value == 0:
+                return None
+            size = {8: 1, 16: ctypes.sizeof(ctypes.c_short), 32: ctypes.sizeof(ctypes.c_long)}
+            return ctypes.string_at(data.value, count.value * size[form.value]), form.value
+        finally:
+            self.x.XFree(data)
+
+    def name(self, window: int) -> str | None:
+        """The window's title: _NET_WM_NAME (UTF-8), else WM_NAME."""
+        for name, kind, encoding in (("_NET_WM_NAME", "UTF8_STRING", "utf-8"),
+                                     ("WM_NAME", "STRING", "latin-1")):
+            value = self.property(window, name, kind)
+            if value is not None:
+                return value[0].decode(encoding, "replace")
+        return None
+
+    def wm_class(self, window: int) -> str | None:
+        """The instance part (res_name) of WM_CLASS."""
+        hint = _XClassHint()
+        status, failed = self._call(self.x.XGetClassHint, window, ctypes.byref(hint))
+        if not status or failed:
+            return None
+        try:
+            return ctypes.string_at(hint.res_name).decode("latin-1") if hint.res_name else None
+        finally:
+            for part in (hint.res_name, hint.res_class):
+                if part:
+                    self.x.XFree(part)
+
+    def pid(self, window: int) -> int | None:
+        value = self.property(window, "_NET_WM_PID", "CARDINAL")
+        if value is None or value[1] != 32 or not value[0]:
+            return None
+        return ctypes.c_ulong.from_buffer_copy(value[0][:ctypes.sizeof(ctypes.c_ulong)]).value
+
+    def top_windows(self) -> list[XWindow]:
+        """The root window's children, bottom to top; those that go meanwhile are left out."""
+        root, parent = ctypes.c_ulong(), ctypes.c_ulong()
+        children, count = ctypes.POINTER(ctypes.c_ulong)(), ctypes.c_uint()
+        status, failed = self._call(self.x.XQueryTree, self.root, ctypes.byref(root),
+                                    ctypes.byref(parent), ctypes.byref(children),
+                                    ctypes.byref(count))
+        if not status or failed:
+            raise HarnessError("cannot list the display's windows")
+        ids = [children[i] for i in range(count.value)]
+        if children:
+            self.x.XFree(children)
+        windows = []
+        for ident in ids:
+            attributes = self.attributes(ident)
+            if attributes is None:
+                continue
+            windows.append(XWindow(ident, self.name(ident), self.wm_class(ident),
+                                   attributes.width, attributes.height, attributes.x,
+                                   attributes.y, attributes.map_state == _IS_VIEWABLE,
+                                   bool(attributes.override_redirect)))
+        return windows
+
+    def _place(self, window: int) -> tuple[int, int, int, int] | None:
+        """A viewable window's rectangle on the screen (inside its border), clipped to it."""
+        attributes = self.attributes(window)
+        if attributes is None or attributes.map_state != _IS_VIEWABLE:
+            return None
+        x, y, child = ctypes.c_int(), ctypes.c_int(), ctypes.c_ulong()
+        status, failed = self._call(self.x.XTranslateCoordinates, window, self.root, 0, 0,
+                                    ctypes.byref(x), ctypes.byref(y), ctypes.byref(child))
+        screen = self.attributes(self.root)
+        if not status or failed or screen is None:
+            return None
+        left, top = max(x.value, 0), max(y.value, 0)
+        right = min(x.value + attributes.width, screen.width)
+        bottom = min(y.value + attributes.height, screen.height)
+        return (left, top, right - left, bottom - top) if right > left and bottom > top else None
+
+    def picture(self, window: int | None = None) -> "Image | None":
+        """What the screen shows of a window (or the whole screen); None when the window is
+        gone or not shown."""
+        self.x.XGrabServer(self.handle)
+        try:
+            if window is None:
+                screen = self.attributes(self.root)
+                place = (0, 0, screen.width, screen.height)
+            else:
+                place = self._place(window)
+            if place is None:
+                return None
+            image, failed = self._call(self.x.XGetImage, self.root, *place, _ALL_PLANES,
+                                       _Z_PIXMAP)
+            if failed or not image:
+                return None
+        finally:
+            self.x.XUngrabServer(self.handle)
+            self.x.XSync(self.handle, 0)
+        try:
+            return Image.from_ximage(image.contents)
+        finally:
+            self.x.XDestroyImage(image)
+
+    def send_delete_window(self, window: int) -> bool:
+        """WM_DELETE_WINDOW to a window, as a window manager's close button sends it; False
+        when the window is gone."""
+        event = _XEvent()
+        event.xclient.type = 33  # ClientMessage
+        event.xclient.window = window
+        event.xclient.message_type = self.atom("WM_PROTOCOLS")
+        event.xclient.format = 32
+        event.xclient.data[0] = self.atom("WM_DELETE_WINDOW")
+        errors = _X_ERRORS[0]
+        sent = self.x.XSendEvent(self.handle, window, 0, 0, ctypes.byref(event))
+        self.x.XSync(self.handle, 0)  # the error for a missing window arrives here
+        return bool(sent) and _X_ERRORS[0] == errors
+
 
 
 @dataclass
@@ -447,8 +754,10 @@ class PopupMenu:
 
     def read(self) -> list[MenuRow]:
         """Reads the menu: rows with their texts (OCR of each entry at 300 %)."""
-        shot = self.screenshot()
-        image = Image.load(shot)
+        image = self.session.capture(self.window.id)
+        if image is None:
+            raise HarnessError(f"the menu {self.window.id:#x} closed before it was read")
+        shot = self.session.screenshot(self.name, image=image)
         self.rows = analyse_menu_rows(image)
         convert = _imagemagick("convert")
         scaled = shot.with_name(shot.stem + "-300.png")
@@ -489,9 +798,12 @@ class PopupMenu:
         return [row for row in self.rows if row.kind == "entry"]
 
     def highlighted_entry(self) -> int | None:
-        """Index (among the entries) of the highlighted entry, from a fresh screenshot."""
-        shot = self.session.screenshot(f"{self.name}-keys", window=self.window.id, keep=False)
-        bands = analyse_menu_rows(Image.load(shot))
+        """Index (among the entries) of the highlighted entry, from a fresh picture; None when
+        none is highlighted or the menu is gone."""
+        image = self.session.capture(self.window.id)
+        if image is None:
+            return None
+        bands = analyse_menu_rows(image)
         entries = [row for row in bands if row.kind == "entry"]
         for index, row in enumerate(entries):
             if row.highlighted:
@@ -546,9 +858,9 @@ class SystemTray:
         self.session = session
 
     def window(self) -> XWindow | None:
-        ids = self.session.xdotool_ids("search", "--onlyvisible", "--name", f"^{TRAY_TITLE}$")
+        """The shown tray window, None when there is none."""
         for window in self.session.top_windows():
-            if window.id in ids:
+            if window.name == TRAY_TITLE and window.viewable:
                 return window
         return None
 
@@ -565,9 +877,8 @@ class SystemTray:
         if window is None:
             return []
         size = window.height
-        try:
-            image = Image.load(self.session.screenshot("tray", window=window.id, keep=False))
-        except subprocess.CalledProcessError:
+        image = self.session.capture(window.id)
+        if image is None:
             return []  # the window went while we looked
         background = image.pixel(image.width - 1, image.height - 1)
         slots = []
@@ -961,8 +1272,6 @@ class Session:
                     pass
         if self.xvfb:
             self.xvfb.stop()
-        for scratch in self.artifacts.glob("_*.png"):  # pictures taken only to be looked at
-            scratch.unlink()
         if self.artifacts.exists() and self.timings:
             (self.artifacts / "timings.json").write_text(json.dumps(self.timings, indent=2))
         if self.temp and not os.environ.get(ENV_KEEP):
@@ -1046,10 +1355,14 @@ class Session:
         comes first in a prefix starts the wineserver and Wine's services and desktop, which
         inherit its standard output and error and keep them open as long as Wine runs. A
         command that starts just as a program does (a setup) can be that process, and then
-        its pipes stay open until the program ends."""
+        its pipes stay open until the program ends.
+
+        Wine's own error messages stay on (only its fixme lines are off), so a command that
+        Wine could not start or that died says why in its error output."""
+        env = dict(self.env, WINEDEBUG="fixme-all")
         with tempfile.TemporaryFile(dir=self.temp) as out, \
                 tempfile.TemporaryFile(dir=self.temp) as err:
-            popen = subprocess.Popen(["wine", *args], env=self.env, cwd=self.temp,
+            popen = subprocess.Popen(["wine", *args], env=env, cwd=self.temp,
                                      stdin=subprocess.DEVNULL, stdout=out, stderr=err)
             try:
                 code = popen.wait(timeout=timeout)
@@ -1093,32 +1406,28 @@ class Session:
         out = self.x_command(_tool("xdotool"), *args, check=False)
         return {int(line) for line in out.split()}
 
+    def x(self) -> XConnection:
+        """A connection of the harness's own to the session's display (use with `with`)."""
+        return XConnection(self.env["DISPLAY"])
+
     def top_windows(self) -> list[XWindow]:
-        out = self.x_command(_tool("xwininfo"), "-root", "-children")
-        windows = []
-        for line in out.splitlines():
-            match = _TREE_LINE.match(line)
-            if match:
-                ident, name, wm_class, w, h, x, y = match.groups()
-                windows.append(XWindow(int(ident, 16), name, wm_class, int(w), int(h), int(x),
-                                       int(y)))
-        return windows
+        """The display's top-level windows, hidden ones too, bottom to top."""
+        with self.x() as x:
+            return x.top_windows()
 
     def window_viewable(self, window_id: int, override_redirect: bool | None = None) -> bool:
-        result = subprocess.run([_tool("xwininfo"), "-id", str(window_id)], env=self.env,
-                                capture_output=True, text=True, timeout=30)
-        if result.returncode != 0:
+        """Whether the window is shown (and, if asked, is or is not override-redirect); False
+        for a window that is gone."""
+        with self.x() as x:
+            attributes = x.attributes(window_id)
+        if attributes is None or attributes.map_state != _IS_VIEWABLE:
             return False
-        if "Map State: IsViewable" not in result.stdout:
-            return False
-        if override_redirect is None:
-            return True
-        return ("Override Redirect State: yes" in result.stdout) == override_redirect
+        return override_redirect is None or bool(attributes.override_redirect) == override_redirect
 
     def window_pid(self, window_id: int) -> int | None:
-        out = self.x_command(_tool("xprop"), "-id", str(window_id), "_NET_WM_PID", check=False)
-        match = re.search(r"= (\d+)", out)
-        return int(match.group(1)) if match else None
+        """_NET_WM_PID of a window (Wine sets it to the Unix pid); None if unset or gone."""
+        with self.x() as x:
+            return x.pid(window_id)
 
     def find_windows(self, title: str, process: Process | None = None,
                      visible_only: bool = False) -> list[int]:
@@ -1134,37 +1443,39 @@ class Session:
     def request_close(self, window_id: int) -> None:
         """Asks a window to close as a window manager's close button does (WM_DELETE_WINDOW);
         Wine turns this into SC_CLOSE, and so WM_CLOSE, for the program's window."""
-        _send_delete_window(self.env["DISPLAY"], window_id)
+        with self.x() as x:
+            if not x.send_delete_window(window_id):
+                raise HarnessError(f"could not send WM_DELETE_WINDOW to {window_id:#x}")
 
     def wait_window_settled(self, window_id: int, timeout: float = 10.0) -> None:
-        """Waits until a window has been painted: two screenshots alike and not of one colour."""
+        """Waits until a window has been painted: two pictures alike and not of one colour."""
         previous = [None]
 
         def settled():
-            try:
-                shot = self.screenshot("settle", window=window_id, keep=False)
-                image = Image.load(shot)
-            except (subprocess.CalledProcessError, HarnessError):
-                return False
+            image = self.capture(window_id)
+            if image is None:
+                return False  # not shown (yet, or any more)
             same = previous[0] == image.data
             previous[0] = image.data
             return same and len(set(image.data[i:i + 3] for i in range(0, len(image.data), 3))) > 1
 
         wait_until(settled, timeout, 0.1, "the window to be painted")
 
-    def screenshot(self, name: str, window: int | None = None, keep: bool = True) -> Path:
-        """Saves a PNG of the display (or of one window) under the test's artifacts."""
-        if keep:
-            self._shots += 1
-            path = self.artifacts / f"{self._shots:02d}-{name}.png"
-        else:
-            path = self.artifacts / f"_{name}.png"
-        target = "root" if window is None else str(window)
-        result = subprocess.run([_imagemagick("import"), "-silent", "-window", target, str(path)],
-                                env=self.env, capture_output=True, timeout=30)
-        if result.returncode != 0:
-            raise subprocess.CalledProcessError(result.returncode, "import", result.stderr)
-        return path
+    def capture(self, window: int | None = None) -> Image | None:
+        """What the display shows of a window (or the whole display), None when the window is
+        gone or hidden. Never blocks: nothing waits for the window or the user."""
+        with self.x() as x:
+            return x.picture(window)
+
+    def screenshot(self, name: str, window: int | None = None,
+                   image: Image | None = None) -> Path:
+        """Saves a PNG of the display (or of one window, or a picture already taken) under the
+        test's artifacts as NN-name.png."""
+        image = image or self.capture(window)
+        if image is None:
+            raise HarnessError(f"no picture for {name}: window {window:#x} is gone or hidden")
+        self._shots += 1
+        return image.save_png(self.artifacts / f"{self._shots:02d}-{name}.png")
 
     def read_window_text(self, window_id: int, name: str, psm: int = 7) -> str:
         """Reads a window's text from the screen (a tooltip, say): a screenshot of it, kept,
@@ -1224,14 +1535,9 @@ class Session:
         exe = self.unix_path(TOOLS_FOLDER + r"\uidriver.exe")
         if not exe.is_file():
             raise HarnessError("uidriver.exe is missing: build the tools first")
+        # Every failure of the driver says why on its error output, and so does Wine when it
+        # cannot start or keep it (run_wine): a failure is reported once, never tried again.
         result = self.run_wine([TOOLS_FOLDER + r"\uidriver.exe", *args], timeout, check=False)
-        if result.returncode != 0 and not result.stdout and not result.stderr:
-            # Every failure of the driver says why; a failure without a word is Wine's start of
-            # the process (seen once in a while under load), so the command is run again.
-            with open(self.artifacts / "uidriver-restarts.log", "a", encoding="utf-8") as log:
-                log.write(f"exit {result.returncode} without output: {' '.join(args)}\n")
-            result = self.run_wine([TOOLS_FOLDER + r"\uidriver.exe", *args], timeout,
-                                   check=False)
         completed = subprocess.CompletedProcess(result.args, result.returncode,
                                                 result.stdout.decode("utf-8", "replace"),
                                                 result.stderr.decode("utf-8", "replace"))
@@ -1265,46 +1571,6 @@ class Session:
             self.browser_log()), timeout, what=f"{count} browser launch(es)")
 
 
-def _send_delete_window(display: str, window_id: int) -> None:
-    library = ctypes.util.find_library("X11")
-    if not library:
-        raise HarnessError("libX11 is missing")
-    x11 = ctypes.cdll.LoadLibrary(library)
-    x11.XOpenDisplay.restype = ctypes.c_void_p
-    x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
-    x11.XInternAtom.restype = ctypes.c_ulong
-    x11.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
-    x11.XFlush.argtypes = [ctypes.c_void_p]
-    x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
-
-    class ClientMessage(ctypes.Structure):
-        _fields_ = [("type", ctypes.c_int), ("serial", ctypes.c_ulong),
-                    ("send_event", ctypes.c_int), ("display", ctypes.c_void_p),
-                    ("window", ctypes.c_ulong), ("message_type", ctypes.c_ulong),
-                    ("format", ctypes.c_int), ("data", ctypes.c_long * 5)]
-
-    class Event(ctypes.Union):
-        _fields_ = [("xclient", ClientMessage), ("pad", ctypes.c_long * 24)]
-
-    x11.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_long,
-                               ctypes.POINTER(Event)]
-    connection = x11.XOpenDisplay(display.encode())
-    if not connection:
-        raise HarnessError(f"cannot open display {display}")
-    try:
-        event = Event()
-        event.xclient.type = 33  # ClientMessage
-        event.xclient.window = window_id
-        event.xclient.message_type = x11.XInternAtom(connection, b"WM_PROTOCOLS", 0)
-        event.xclient.format = 32
-        event.xclient.data[0] = x11.XInternAtom(connection, b"WM_DELETE_WINDOW", 0)
-        if not x11.XSendEvent(connection, window_id, 0, 0, ctypes.byref(event)):
-            raise HarnessError(f"could not send WM_DELETE_WINDOW to {window_id:#x}")
-        x11.XFlush(connection)
-    finally:
-        x11.XCloseDisplay(connection)
-
-
 # ---------------------------------------------------------------------------------------------
 # unittest glue
 
@@ -1317,11 +1583,13 @@ class E2ETestCase(unittest.TestCase):
 
     def setUp(self):
         name = self.id().split(".", 1)[-1]  # Class.test_method
+        self._started = time.monotonic()
         self.session = Session(name)
         self.session.open()
         self.addCleanup(self._finish)
 
     def _finish(self):
+        self.session.timings["test"] = time.monotonic() - self._started
         try:
             self.session.screenshot("final")
         except Exception as error:  # the display may already be gone; keep cleaning up

@@ -55,6 +55,11 @@ class TrayIcon(harness.E2ETestCase):
         first.stop()
         tray.wait_gone(30)
         self.assertFalse(first.running())
+        # A window that is gone gives no picture, at once (no wait for it, nor for the user).
+        started = time.monotonic()
+        self.assertIsNone(session.capture(window.id))
+        self.assertLess(time.monotonic() - started, 1.0)
+        self.assertEqual(tray.icon_count(), 0)
 
 
 class Registry(harness.E2ETestCase):

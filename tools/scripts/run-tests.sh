@@ -1,10 +1,15 @@
 #!/bin/sh
 # Runs every test: the portable core natively, then the 32-bit build (unit, Win32 and
-# end-to-end tests under Wine) and the 64-bit build (unit and Win32 tests under Wine), then
-# checks that two clean builds of VarnekIT.exe are byte-identical. After the 32-bit stage the
-# benchmarks run once on small sizes (a check that they work; their figures are no verdict).
-# The fuzz stage runs each fuzz target of the input parsers for a bounded time (clang, native).
-# Each stage prints ctest's summary; the exit code is non-zero when any test failed.
+# end-to-end tests under Wine) and the 64-bit build (unit and Win32 tests under Wine). After the
+# 32-bit stage the benchmarks run once on small sizes (a check that they work; their figures
+# are no verdict). The fuzz stage runs each fuzz target of the input parsers for a bounded time
+# (clang, native). Last, a second build of VarnekIT.exe with the 32-bit test build's settings,
+# in another folder, must be byte-identical to that build's.
+# Each stage prints ctest's summary, and the end a line with each stage's time; the exit code
+# is non-zero when any test failed.
+#
+# As root the end-to-end tests run side by side, each in a network namespace of its own (the
+# build's port and the X server's sockets are then its own); elsewhere one at a time.
 #
 # Some machines run no 32-bit programs (their kernel's 32-bit emulation is switched off), so
 # Wine cannot start a 32-bit Windows program there. On such a machine the 32-bit build is made
@@ -14,9 +19,20 @@
 set -u
 here=$(cd "$(dirname "$0")/../.." && pwd)
 cd "$here"
-sh tools/scripts/setup.sh || exit 1
 
 failed=""
+times=""
+clock=$(date +%s)
+# timed NAME: ends the running stage's clock and notes its time.
+timed() {
+    now=$(date +%s)
+    times="$times $1 $((now - clock)) s,"
+    clock=$now
+}
+
+sh tools/scripts/setup.sh || exit 1
+timed setup
+
 VARNEK_ROOT=$here
 . "$here/tools/scripts/wine-bits.sh"
 wine32=yes
@@ -43,6 +59,7 @@ for preset in native i686 x86_64 fuzz; do
     else
         stage x86_64 -DVARNEK_E2E=ON
     fi
+    timed "$preset"
     bench_build=""
     [ "$wine32" = yes ] && [ "$preset" = i686 ] && bench_build="$here/build/i686"
     [ "$wine32" = no ] && [ "$preset" = x86_64 ] && bench_build="$here/build/x86_64"
@@ -51,10 +68,14 @@ for preset in native i686 x86_64 fuzz; do
         echo "=== benchmarks (small) ==="
         VARNEK_BENCH_BUILD="$bench_build" bash bench/run-all.sh --small ||
             failed="$failed benchmarks"
+        timed benchmarks
     fi
 done
 echo "=== reproducible build ==="
-sh cmake/check-reproducible.sh || failed="$failed reproducible"
+# The 32-bit test build is made in every case; a second build of its settings is compared.
+sh cmake/check-reproducible.sh --against "$here/build/i686" || failed="$failed reproducible"
+timed reproducible
+echo "Stage times:${times%,}"
 if [ -n "$failed" ]; then
     echo "FAILED:$failed"
     exit 1

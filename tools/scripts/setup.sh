@@ -7,7 +7,7 @@ packages="cmake ninja-build g++ googletest python3 g++-mingw-w64-i686-posix
 g++-mingw-w64-x86-64-posix wine wine32:i386 wine64 xvfb xdotool x11-utils imagemagick
 tesseract-ocr tesseract-ocr-eng fonts-dejavu-core fonts-wine
 nsis osslsigncode openssl
-libbenchmark-dev libssl-dev curl clang libclang-rt-dev llvm"
+libbenchmark-dev libssl-dev curl clang libclang-rt-dev llvm iproute2"
 
 missing=""
 for package in $packages; do

@@ -3,7 +3,8 @@
 # puts cmake/wine64-only first on the PATH.
 # Some machines run no 32-bit programs at all (their kernel's 32-bit emulation is switched off),
 # and there Wine's 32-bit loader, which the distribution's `wine` always starts, cannot start.
-if /usr/lib/wine/wine --version >/dev/null 2>&1; then
+# VARNEK_WINE_BITS=64 makes a machine that could run them behave as such a machine.
+if [ "${VARNEK_WINE_BITS:-}" != 64 ] && /usr/lib/wine/wine --version >/dev/null 2>&1; then
     WINE_BITS=32
 else
     WINE_BITS=64
