@@ -427,7 +427,7 @@ def bench_download(mib: int):
     size = mib * 1024 * 1024
     with harness.Session("bench_download") as session:
         install_client(session)
-        root = publish(session, client_days=7, package_mib=mib)
+        root = publish(session, client_days=1, package_mib=mib)
         folder = session.unix_path(harness.PROGRAM_FOLDER)
         client = folder / CLIENT
         path = f"/{APP}/{CLIENT_PACKAGE}"
