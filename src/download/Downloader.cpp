@@ -95,6 +95,10 @@ std::string Downloader::Refusal(const AsyncProperty& property, const std::string
     if (fileStore_.FileSize(temporary) != std::int64_t{property.BytesMax}) {
         return "the file is not whole";
     }
+    // Every download has its check; a file it did not pass never takes the place of one.
+    if (!property.Checked) {
+        return "the file was not checked";
+    }
     return {};
 }
 
@@ -156,7 +160,7 @@ void Downloader::Qualified(const AsyncProperty& property) {
     const std::int32_t size = found->second;
     qualifying_.erase(found);
     Report(saveFile, property);
-    if (property.StatusCode == vbAsyncStatusCodeError) {
+    if (property.StatusCode == vbAsyncStatusCodeError || !property.Checked) {
         files_.RemoveFile(saveFile);
         Fail(saveFile, property.Status.empty() ? "the check failed" : property.Status);
         return;

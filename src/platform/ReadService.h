@@ -61,8 +61,10 @@ struct AsyncProperty {
     std::int32_t BytesMax = 0;
     std::string Status; // the service's own status text, may be empty
     std::int32_t StatusCode = 0;
-    // Reads with a check (ReadRequest::check, AsyncCheck): what it noted, and whether its
-    // refusal (then the Status of a failed completion) is lasting.
+    // Reads with a check (ReadRequest::check, AsyncCheck): whether it ran (with StatusCode 6 it
+    // passed), what it noted, and whether its refusal (then the Status of a failed completion)
+    // is lasting.
+    bool Checked = false;
     std::vector<std::string> CheckNotes;
     bool RefusedForGood = false;
 };

@@ -138,6 +138,7 @@ public:
             // the end.
             result.FileName = request_.targetFile;
             FileVerdict verdict = request_.check(request_.targetFile);
+            result.Checked = true;
             result.CheckNotes = std::move(verdict.notes);
             result.RefusedForGood = verdict.lasting && !verdict.refusal.empty();
             failure = std::move(verdict.refusal);

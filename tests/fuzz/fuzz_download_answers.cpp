@@ -222,8 +222,10 @@ private:
             // What the service left in the temporary file, now or while the read went on.
             written = store_.Content(temporary).value_or(std::vector<std::uint8_t>{});
             const bool program = written.size() >= 2 && written[0] == 'M' && written[1] == 'Z';
-            arrived = store_.Exists(temporary) && property.StatusCode != vbAsyncStatusCodeError &&
-                      property.BytesMax > 0 &&
+            // The service checks only a file that arrived whole; nothing unchecked is taken.
+            arrived = store_.Exists(temporary) &&
+                      property.StatusCode == vbAsyncStatusCodeEndDownloadData &&
+                      property.BytesRead == property.BytesMax && property.BytesMax > 0 &&
                       static_cast<std::int64_t>(written.size()) == property.BytesMax &&
                       (program || !downloader_->RequireExecutable);
         }

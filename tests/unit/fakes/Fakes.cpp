@@ -228,6 +228,7 @@ void Fill(AsyncProperty& property, const ReadRequest& request) {
 // What the check makes of the completion, as the worker puts it in.
 void Checked(AsyncProperty& property, const ReadRequest& request) {
     FileVerdict verdict = request.check(request.targetFile);
+    property.Checked = true;
     property.CheckNotes = std::move(verdict.notes);
     if (!verdict.refusal.empty()) {
         property.StatusCode = vbAsyncStatusCodeError;
