@@ -19,7 +19,6 @@ namespace {
 // The message a worker posts: wParam is the read's id, lParam a Notice the window takes over.
 constexpr UINT NoticeMessage = WM_APP + 1;
 constexpr WindowClass NoticeWindowClass{L"VarnekReadService"};
-constexpr DWORD BlockSize = 64 * 1024;
 constexpr DWORD ReadFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
                             INTERNET_FLAG_PRAGMA_NOCACHE | INTERNET_FLAG_NO_UI |
                             INTERNET_FLAG_NO_COOKIES;
@@ -273,7 +272,7 @@ private:
         result.BytesMax = known ? static_cast<std::int32_t>(length) : 0;
         Notify(vbAsyncStatusCodeBeginDownloadData, 0, result.BytesMax);
 
-        std::vector<std::uint8_t> block(BlockSize);
+        std::vector<std::uint8_t> block(ReadService::BlockSize);
         std::uint64_t total = 0;
         for (;;) {
             if (Stopped()) {
@@ -283,7 +282,7 @@ private:
             // which is several times faster than taking its small buffer's worth at a time.
             DWORD got = 0;
             const ULONGLONG waited = GetTickCount64();
-            if (!Net().InternetReadFile(request, block.data(), BlockSize, &got)) {
+            if (!Net().InternetReadFile(request, block.data(), ReadService::BlockSize, &got)) {
                 return Failure("connection lost", waited);
             }
             if (got == 0) {

@@ -515,7 +515,8 @@ TEST_F(ReadServiceTest, EveryAnswerThatIsNotWholeAndGoodFailsWithCodeZero) {
 
 TEST_F(ReadServiceTest, ASilentServerFailsTheReadAfterTheStallTimeout) {
     service = std::make_unique<ReadService>(std::chrono::milliseconds(1500));
-    server.Serve("/stall", {Answer::Stall, Pattern(300000, 3), 200, 200000, 20000});
+    const std::size_t block = ReadService::BlockSize;
+    server.Serve("/stall", {Answer::Stall, Pattern(4 * block, 3), 200, 5 * block / 2, 20000});
     server.Serve("/stallheaders", {Answer::StallHeaders, "late", 200, 0, 20000});
     for (const char* path : {"/stall", "/stallheaders"}) {
         SCOPED_TRACE(path);
@@ -528,13 +529,14 @@ TEST_F(ReadServiceTest, ASilentServerFailsTheReadAfterTheStallTimeout) {
         EXPECT_GE(took, 1400u);
         EXPECT_LT(took, 6000u);
     }
-    // 200000 bytes had arrived before the silence: the whole blocks among them are told
-    // before the failure, and no more.
+    // Two and a half blocks had arrived before the silence: the whole blocks among them are
+    // told before the failure, and no more.
     const std::vector<Event> events = owner.Of("/stall");
     ASSERT_GE(events.size(), 2u);
     EXPECT_EQ(events[events.size() - 2].property.StatusCode, vbAsyncStatusCodeDownloadingData);
-    EXPECT_GT(events[events.size() - 2].property.BytesRead, 100000);
-    EXPECT_LE(events[events.size() - 2].property.BytesRead, 200000);
+    EXPECT_GE(events[events.size() - 2].property.BytesRead, static_cast<std::int32_t>(block));
+    EXPECT_LE(events[events.size() - 2].property.BytesRead,
+              static_cast<std::int32_t>(5 * block / 2));
     // A pause shorter than the timeout is no stall.
     server.Serve("/pause", {Answer::Pause, Pattern(100000, 4), 200, 30000, 700});
     const AsyncProperty* paused = ReadToEnd(Bytes(server.Url("/pause"), "pause"));
@@ -634,8 +636,8 @@ TEST_F(ReadServiceTest, AFileReadStreamsIntoTheTargetAndLeavesTheFileToItsOwner)
 
 TEST_F(ReadServiceTest, ACancelledReadDeliversNothingAndOthersGoOn) {
     // The pause comes after more than a block, so the first progress arrives before it.
-    const std::string body = Pattern(300000, 7);
-    server.Serve("/slow", {Answer::Pause, body, 200, 150000, 1500});
+    const std::string body = Pattern(3 * ReadService::BlockSize, 7);
+    server.Serve("/slow", {Answer::Pause, body, 200, 3 * ReadService::BlockSize / 2, 1500});
     server.Serve("/quick", {Answer::Whole, "quick"});
     // Cancelled at once, before anything came.
     service->AsyncRead(owner, Bytes(server.Url("/slow"), "at once"));
@@ -748,7 +750,8 @@ TEST_F(ReadServiceTest, DestroyingTheServiceEndsItsReadsWithoutWaitingForTheServ
     // Windows ends a blocked read when its handles are closed; Wine's WinINet only when the
     // socket times out, so the wait is bounded by the stall timeout there.
     service = std::make_unique<ReadService>(std::chrono::milliseconds(2000));
-    server.Serve("/stall", {Answer::Stall, Pattern(300000, 9), 200, 200000, 20000});
+    server.Serve("/stall", {Answer::Stall, Pattern(4 * ReadService::BlockSize, 9), 200,
+                            5 * ReadService::BlockSize / 2, 20000});
     server.Serve("/stallheaders", {Answer::StallHeaders, "", 200, 0, 20000});
     service->AsyncRead(owner, Bytes(server.Url("/stall"), "body"));
     service->AsyncRead(owner, Bytes(server.Url("/stallheaders"), "headers"));
