@@ -20,7 +20,6 @@ std::vector<std::uint8_t> ReplacementScript(int tries) {
     const std::string program = Quoted(outside::ProgramFileName);
     const std::string aside = Quoted(outside::AsideProgramFileName);
     const std::string fresh = Quoted(outside::NewProgramFileName);
-    const std::string giveUp = "If %n% GEQ " + std::to_string(tries) + " Goto ";
     // Each wait is a second: ping's pause between its two echoes (timeout.exe would refuse to
     // run without console input). The tries of all the steps together are bounded.
     const std::string retry = "set /a n+=1\r\nIf %n% GEQ " + std::to_string(tries) + " Goto ";

@@ -286,10 +286,10 @@ private:
     std::unique_ptr<Downloader> downloader_ =
         std::make_unique<Downloader>(reads_, store_, files_, dialogs_);
     std::array<Slot, 4> slots_{{
-        {"http://127.0.0.1:18080/a.txt", "a", vbAsyncTypeByteArray},
-        {"http://127.0.0.1:18080/b.txt", "b", vbAsyncTypeFile},
-        {"http://127.0.0.1:18080/A.zip", "C:\\Varnek\\A.exe", vbAsyncTypeFile},
-        {"http://127.0.0.1:18080/B.zip", "C:\\Varnek\\B.exe", vbAsyncTypeFile},
+        {"http://127.0.0.1:18080/a.txt", "a", vbAsyncTypeByteArray, false, {}},
+        {"http://127.0.0.1:18080/b.txt", "b", vbAsyncTypeFile, false, {}},
+        {"http://127.0.0.1:18080/A.zip", "C:\\Varnek\\A.exe", vbAsyncTypeFile, false, {}},
+        {"http://127.0.0.1:18080/B.zip", "C:\\Varnek\\B.exe", vbAsyncTypeFile, false, {}},
     }};
     std::array<std::vector<std::uint8_t>, 2> replaced_;
     std::vector<Event> events_;

@@ -425,7 +425,7 @@ TEST_F(UpdateTest, TheScriptIsAsciiLinesInTheirOrderAndBounded) {
     const std::string text(bytes.begin(), bytes.end());
     // Printable ASCII, every line ended by CR LF and no other line break.
     EXPECT_TRUE(std::all_of(text.begin(), text.end(), [](char c) {
-        return c >= 0x20 && c < 0x7F || c == '\r' || c == '\n';
+        return (c >= 0x20 && c < 0x7F) || c == '\r' || c == '\n';
     }));
     std::string lines = text;
     std::erase(lines, '\r');
