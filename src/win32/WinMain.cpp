@@ -5,6 +5,7 @@
 #include "win32/Barrier.h"
 #include "win32/ProgramServices.h"
 #include "win32/SelfTest.h"
+#include "win32/SystemLibrary.h"
 #include "win32/UniqueHandle.h"
 #include "win32/Window.h"
 
@@ -18,12 +19,8 @@ constexpr const wchar_t* InstanceMutexName = L"Local\\VarnekIT.Running";
 // folder only, never from the program's folder, which its users can write. Windows 7 and Vista
 // have the function only with their update KB2533623; without it the program runs as always.
 void LoadLibrariesFromTheSystemFolder() {
-    using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
-    const HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
-    const auto setDefault =
-        kernel ? reinterpret_cast<SetDefaultDllDirectoriesFn>(
-                     reinterpret_cast<void*>(GetProcAddress(kernel, "SetDefaultDllDirectories")))
-               : nullptr;
+    const auto setDefault = varnek::win32::SystemFunction<BOOL(WINAPI*)(DWORD)>(
+        L"kernel32.dll", "SetDefaultDllDirectories");
     if (setDefault) {
         setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32);
     }
