@@ -7,7 +7,8 @@
 # The demo's remote-control client is a stand-in that shows how it was started. Web addresses
 # open in the desktop's browser where there is one; elsewhere a small viewer shows the address
 # and the demo server's answer (for the login: whether the user and digest were accepted).
-# On a machine that runs no 32-bit programs the 64-bit build is shown (see run-tests.sh).
+# On a machine that runs no 32-bit programs, or where wine32 could not be installed, the 64-bit
+# build is shown (see run-tests.sh).
 set -eu
 here=$(cd "$(dirname "$0")/../.." && pwd)
 cd "$here"
@@ -18,7 +19,7 @@ VARNEK_ROOT=$here
 . "$here/tools/scripts/wine-bits.sh"
 if [ "$WINE_BITS" = 64 ]; then
     preset=x86_64
-    echo "This machine runs no 32-bit programs: the demo runs the 64-bit build."
+    echo "The demo runs the 64-bit build: $WINE_BITS_WHY."
 fi
 cmake --preset "$preset" >/dev/null
 cmake --build --preset "$preset" --target VarnekIT demo_viewer

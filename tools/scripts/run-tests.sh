@@ -12,10 +12,12 @@
 # build's port and the X server's sockets are then its own); elsewhere one at a time.
 #
 # Some machines run no 32-bit programs (their kernel's 32-bit emulation is switched off), so
-# Wine cannot start a 32-bit Windows program there. On such a machine the 32-bit build is made
+# Wine cannot start a 32-bit Windows program there; on others the set-up could not install
+# wine32 (the package registry's i386 index was broken that hour). On such a machine the 32-bit build is made
 # and its tests that need no Wine run; the Wine tests, the end-to-end tests among them, run on
 # the 64-bit build with Wine's 64-bit loader, and the installer's test on that build's own
-# 64-bit installer (the shipped one is a 32-bit program).
+# 64-bit installer (the shipped one is a 32-bit program). The first line after the set-up and
+# the last line then say that the 32-bit Wine tests did not run, and why.
 set -u
 here=$(cd "$(dirname "$0")/../.." && pwd)
 cd "$here"
@@ -36,9 +38,11 @@ timed setup
 VARNEK_ROOT=$here
 . "$here/tools/scripts/wine-bits.sh"
 wine32=yes
+notice=""
 if [ "$WINE_BITS" = 64 ]; then
     wine32=no
-    echo "*** This machine runs no 32-bit programs: the Wine tests run on the 64-bit build. ***"
+    notice="*** The 32-bit Wine tests did not run: $WINE_BITS_WHY; the Wine tests run on the 64-bit build. ***"
+    echo "$notice"
 fi
 
 stage() { # preset [extra configure arguments...]
@@ -76,8 +80,12 @@ echo "=== reproducible build ==="
 sh cmake/check-reproducible.sh --against "$here/build/i686" || failed="$failed reproducible"
 timed reproducible
 echo "Stage times:${times%,}"
+status=0
 if [ -n "$failed" ]; then
     echo "FAILED:$failed"
-    exit 1
+    status=1
+else
+    echo "All test stages passed."
 fi
-echo "All test stages passed."
+[ -z "$notice" ] || echo "$notice"
+exit $status
