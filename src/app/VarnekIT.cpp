@@ -7,6 +7,7 @@
 #include "app/Outside.h"
 #include "settings/SettingsKeys.h"
 #include "settings/f_Indstillinger.h"
+#include "update/ReplacementScript.h"
 #include "update/UpdateChain.h"
 
 #include <charconv>
@@ -119,13 +120,21 @@ void VarnekIT::Form_Load() {
     view_->DoEvents();
     view_->Hide();
     SysTray->Init(*this, Tooltip);
+    // A left-over replacement script, unless one may still be running: another session's
+    // update, or the one that started this program (it removes itself as its last step).
+    auto& services = app_.services;
     const std::string script = app_.LocalPath(outside::ReplacementScriptName);
-    if (app_.services.files.FileExists(script)) {
-        app_.services.files.RemoveFile(script);
+    const auto age = services.fileStore.SecondsSinceWritten(script);
+    if (age && *age >= ReplacementScriptLongestRunSeconds) {
+        services.files.RemoveFile(script);
     }
-    // Downloads of runs that ended midway left their temporary files.
-    UpdateChain::RemoveLeftovers(app_.services.fileStore, app_.services.files,
-                                 app_.services.programFolder);
+    // The program runs: the safety net of a replacement is not needed any more.
+    services.registry.DeleteUserValue(RestoreKeyPath, RestoreValueName);
+    // What runs and updates that ended midway left behind.
+    UpdateChain::RemoveLeftovers(services.fileStore, services.files, services.programFolder);
+    if (const std::string logFolder = services.updateLog.Folder(); !logFolder.empty()) {
+        UpdateChain::RemoveInterruptedWrites(services.fileStore, services.files, logFolder);
+    }
 }
 
 void VarnekIT::Form_Unload() {
@@ -146,7 +155,7 @@ void VarnekIT::UpdateTimer_Timer() {
     globals.UpdateTickCount = static_cast<std::int16_t>(globals.UpdateTickCount + 1);
     if (globals.UpdateTickCount == globals.UpdateTickLimit) {
         view_->SetUpdateTimerEnabled(false);
-        app_.Indstillinger().bUpdateCheck_Click();
+        app_.Indstillinger().bUpdateCheck_Click(CheckStart::Automatic);
     }
 }
 

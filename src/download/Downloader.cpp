@@ -12,7 +12,6 @@ void Downloader::Stop() {
     // The reads close their files at once, so the temporary files can go right after.
     reads_.ForgetOwner(*this);
     running_.clear();
-    qualifying_.clear();
 }
 
 void Downloader::BeginDownload(std::string_view url, std::string_view SaveFile) {
@@ -21,16 +20,9 @@ void Downloader::BeginDownload(std::string_view url, std::string_view SaveFile) 
     std::snprintf(tag, sizeof tag, ".%x-%u", static_cast<unsigned>(fileStore_.ProcessId()),
                   ++counter);
     const std::string saveFile(SaveFile);
-    const auto earlier = running_.find(saveFile);
-    const auto checking = qualifying_.find(saveFile);
-    if (earlier != running_.end() || checking != qualifying_.end()) {
+    if (const auto earlier = running_.find(saveFile); earlier != running_.end()) {
         reads_.CancelAsyncRead(*this, saveFile);
-        if (earlier != running_.end()) {
-            running_.erase(earlier);
-        }
-        if (checking != qualifying_.end()) {
-            qualifying_.erase(checking);
-        }
+        running_.erase(earlier);
     }
     ReadRequest request;
     request.url = std::string(url);
@@ -48,8 +40,13 @@ void Downloader::BeginDownload(std::string_view url, std::string_view SaveFile) 
             return {"the answer was empty", false, {}};
         }
         if (executable) {
-            const auto start = store.ReadStart(file, 2);
-            if (start.size() != 2 || start[0] != 'M' || start[1] != 'Z') {
+            const FileBytes start = store.ReadStart(file, 2);
+            if (start.error != 0) {
+                return {"the file cannot be read now (error " + std::to_string(start.error) + ")",
+                        false,
+                        {}};
+            }
+            if (start.bytes.size() != 2 || start.bytes[0] != 'M' || start.bytes[1] != 'Z') {
                 return {"not a Windows program", false, {}};
             }
         }
@@ -57,7 +54,7 @@ void Downloader::BeginDownload(std::string_view url, std::string_view SaveFile) 
     };
     try {
         reads_.AsyncRead(*this, request);
-        running_.emplace(saveFile, TemporaryFile(files_, request.targetFile));
+        running_.emplace(saveFile, Running{TemporaryFile(files_, request.targetFile), tag});
     } catch (const AsyncReadError& error) {
         dialogs_.MsgBox(
             std::to_string(error.Number()) +
@@ -68,7 +65,7 @@ void Downloader::BeginDownload(std::string_view url, std::string_view SaveFile) 
 
 std::string Downloader::TemporaryFileOf(std::string_view SaveFile) const {
     const auto found = running_.find(SaveFile);
-    return found == running_.end() ? std::string() : found->second.Path();
+    return found == running_.end() ? std::string() : found->second.file.Path();
 }
 
 bool Downloader::IsTemporaryOf(std::string_view name, std::string_view saveFileName) {
@@ -76,6 +73,12 @@ bool Downloader::IsTemporaryOf(std::string_view name, std::string_view saveFileN
     return name.size() >= saveFileName.size() + TemporarySuffix.size() &&
            name.starts_with(saveFileName) && name[saveFileName.size()] == '.' &&
            name.ends_with(TemporarySuffix);
+}
+
+bool IsAsideCopyOf(std::string_view name, std::string_view fileName) {
+    constexpr std::string_view Suffix = ".old";
+    return name.size() >= fileName.size() + Suffix.size() && name.starts_with(fileName) &&
+           name[fileName.size()] == '.' && name.ends_with(Suffix);
 }
 
 void Downloader::AsyncReadProgress(const AsyncProperty& property) {
@@ -123,19 +126,16 @@ void Downloader::Fail(const std::string& saveFile, const std::string& reason) {
 
 void Downloader::AsyncReadComplete(const AsyncProperty& property) {
     const std::string saveFile = property.PropertyName;
-    if (qualifying_.contains(saveFile)) {
-        Qualified(property);
-        return;
-    }
     const auto found = running_.find(saveFile);
     if (found == running_.end()) {
         return; // not a download of this component's any more
     }
     // The download's file leaves the list before any event: a handler may start another.
-    TemporaryFile temporary = std::move(found->second);
+    TemporaryFile temporary = std::move(found->second.file);
+    const std::string aside = MoveAsideWhenHeld ? saveFile + found->second.tag + ".old" : "";
     running_.erase(found);
     std::string refusal = Refusal(property, temporary.Path());
-    if (refusal.empty() && !temporary.MoveTo(fileStore_, saveFile)) {
+    if (refusal.empty() && !temporary.MoveTo(fileStore_, saveFile, aside)) {
         refusal = "the file cannot be put in place";
     }
     Report(saveFile, property);
@@ -144,29 +144,8 @@ void Downloader::AsyncReadComplete(const AsyncProperty& property) {
         Fail(saveFile, refusal);
         return;
     }
-    if (Qualify) {
-        qualifying_.emplace(saveFile, property.BytesMax);
-        reads_.AsyncCheck(*this, saveFile, saveFile, Qualify);
-        return;
-    }
     if (DownloadComplete) {
         DownloadComplete(property.BytesMax, saveFile);
-    }
-}
-
-void Downloader::Qualified(const AsyncProperty& property) {
-    const std::string saveFile = property.PropertyName;
-    const auto found = qualifying_.find(saveFile);
-    const std::int32_t size = found->second;
-    qualifying_.erase(found);
-    Report(saveFile, property);
-    if (property.StatusCode == vbAsyncStatusCodeError || !property.Checked) {
-        files_.RemoveFile(saveFile);
-        Fail(saveFile, property.Status.empty() ? "the check failed" : property.Status);
-        return;
-    }
-    if (DownloadComplete) {
-        DownloadComplete(size, saveFile);
     }
 }
 

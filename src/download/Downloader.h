@@ -31,13 +31,25 @@ public:
     TemporaryFile& operator=(const TemporaryFile&) = delete;
 
     const std::string& Path() const { return path_; }
-    // Moves the file over `destination` in one step; it is no longer this object's then.
-    bool MoveTo(IFileStore& store, std::string_view destination) {
-        if (path_.empty() || !store.MoveReplace(path_, destination)) {
+    // Moves the file over `destination` in one step; it is no longer this object's then. With
+    // an `aside` name, a destination that cannot be replaced (a program that runs from it) is
+    // renamed to it first (a running program's file may be renamed) and put back when the move
+    // still fails.
+    bool MoveTo(IFileStore& store, std::string_view destination, std::string_view aside = {}) {
+        if (path_.empty()) {
             return false;
         }
-        path_.clear();
-        return true;
+        bool moved = store.MoveReplace(path_, destination);
+        if (!moved && !aside.empty() && store.MoveReplace(destination, aside)) {
+            moved = store.MoveReplace(path_, destination);
+            if (!moved) {
+                store.MoveReplace(aside, destination);
+            }
+        }
+        if (moved) {
+            path_.clear();
+        }
+        return moved;
     }
     void Remove() {
         if (!path_.empty()) {
@@ -65,20 +77,20 @@ public:
     std::function<void(std::int32_t MaxBytes, const std::string& SaveFile)> DownloadComplete;
     // Why a download failed or was refused, just before DownloadError.
     std::function<void(const std::string& SaveFile, const std::string& Reason)> DownloadFailed;
-    // What a check (Accept, Qualify) found, before the events that follow from it.
+    // What the check (Accept) found, before the events that follow from it.
     std::function<void(const std::string& SaveFile, const FileVerdict& Verdict)> Checked;
 
     // Only a file that starts with "MZ" (a Windows program) replaces the destination.
     bool RequireExecutable = false;
+    // A destination that cannot be replaced (a program that runs from it) is renamed aside, to
+    // "<destination>.<process>-<n>.old", for the new file to take its place; a later start
+    // removes that copy once nothing runs it (RemoveAsideCopies).
+    bool MoveAsideWhenHeld = false;
     // A larger download is refused without writing more of it (0: no limit).
     std::int64_t MaxBytes = 0;
     // A check of the whole downloaded file at its temporary path, run on the read's worker
     // before the destination is touched.
     FileCheck Accept;
-    // A check of the file in its place, run on a worker once it replaced the destination and
-    // before DownloadComplete: for a program that must show that it starts before anything
-    // relies on it. A refusal removes the file.
-    FileCheck Qualify;
 
     Downloader(IReadService& reads, IFileStore& fileStore, IFileSystem& files, IDialogs& dialogs)
         : reads_(reads), fileStore_(fileStore), files_(files), dialogs_(dialogs) {}
@@ -108,15 +120,17 @@ private:
     std::string Refusal(const AsyncProperty& property, const std::string& temporary);
     void Report(const std::string& saveFile, const AsyncProperty& property);
     void Fail(const std::string& saveFile, const std::string& reason);
-    void Qualified(const AsyncProperty& property);
 
     IReadService& reads_;
     IFileStore& fileStore_;
     IFileSystem& files_;
     IDialogs& dialogs_;
-    std::map<std::string, TemporaryFile, std::less<>> running_; // by destination
-    // Destinations whose file is in place and being qualified, with the download's size.
-    std::map<std::string, std::int32_t, std::less<>> qualifying_;
+    // By destination: the download's temporary file and its tag ".<process>-<n>".
+    struct Running {
+        TemporaryFile file;
+        std::string tag;
+    };
+    std::map<std::string, Running, std::less<>> running_;
 };
 
 // Removes the temporary files that earlier runs left in `folder` for downloads to the named
@@ -124,5 +138,8 @@ private:
 // the program still writes is held open by it and stays.
 void RemoveLeftoverDownloads(IFileStore& store, IFileSystem& files, std::string_view folder,
                              std::initializer_list<std::string_view> saveFileNames);
+// Whether `name` is an aside copy of the file `fileName` ("<fileName>.<tag>.old", or the older
+// "<fileName>.old").
+bool IsAsideCopyOf(std::string_view name, std::string_view fileName);
 
 } // namespace varnek

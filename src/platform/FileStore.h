@@ -1,8 +1,10 @@
-// What the update service needs of files and processes beyond existence and deletion.
+// What the update service needs of files beyond existence and deletion, and what it decides
+// about a file it checks.
 #pragma once
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -28,39 +30,63 @@ struct DateTime {
     auto operator<=>(const DateTime&) const = default;
 };
 
-// How a program run by IFileStore::RunHidden ended.
-struct RunResult {
-    enum class Outcome {
-        Exited,     // `code` is its exit code
-        NotStarted, // `code` is the system's error (193: not a program of this machine, ...)
-        TimedOut,   // it was still running at the time-out and was ended
-    };
-    Outcome outcome = Outcome::NotStarted;
-    std::uint32_t code = 0;
+// What reading a file gave. `error` is the system's error number (not 0) when the file could not
+// be opened or read: another program holds it (a scanner), access is denied, it is gone. That
+// is a fault of the moment, not of the file's content.
+struct FileBytes {
+    std::vector<std::uint8_t> bytes;
+    std::uint32_t error = 0;
 };
 
-// The checks of a downloaded file run on a read's worker: FileSize, ReadStart, FileVersion,
-// Now and RunHidden may be called from any thread; the rest only from the user-interface
-// thread.
+// A file's version resource: none where the file carries none, or an error (as above) where the
+// file could not be read.
+struct FileVersionInfo {
+    std::optional<std::array<int, 4>> version; // major, minor, build, revision
+    std::uint32_t error = 0;
+};
+
+// What a check of a whole file (a download, before anything relies on it) decided.
+struct FileVerdict {
+    // Empty: the file may be used; else why not.
+    std::string refusal;
+    // The refusal is about the file itself (its kind, its signature, its version, its start),
+    // not a fault of the moment: the same file would be refused again.
+    bool lasting = false;
+    // What the check found on its way, in order, for the update log.
+    std::vector<std::string> notes;
+};
+// A check of the file at `path`. It runs on a worker thread: it may use only what may be used
+// from any thread (files, signatures), never the program's windows or the core's objects, which
+// may be gone by the time it ends.
+using FileCheck = std::function<FileVerdict(const std::string& path)>;
+
+// FileSize, ReadStart and FileVersion may be called from any thread (the checks of a download
+// run on a worker); the rest only from the user-interface thread.
 class IFileStore {
 public:
     virtual ~IFileStore() = default;
     // The file's creation time (local time), if the file exists.
     virtual std::optional<DateTime> DateCreated(std::string_view path) = 0;
     virtual bool SetDateCreated(std::string_view path, const DateTime& when) = 0;
+    // How many seconds ago the file was last written (negative for a time in the future), if
+    // the file exists.
+    virtual std::optional<std::int64_t> SecondsSinceWritten(std::string_view path) = 0;
     // Writes the bytes as the whole new content of the file (replacing it); false on failure.
     virtual bool WriteFile(std::string_view path, const std::vector<std::uint8_t>& bytes) = 0;
     // The file's size in bytes, if the file exists.
     virtual std::optional<std::int64_t> FileSize(std::string_view path) = 0;
-    // Up to `count` bytes from the start of the file (empty when it cannot be read).
-    virtual std::vector<std::uint8_t> ReadStart(std::string_view path, std::size_t count) = 0;
+    // Up to `count` bytes from the start of the file.
+    virtual FileBytes ReadStart(std::string_view path, std::size_t count) = 0;
     // Moves `from` over `to`, replacing it in one step, and returns once the move is on the
     // disk; false when `to` is unchanged.
     virtual bool MoveReplace(std::string_view from, std::string_view to) = 0;
-    // The major, minor, build and revision numbers of the file's version resource.
-    virtual std::optional<std::array<int, 4>> FileVersion(std::string_view path) = 0;
+    virtual FileVersionInfo FileVersion(std::string_view path) = 0;
     // The names (without folder) of the files in a folder; empty when it cannot be read.
     virtual std::vector<std::string> FilesIn(std::string_view folder) = 0;
+    // Whether `name` (without folder) is one that WriteFile gives its temporary files.
+    virtual bool IsWriteTemporary(std::string_view name) = 0;
+    // The system's own folder of programs (where the command processor lives).
+    virtual std::string SystemFolder() = 0;
     // Local time now.
     virtual DateTime Now() = 0;
     // This process's id: no other process running at the same time has it.
@@ -69,11 +95,6 @@ public:
     // hidden, with `folder` as its working folder, without waiting; false when it could not be
     // started.
     virtual bool StartScript(std::string_view script, std::string_view folder) = 0;
-    // Runs a program (a full path) with the arguments, hidden, with `folder` as its working
-    // folder, and waits for its end at most `timeoutMs`; one that is still running then is
-    // ended.
-    virtual RunResult RunHidden(std::string_view program, std::string_view arguments,
-                                std::string_view folder, std::uint32_t timeoutMs) = 0;
 };
 
 } // namespace varnek

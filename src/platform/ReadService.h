@@ -2,6 +2,8 @@
 // worker; every notification reaches its owner on the user-interface thread.
 #pragma once
 
+#include "platform/FileStore.h"
+
 #include <cstdint>
 #include <functional>
 #include <stdexcept>
@@ -37,21 +39,6 @@ enum AsyncStatusCode : std::int32_t {
     vbAsyncStatusCodeEndSyncOperation = 16,
 };
 
-// What a check of a whole file (a download, before anything relies on it) decided.
-struct FileVerdict {
-    // Empty: the file may be used; else why not.
-    std::string refusal;
-    // The refusal is about the file itself (its kind, its signature, its version, its start),
-    // not a passing fault: the same file would be refused again.
-    bool lasting = false;
-    // What the check found on its way, in order, for the update log.
-    std::vector<std::string> notes;
-};
-// A check of the file at `path`. It runs on a worker thread: it may use only what may be used
-// from any thread (files, signatures, processes), never the program's windows or the core's
-// objects, which may be gone by the time it ends.
-using FileCheck = std::function<FileVerdict(const std::string& path)>;
-
 struct AsyncProperty {
     std::string PropertyName;        // the key the read was started with
     std::vector<std::uint8_t> Value; // byte-array reads: the data, at completion
@@ -61,9 +48,8 @@ struct AsyncProperty {
     std::int32_t BytesMax = 0;
     std::string Status; // the service's own status text, may be empty
     std::int32_t StatusCode = 0;
-    // Reads with a check (ReadRequest::check, AsyncCheck): whether it ran (with StatusCode 6 it
-    // passed), what it noted, and whether its refusal (then the Status of a failed completion)
-    // is lasting.
+    // Reads with a check (ReadRequest::check): whether it ran (with StatusCode 6 it passed), what
+    // it noted, and whether its refusal (then the Status of a failed completion) is lasting.
     bool Checked = false;
     std::vector<std::string> CheckNotes;
     bool RefusedForGood = false;
@@ -112,12 +98,6 @@ public:
     virtual void CancelAsyncRead(IAsyncReadOwner& owner, std::string_view propertyName) = 0;
     // The owner is going away: all its reads stop and nothing more reaches it.
     virtual void ForgetOwner(IAsyncReadOwner& owner) = 0;
-    // Runs `check` on the file at `path` on a worker, as the last step of a read would; its
-    // end reaches the owner as the completion of a file read named `propertyName` (StatusCode 6
-    // when the file passed, else 0 with the refusal as Status). Cancelled and forgotten like a
-    // read; a check under way runs to its end, but nothing of it is delivered any more.
-    virtual void AsyncCheck(IAsyncReadOwner& owner, std::string_view propertyName,
-                            std::string_view path, FileCheck check) = 0;
 };
 
 } // namespace varnek

@@ -2,6 +2,7 @@
 // unit tests use in-memory fakes.
 #pragma once
 
+#include "platform/FileStore.h"
 #include "platform/Handles.h"
 
 #include <cstdint>
@@ -34,6 +35,35 @@ public:
     virtual bool RemoveFile(std::string_view path) = 0;
 };
 
+// A program to run hidden and wait for (IProcesses::RunHidden).
+struct RunRequest {
+    std::string program; // a full path
+    std::string arguments;
+    std::string folder; // its working folder
+    std::uint32_t timeoutMs = 0;
+    // Run on the worker right before the start; a refusal starts nothing (optional).
+    FileCheck check;
+};
+
+// How a program run by IProcesses::RunHidden ended.
+struct RunResult {
+    enum class Outcome {
+        Exited,     // `code` is its exit code (an exception's code where one ended it)
+        NotStarted, // `code` is the system's error (193: not a program of this machine, ...)
+        TimedOut,   // it was still running at the time-out and was ended
+        Refused,    // the request's check refused the file: `verdict` says why
+    };
+    Outcome outcome = Outcome::NotStarted;
+    std::uint32_t code = 0;
+    FileVerdict verdict; // the check's, when the request had one
+};
+
+class IRunOwner {
+public:
+    virtual ~IRunOwner() = default;
+    virtual void RunComplete(const RunResult& result) = 0;
+};
+
 // The process table.
 class IProcesses {
 public:
@@ -43,6 +73,17 @@ public:
     // first. A process that cannot be opened for ending (another user's, an elevated one) is
     // skipped. Returns how many were asked.
     virtual int TerminateProcessesNamed(std::string_view name) = 0;
+    // Runs the request's check and then its program on a worker: hidden, ended at the time-out,
+    // and ended at once where an exception would end it (no error dialog keeps it alive). The
+    // end reaches the owner on the user-interface thread, unless the owner was forgotten first.
+    virtual void RunHidden(IRunOwner& owner, RunRequest request) = 0;
+    // The owner is going away: nothing more reaches it (a program still running runs on to its
+    // end or its time-out).
+    virtual void ForgetOwner(IRunOwner& owner) = 0;
+    // A lock of the whole machine, across users and sessions: true when this process took it
+    // (no other process holds it); it is held until released or this process ends.
+    virtual bool TakeMachineLock(std::string_view name) = 0;
+    virtual void ReleaseMachineLock(std::string_view name) = 0;
 };
 
 // Message boxes. Styles and results are the Win32 values (MB_*, ID*).
@@ -78,6 +119,11 @@ public:
                           const std::vector<std::uint8_t>& data) = 0;
     virtual long DeleteValue(Key key, std::string_view valueName) = 0;
     virtual long CloseKey(Key key) = 0;
+    // A text value of the current user's, under `subKey` of HKEY_CURRENT_USER (made where it is
+    // missing), and its removal; 0 or the system's error.
+    virtual long SetUserText(std::string_view subKey, std::string_view valueName,
+                             std::string_view text) = 0;
+    virtual long DeleteUserValue(std::string_view subKey, std::string_view valueName) = 0;
 };
 
 } // namespace varnek

@@ -99,4 +99,35 @@ std::string LogLine(const DateTime& at, std::string_view text) {
     return stamp + std::string(text);
 }
 
+std::string Quoted(std::string_view text) {
+    std::string quoted;
+    quoted.reserve(text.size() + 2);
+    quoted.append(1, '"').append(text).append(1, '"');
+    return quoted;
+}
+
+std::string Escaped(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (const char ch : text) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c < 0x20 || c == 0x7F) {
+            out.append("\\x").append(1, HexDigit(c >> 4)).append(1, HexDigit(c));
+        } else {
+            out.push_back(ch);
+        }
+    }
+    return out;
+}
+
+char HexDigit(unsigned value) {
+    return "0123456789ABCDEF"[value & 0xF];
+}
+
+std::string CodeText(std::uint32_t code) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(code));
+    return text;
+}
+
 } // namespace varnek

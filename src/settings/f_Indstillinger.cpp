@@ -57,6 +57,7 @@ f_Indstillinger::f_Indstillinger(Application& app)
     : app_(app),
       update_(UpdateServices{app.services.reads, app.services.fileStore, app.services.files,
                              app.services.dialogs, app.services.signatures, app.services.updateLog,
+                             app.services.processes, app.services.registry,
                              app.services.programFolder, std::string(ClientPublisher)},
               *this) {
     for (int i = 0; i < ControlCount; ++i) {
@@ -236,8 +237,8 @@ void f_Indstillinger::EndForReplacement() {
     app_.MainWindow().Form_Unload();
 }
 
-void f_Indstillinger::bUpdateCheck_Click() {
-    update_.bUpdateCheck_Click();
+void f_Indstillinger::bUpdateCheck_Click(CheckStart start) {
+    update_.bUpdateCheck_Click(start);
 }
 
 void f_Indstillinger::Unload() {

@@ -104,7 +104,8 @@ public:
     void tSlet_Click();
     void bAddAutostart_Click();
     void bRemoveAutostart_Click();
-    void bUpdateCheck_Click();
+    // The Update Check button; the main window's 30th tick calls it too, as an automatic check.
+    void bUpdateCheck_Click(CheckStart start = CheckStart::ByHand);
 
     // The update chain, which the window owns: closing the window ends it. Its steps keep
     // their names here.

@@ -4,6 +4,7 @@
 #include "app/Outside.h"
 #include "platform/Text.h"
 #include "update/ClientDate.h"
+#include "update/PackageChecks.h"
 #include "update/ReplacementScript.h"
 #include "update/VersionText.h"
 
@@ -18,231 +19,9 @@ std::string ServerUrl(std::string_view path) {
     return std::string(SupportServerUrl) + std::string(path);
 }
 
-std::string Quoted(std::string_view text) {
-    std::string quoted;
-    quoted.reserve(text.size() + 2);
-    quoted.append(1, '"').append(text).append(1, '"');
-    return quoted;
-}
-
-// A text from the server as the log shows it: quoted, and cut where it is longer than any
-// good one (whole characters only).
-std::string ServerText(std::string_view text) {
-    constexpr std::size_t Longest = 64;
-    if (text.size() <= Longest) {
-        return Quoted(text);
-    }
-    std::size_t cut = Longest;
-    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) {
-        --cut;
-    }
-    return Quoted(text.substr(0, cut)) + "... (" + std::to_string(text.size()) + " bytes)";
-}
-
-// Control characters as \xNN: what the server or a certificate says never makes a line of its
-// own in the log, nor a field of its own in the memory of refusals.
-std::string Escaped(std::string_view text) {
-    static constexpr char Hex[] = "0123456789ABCDEF";
-    std::string out;
-    out.reserve(text.size());
-    for (const char ch : text) {
-        const auto c = static_cast<unsigned char>(ch);
-        if (c < 0x20 || c == 0x7F) {
-            out.append("\\x").append(1, Hex[c >> 4]).append(1, Hex[c & 0xF]);
-        } else {
-            out.push_back(ch);
-        }
-    }
-    return out;
-}
-
 std::string FileNameOf(std::string_view path) {
     const auto slash = path.find_last_of('\\');
     return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
-}
-
-std::string CodeText(std::uint32_t code) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(code));
-    return text;
-}
-
-std::string IsoDate(const DateTime& when) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02d", when.year, when.month, when.day);
-    return text;
-}
-
-// A signature as the log tells it.
-std::string Described(const Signature& signature) {
-    switch (signature.verdict) {
-    case Signature::Verdict::Valid:
-        return "signed by " + Quoted(signature.subject);
-    case Signature::Verdict::Unsigned:
-        return "not signed";
-    case Signature::Verdict::Invalid:
-        return "signature not valid (" + CodeText(static_cast<std::uint32_t>(signature.code)) + ")";
-    case Signature::Verdict::CannotCheck:
-        break;
-    }
-    return "signature cannot be checked";
-}
-
-FileVerdict Accepted(std::vector<std::string> notes = {}) {
-    return {{}, false, std::move(notes)};
-}
-FileVerdict RefusedForGood(std::string why, std::vector<std::string> notes = {}) {
-    return {"refused: " + std::move(why), true, std::move(notes)};
-}
-FileVerdict RefusedForNow(std::string why, std::vector<std::string> notes = {}) {
-    return {"refused: " + std::move(why), false, std::move(notes)};
-}
-
-// The Machine field of a program's PE header, if it has one.
-std::optional<std::uint16_t> MachineOf(IFileStore& store, const std::string& file) {
-    constexpr std::size_t HeaderAt = 0x3C; // e_lfanew in the DOS header
-    constexpr std::uint32_t Farthest = 64 * 1024;
-    const auto word = [](const std::vector<std::uint8_t>& bytes, std::size_t at) {
-        return static_cast<std::uint32_t>(bytes[at] | (bytes[at + 1] << 8));
-    };
-    auto bytes = store.ReadStart(file, 4096);
-    if (bytes.size() < HeaderAt + 4 || bytes[0] != 'M' || bytes[1] != 'Z') {
-        return std::nullopt;
-    }
-    const std::uint32_t at = word(bytes, HeaderAt) | (word(bytes, HeaderAt + 2) << 16);
-    if (at > Farthest) {
-        return std::nullopt;
-    }
-    if (bytes.size() < at + 6u) {
-        bytes = store.ReadStart(file, at + 6u);
-    }
-    if (bytes.size() < at + 6u || bytes[at] != 'P' || bytes[at + 1] != 'E' || bytes[at + 2] != 0 ||
-        bytes[at + 3] != 0) {
-        return std::nullopt;
-    }
-    return static_cast<std::uint16_t>(word(bytes, at + 4));
-}
-
-// The checks of a downloaded program, in their order: its kind of machine, its signature, its
-// version resource, and (in its place, where the checks before are made again) its start.
-FileVerdict CheckProgram(IFileStore& store, ISignatureCheck& signatures, const std::string& file,
-                         const std::string& folder, bool selfTest) {
-    std::vector<std::string> notes;
-    // What the first pass noted is not noted again.
-    const auto note = [&](std::string text) {
-        if (!selfTest) {
-            notes.push_back(std::move(text));
-        }
-    };
-    const auto machine = MachineOf(store, file);
-    if (!machine) {
-        return RefusedForGood("the program has no Windows program header");
-    }
-    if (*machine != ProgramMachine()) {
-        char why[96];
-        std::snprintf(why, sizeof why,
-                      "the program is made for another machine type (0x%04X, this one is 0x%04X)",
-                      *machine, ProgramMachine());
-        return RefusedForGood(why);
-    }
-    // A signed program takes only what its own signer signed: the signer's subject, not its
-    // key, so a renewed certificate keeps working.
-    const Signature self = signatures.CheckSelf();
-    if (self.verdict == Signature::Verdict::Unsigned) {
-        note("the running program is not signed: no signature required");
-    } else if (self.verdict != Signature::Verdict::Valid) {
-        // The running program carries a signature this machine cannot confirm: nothing it
-        // could be compared with, so nothing is installed.
-        return RefusedForNow("the running program's own signature cannot be confirmed (" +
-                             Described(self) + ")");
-    } else {
-        const Signature signature = signatures.Check(file);
-        note("downloaded program: " + Described(signature));
-        if (signature.verdict == Signature::Verdict::CannotCheck) {
-            return RefusedForNow("the program's signature cannot be checked", std::move(notes));
-        }
-        if (signature.verdict != Signature::Verdict::Valid || signature.subject != self.subject) {
-            return RefusedForGood("the program is " + Described(signature) +
-                                      ", not by the running program's signer " +
-                                      Quoted(self.subject),
-                                  std::move(notes));
-        }
-    }
-    // Only once the signature is known good is anything read from inside the file.
-    const auto version = store.FileVersion(file);
-    const VersionNumber running = RunningVersion();
-    if (!version || !std::lexicographical_compare(running.begin(), running.begin() + 3,
-                                                  version->begin(), version->begin() + 3)) {
-        return RefusedForGood("the program's version resource is not newer than " +
-                                  RunningVersionText(),
-                              std::move(notes));
-    }
-    if (!selfTest) {
-        return Accepted(std::move(notes));
-    }
-    const RunResult run = store.RunHidden(file, SelfTestArgument, folder, SelfTestTimeoutMs);
-    switch (run.outcome) {
-    case RunResult::Outcome::Exited:
-        if (run.code == 0) {
-            notes.push_back("the program's self-test passed");
-            return Accepted(std::move(notes));
-        }
-        return RefusedForGood("the program's self-test ended with code " +
-                                  std::to_string(run.code) + " (" + CodeText(run.code) + ")",
-                              std::move(notes));
-    case RunResult::Outcome::NotStarted:
-        return RefusedForGood("the program cannot be started (error " + std::to_string(run.code) +
-                                  ")",
-                              std::move(notes));
-    case RunResult::Outcome::TimedOut:
-        break;
-    }
-    return RefusedForNow("the program's self-test did not end within " +
-                             std::to_string(SelfTestTimeoutMs / 1000) + " s and was ended",
-                         std::move(notes));
-}
-
-// The checks of a downloaded client: a configured publisher's signature; else the signer of
-// a validly signed present client; a present client whose signature is not valid, or cannot be
-// checked, keeps its place. Only where there is no client, or one that carries no signature at
-// all, is any client taken.
-FileVerdict CheckClient(IFileSystem& files, ISignatureCheck& signatures, const std::string& file,
-                        const std::string& present, const std::string& publisher) {
-    std::vector<std::string> notes;
-    std::string required = publisher;
-    std::string whose = "the configured publisher";
-    if (required.empty() && !files.FileExists(present)) {
-        notes.push_back("no client here: no signature required");
-        return Accepted(std::move(notes));
-    }
-    if (required.empty()) {
-        const Signature current = signatures.Check(present);
-        switch (current.verdict) {
-        case Signature::Verdict::Valid:
-            required = current.subject;
-            whose = "the present client's signer";
-            break;
-        case Signature::Verdict::Unsigned:
-            notes.push_back("the present client is not signed: no signature required");
-            return Accepted(std::move(notes));
-        case Signature::Verdict::Invalid:
-            return RefusedForGood("the present client's " + Described(current) +
-                                  ": no client replaces it");
-        case Signature::Verdict::CannotCheck:
-            return RefusedForNow("the present client's signature cannot be checked");
-        }
-    }
-    const Signature signature = signatures.Check(file);
-    notes.push_back("downloaded client: " + Described(signature));
-    if (signature.verdict == Signature::Verdict::Valid && signature.subject == required) {
-        return Accepted(std::move(notes));
-    }
-    if (signature.verdict == Signature::Verdict::CannotCheck) {
-        return RefusedForNow("the client's signature cannot be checked", std::move(notes));
-    }
-    return RefusedForGood("the client is " + Described(signature) + ", not by " + whose + " " +
-                              Quoted(required),
-                          std::move(notes));
 }
 
 } // namespace
@@ -260,21 +39,9 @@ std::string PercentText(std::int64_t cur, std::int64_t max) {
     return std::to_string(percent) + "%";
 }
 
-std::uint16_t ProgramMachine() {
-#if defined(__x86_64__) || defined(_M_X64)
-    return 0x8664;
-#elif defined(__aarch64__) || defined(_M_ARM64)
-    return 0xAA64;
-#elif defined(__i386__) || defined(_M_IX86)
-    return 0x014C;
-#else
-#error "unknown machine type"
-#endif
-}
-
 UpdateChain::UpdateChain(UpdateServices services, IUpdateHost& host)
-    : services_(std::move(services)), host_(host), VersionCheckTeamViewer(services_.reads),
-      VersionCheckVarnekIT(services_.reads),
+    : services_(std::move(services)), host_(host), refused_(services_.fileStore, services_.log),
+      VersionCheckTeamViewer(services_.reads), VersionCheckVarnekIT(services_.reads),
       Download_TeamViewer(services_.reads, services_.fileStore, services_.files, services_.dialogs),
       Downloader1(services_.reads, services_.fileStore, services_.files, services_.dialogs) {
     VersionCheckTeamViewer.DownloadComplete = [this](const std::string& key, const auto& value,
@@ -301,9 +68,19 @@ UpdateChain::UpdateChain(UpdateServices services, IUpdateHost& host)
             Log("download of " + FileNameOf(file) + " failed: " + reason);
         };
     }
-    Download_TeamViewer.Accept = ClientCheck();
-    Downloader1.Accept = ProgramCheck(false);
-    Downloader1.Qualify = ProgramCheck(true);
+    // The checks run on a read's worker and may outlive the chain: they hold only the
+    // program's services and copies of what they need.
+    Download_TeamViewer.Accept = [&files = services_.files, &signatures = services_.signatures,
+                                  present = LocalPath(outside::ClientFileName),
+                                  publisher = services_.clientPublisher](const std::string& file) {
+        return CheckClient(files, signatures, file, present, publisher);
+    };
+    // The client may be running: its file is then renamed aside for the new one.
+    Download_TeamViewer.MoveAsideWhenHeld = true;
+    Downloader1.Accept = [&store = services_.fileStore,
+                          &signatures = services_.signatures](const std::string& file) {
+        return CheckProgram(store, signatures, file);
+    };
     Download_TeamViewer.Checked = [this](const std::string&, const FileVerdict& verdict) {
         Checked(Package::Client, verdict);
     };
@@ -326,21 +103,9 @@ UpdateChain::UpdateChain(UpdateServices services, IUpdateHost& host)
     };
 }
 
-// The checks run on a worker and may outlive the chain: they hold only the program's services
-// and copies of what they need.
-FileCheck UpdateChain::ProgramCheck(bool qualify) const {
-    return [&store = services_.fileStore, &signatures = services_.signatures,
-            folder = services_.programFolder, qualify](const std::string& file) {
-        return CheckProgram(store, signatures, file, folder, qualify);
-    };
-}
-
-FileCheck UpdateChain::ClientCheck() const {
-    return [&files = services_.files, &signatures = services_.signatures,
-            present = LocalPath(outside::ClientFileName),
-            publisher = services_.clientPublisher](const std::string& file) {
-        return CheckClient(files, signatures, file, present, publisher);
-    };
+UpdateChain::~UpdateChain() {
+    services_.processes.ForgetOwner(*this);
+    ReleaseLock();
 }
 
 std::string UpdateChain::LocalPath(std::string_view fileName) const {
@@ -356,79 +121,67 @@ void UpdateChain::Checked(Package package, const FileVerdict& verdict) {
         Log(note);
     }
     if (verdict.lasting && !verdict.refusal.empty()) {
-        Remember(package, package == Package::Client ? clientText_ : programText_, verdict.refusal);
+        refused_.Remember(package, package == Package::Client ? clientText_ : programText_,
+                          verdict.refusal);
     }
 }
 
-std::map<UpdateChain::Package, UpdateChain::Refused> UpdateChain::ReadRefused() {
-    std::map<Package, Refused> refused;
-    const std::string folder = services_.log.Folder();
-    if (folder.empty()) {
-        return refused;
-    }
-    const auto bytes = services_.fileStore.ReadStart(PathInFolder(folder, RefusedFileName), 16384);
-    const std::string text(bytes.begin(), bytes.end());
-    std::size_t at = 0;
-    while (at < text.size()) {
-        std::size_t end = text.find("\r\n", at);
-        end = end == std::string::npos ? text.size() : end;
-        std::vector<std::string> fields;
-        for (std::size_t from = at; from <= end;) {
-            const std::size_t tab = std::min(text.find('\t', from), end);
-            fields.push_back(text.substr(from, tab - from));
-            from = tab + 1;
-        }
-        if (fields.size() == 4 && (fields[0] == "client" || fields[0] == "program")) {
-            refused[fields[0] == "client" ? Package::Client : Package::Program] = {
-                fields[1], fields[2], fields[3]};
-        }
-        at = end + 2;
-    }
-    return refused;
-}
-
-void UpdateChain::WriteRefused(const std::map<Package, Refused>& refused) {
-    const std::string folder = services_.log.Folder();
-    if (folder.empty()) {
-        return;
-    }
-    std::string text;
-    for (const auto& [package, entry] : refused) {
-        text += (package == Package::Client ? "client\t" : "program\t") + Escaped(entry.text) +
-                "\t" + entry.date + "\t" + Escaped(entry.reason) + "\r\n";
-    }
-    services_.fileStore.WriteFile(PathInFolder(folder, RefusedFileName),
-                                  {text.begin(), text.end()});
-}
-
-bool UpdateChain::RefusedBefore(Package package, const std::string& text) {
-    auto refused = ReadRefused();
-    const auto found = refused.find(package);
-    if (found == refused.end()) {
+bool UpdateChain::BeginProgramUpdate(const std::string& text) {
+    auto& store = services_.fileStore;
+    if (selfTesting_) {
+        Log("the downloaded program is being tested: it is not downloaded again now");
         return false;
     }
-    if (found->second.text == Escaped(text)) {
-        Log("not downloaded again: " + ServerText(text) + " was refused on " + found->second.date +
-            ": " + found->second.reason);
-        return true;
+    if (!locked_ && !services_.processes.TakeMachineLock(UpdateLockName)) {
+        Log("another session's update of the program is under way: this check is skipped");
+        return false;
     }
-    // The server announces another package: what was refused before is of no account now.
-    refused.erase(found);
-    WriteRefused(refused);
-    return false;
+    locked_ = true;
+    // A script that may still be running belongs to an update that is not over yet.
+    const auto age = store.SecondsSinceWritten(LocalPath(outside::ReplacementScriptName));
+    if (age && *age < ReplacementScriptLongestRunSeconds) {
+        Log("a replacement script that may still be running is in the folder (another "
+            "session's update): this check is skipped");
+        ReleaseLock();
+        return false;
+    }
+    // Another session's update may have put the new version in the folder already.
+    const FileVersionInfo present = store.FileVersion(LocalPath(outside::ProgramFileName));
+    const auto server = ParseVersion(text);
+    if (present.version && server &&
+        !std::lexicographical_compare(present.version->begin(), present.version->begin() + 3,
+                                      server->begin(), server->begin() + 3)) {
+        Log(std::string(outside::ProgramFileName) + " in the folder is already " + text +
+            ", put there by another session's update: it runs from the next start");
+        ReleaseLock();
+        return false;
+    }
+    return true;
 }
 
-void UpdateChain::Remember(Package package, const std::string& text, const std::string& reason) {
-    if (text.empty()) {
-        return; // a download started by hand, with no text from the server
+void UpdateChain::ReleaseLock() {
+    if (locked_) {
+        services_.processes.ReleaseMachineLock(UpdateLockName);
+        locked_ = false;
     }
-    auto refused = ReadRefused();
-    refused[package] = {text, IsoDate(services_.fileStore.Now()), reason};
-    WriteRefused(refused);
 }
 
-void UpdateChain::bUpdateCheck_Click() {
-    Log("update check started");
+std::string UpdateChain::AsideName() {
+    for (;;) {
+        char tag[32];
+        std::snprintf(tag, sizeof tag, ".%x-%u.old",
+                      static_cast<unsigned>(services_.fileStore.ProcessId()), ++asides_);
+        std::string name = std::string(outside::ProgramFileName) + tag;
+        if (!services_.files.FileExists(LocalPath(name))) {
+            return name;
+        }
+    }
+}
+
+void UpdateChain::bUpdateCheck_Click(CheckStart start) {
+    start_ = start;
+    Log(start == CheckStart::Automatic ? "update check started automatically"
+                                       : "update check started by hand");
     // A check that cannot start raises DownloadError, which the log records.
     VersionCheckTeamViewer.BeginDownload(ServerUrl(outside::VersionTeamViewerPath), "txt");
 }
@@ -443,7 +196,7 @@ void UpdateChain::VersionCheckTeamViewer_DownloadComplete(const std::string& /*K
     const std::string text = AnsiToUtf8(Value);
     const std::string trimmed(TrimBlanks(text));
     Log("client's date on the server: " + ServerText(trimmed));
-    if (RefusedBefore(Package::Client, trimmed)) {
+    if (refused_.RefusedBefore(Package::Client, trimmed)) {
         StartVarnekITUpdateCheck();
         return;
     }
@@ -504,11 +257,10 @@ void UpdateChain::VersionCheckVarnekIT_DownloadComplete(const std::string& Key,
         Log("program " + text + " on the server, " + RunningVersionText() + " running: up to date");
         return;
     }
-    if (RefusedBefore(Package::Program, text)) {
+    if (refused_.RefusedBefore(Package::Program, text)) {
         return;
     }
-    Log("program " + text + " on the server, " + RunningVersionText() +
-        " running: it is downloaded");
+    Log("program " + text + " on the server, " + RunningVersionText() + " running: it is newer");
     DownloadVarnekIT(text);
 }
 
@@ -521,6 +273,9 @@ void UpdateChain::DownloadTeamViewer(std::string_view serverText) {
 }
 
 void UpdateChain::DownloadVarnekIT(std::string_view serverText) {
+    if (!BeginProgramUpdate(std::string(serverText))) {
+        return;
+    }
     const std::string url = ServerUrl(outside::VarnekITPackagePath);
     programText_ = std::string(serverText);
     host_.ShowUpdatingBalloon();
@@ -551,28 +306,75 @@ void UpdateChain::Download_TeamViewer_DownloadComplete(std::int32_t MaxBytes,
 }
 
 void UpdateChain::Downloader1_DownloadComplete(std::int32_t MaxBytes, const std::string& SaveFile) {
-    if (MaxBytes == 0) {
-        return; // nothing new arrived in this run
+    if (MaxBytes == 0 || !services_.files.FileExists(SaveFile)) {
+        ReleaseLock(); // nothing new arrived in this run
+        return;
     }
     Log("download finished: " + SaveFile);
-    if (services_.files.FileExists(SaveFile)) {
-        GenerateBatFile();
+    // In its place, the program is checked again and must show that it starts before anything
+    // relies on it. What the first check noted is not noted again.
+    RunRequest selfTest;
+    selfTest.program = SaveFile;
+    selfTest.arguments = std::string(SelfTestArgument);
+    selfTest.folder = services_.programFolder;
+    selfTest.timeoutMs = SelfTestTimeoutMs;
+    selfTest.check = [&store = services_.fileStore,
+                      &signatures = services_.signatures](const std::string& file) {
+        FileVerdict verdict = CheckProgram(store, signatures, file);
+        verdict.notes.clear();
+        return verdict;
+    };
+    selfTesting_ = true;
+    services_.processes.RunHidden(*this, std::move(selfTest));
+}
+
+void UpdateChain::RunComplete(const RunResult& result) {
+    selfTesting_ = false;
+    const std::string program = LocalPath(outside::NewProgramFileName);
+    const FileVerdict verdict = SelfTestVerdict(result);
+    Checked(Package::Program, verdict);
+    if (!verdict.refusal.empty()) {
+        services_.files.RemoveFile(program);
+        Log("download of " + std::string(outside::NewProgramFileName) +
+            " failed: " + verdict.refusal);
+        ReleaseLock();
+        return;
     }
+    GenerateBatFile();
 }
 
 void UpdateChain::GenerateBatFile() {
     // The program in New_VarnekIT.exe has passed every check in its place, its self-test
-    // included, right before this (Downloader1's qualification).
-    auto& fileStore = services_.fileStore;
-    if (!fileStore.WriteFile(LocalPath(outside::ReplacementScriptName), ReplacementScript())) {
-        Log("the replacement script cannot be written");
+    // included, right before this.
+    auto& store = services_.fileStore;
+    const std::string aside = AsideName();
+    const std::string script = LocalPath(outside::ReplacementScriptName);
+    // Should the script be cut off between its renames (a logoff, a power loss), the user's next
+    // logon puts the old program back.
+    const std::string cmd = PathInFolder(store.SystemFolder(), "cmd.exe");
+    if (const long error = services_.registry.SetUserText(
+            RestoreKeyPath, RestoreValueName, RestoreCommand(cmd, services_.programFolder, aside));
+        error != 0) {
+        Log("the old program's return at the next logon cannot be set up (error " +
+            std::to_string(error) + "): the replacement goes on without it");
+    }
+    const auto giveUp = [&](std::string_view why) {
+        services_.registry.DeleteUserValue(RestoreKeyPath, RestoreValueName);
+        ReleaseLock();
+        Log(why);
+    };
+    if (!store.WriteFile(script, ReplacementScript(aside))) {
+        giveUp("the replacement script cannot be written");
         return;
     }
-    if (!fileStore.StartScript(outside::ReplacementScriptName, services_.programFolder)) {
-        Log("the replacement script cannot be started");
+    if (!store.StartScript(outside::ReplacementScriptName, services_.programFolder)) {
+        // A script that never ran must not look like one under way.
+        services_.files.RemoveFile(script);
+        giveUp("the replacement script cannot be started");
         return;
     }
-    Log("replacement started: the program ends for " + std::string(outside::ReplacementScriptName));
+    Log("replacement started: the program ends for " + std::string(outside::ReplacementScriptName) +
+        " (the old program is kept as " + aside + " until the new one is in place)");
     host_.EndForReplacement();
 }
 
@@ -581,18 +383,43 @@ void UpdateChain::Stop() {
     VersionCheckVarnekIT.Cancel("txt");
     Download_TeamViewer.Stop();
     Downloader1.Stop();
+    services_.processes.ForgetOwner(*this);
+    selfTesting_ = false;
+    ReleaseLock();
 }
 
 void UpdateChain::RemoveLeftovers(IFileStore& store, IFileSystem& files, std::string_view folder) {
     RemoveLeftoverDownloads(store, files, folder,
                             {outside::ClientFileName, outside::NewProgramFileName});
-    // The old program's file left by an update whose script could not remove it (the old
-    // program still ran): never the last program there is, and not while it runs (Windows
-    // refuses to delete a running program's file).
-    const std::string aside = PathInFolder(folder, outside::AsideProgramFileName);
-    if (files.FileExists(PathInFolder(folder, outside::ProgramFileName)) &&
-        files.FileExists(aside)) {
-        files.RemoveFile(aside);
+    // The aside copies of the program and the client that updates left: never the last program
+    // there is, and not while something runs them (Windows refuses to delete a running
+    // program's file: it then stays for a later start).
+    const std::vector<std::string> names = store.FilesIn(folder);
+    for (const std::string_view file : {outside::ProgramFileName, outside::ClientFileName}) {
+        if (!files.FileExists(PathInFolder(folder, file))) {
+            continue;
+        }
+        for (const std::string& name : names) {
+            if (IsAsideCopyOf(name, file)) {
+                files.RemoveFile(PathInFolder(folder, name));
+            }
+        }
+    }
+    RemoveInterruptedWrites(store, files, folder);
+}
+
+void UpdateChain::RemoveInterruptedWrites(IFileStore& store, IFileSystem& files,
+                                          std::string_view folder) {
+    for (const std::string& name : store.FilesIn(folder)) {
+        if (!store.IsWriteTemporary(name)) {
+            continue;
+        }
+        // A write under way (this program's or another session's) is not touched.
+        const std::string path = PathInFolder(folder, name);
+        const auto age = store.SecondsSinceWritten(path);
+        if (age && *age >= InterruptedWriteSeconds) {
+            files.RemoveFile(path);
+        }
     }
 }
 

@@ -1,6 +1,11 @@
 // The update chain: the client's release date, then the program's version, each followed by
-// its package download when the server has a newer one, the checks a downloaded package must
-// pass before it replaces anything, and the script that puts a new program in place.
+// its package download when the server has a newer one; a new program then shows that it
+// starts (its self-test) before the script that puts it in place runs.
+//
+// The program folder and the autostart are shared by every user of the machine (a terminal
+// server runs one program per session from the same folder), so one program update at a time
+// runs on the machine: a machine-wide lock is held from the package download to the script's
+// start, and a script that may still be running counts as an update under way.
 #pragma once
 
 #include "download/Download.h"
@@ -9,9 +14,9 @@
 #include "platform/ReadService.h"
 #include "platform/Services.h"
 #include "platform/Signatures.h"
+#include "update/RefusedPackages.h"
 
 #include <cstdint>
-#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -50,37 +55,43 @@ struct UpdateServices {
     IDialogs& dialogs;
     ISignatureCheck& signatures;
     ILogFile& log;
+    IProcesses& processes;
+    IRegistry& registry;
     std::string programFolder;
     // The subject the remote-control client must be signed by; empty: the present client's.
     std::string clientPublisher;
 };
 
+// Who started a check.
+enum class CheckStart { ByHand, Automatic };
+
 // "N%": the share of `cur` in `max`, rounded half to even, computed without overflow for any
 // sizes a read reports ("0%" when `max` is not positive).
 std::string PercentText(std::int64_t cur, std::int64_t max);
 
-// The machine type a program must be built for to replace this one (the PE header's Machine).
-std::uint16_t ProgramMachine();
+// The machine-wide lock of program updates (a name every user may take).
+inline constexpr std::string_view UpdateLockName = "Global\\VarnekIT.Update";
+// The user's value that puts the old program back at the next logon should a replacement never
+// finish (ReplacementScript.h); every start removes it.
+inline constexpr std::string_view RestoreKeyPath =
+    "Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
+inline constexpr std::string_view RestoreValueName = "VarnekIT restore";
+// A temporary file of an interrupted write is removed once it is this old: no write takes so
+// long.
+inline constexpr std::int64_t InterruptedWriteSeconds = 10 * 60;
 
-// A package larger than this is refused without writing more of it.
-inline constexpr std::int64_t MaxPackageBytes = 512 * 1024 * 1024;
-// A downloaded program must show that it starts: `New_VarnekIT.exe /selftest` ends with 0
-// within this time.
-inline constexpr std::uint32_t SelfTestTimeoutMs = 15000;
-inline constexpr std::string_view SelfTestArgument = "/selftest";
-// What the chain remembers of refused packages, in the log's folder.
-inline constexpr std::string_view RefusedFileName = "refused.txt";
-
-class UpdateChain {
+class UpdateChain final : private IRunOwner {
 public:
     UpdateChain(UpdateServices services, IUpdateHost& host);
-    // The components go first: reads under way are dropped and their temporary files removed.
-    ~UpdateChain() = default;
+    // Reads and runs under way are dropped (their temporary files removed) and the machine's
+    // update lock is given back.
+    ~UpdateChain() override;
     UpdateChain(const UpdateChain&) = delete;
     UpdateChain& operator=(const UpdateChain&) = delete;
 
-    // Starts the chain with the client's date.
-    void bUpdateCheck_Click();
+    // Starts the chain with the client's date: by the Update Check button, or automatically
+    // once a run (the main window's 30th tick).
+    void bUpdateCheck_Click(CheckStart start = CheckStart::ByHand);
     // The program's version check, after the client's.
     void StartVarnekITUpdateCheck();
     void VersionCheckTeamViewer_DownloadComplete(const std::string& Key,
@@ -90,7 +101,8 @@ public:
                                                const std::vector<std::uint8_t>& Value,
                                                std::int32_t FileType);
     // `serverText`: the version or date text the server announced the package with (what a
-    // refusal is remembered by).
+    // refusal is remembered by). The program's download starts only where no other update of
+    // the program is under way on the machine, and none has put that version in place already.
     void DownloadTeamViewer(std::string_view serverText = {});
     void DownloadVarnekIT(std::string_view serverText = {});
     void Download_TeamViewer_DownloadProgress(std::int32_t CurBytes, std::int32_t MaxBytes,
@@ -98,41 +110,48 @@ public:
     void Download_TeamViewer_DownloadComplete(std::int32_t MaxBytes, const std::string& SaveFile);
     void Downloader1_DownloadProgress(std::int32_t CurBytes, std::int32_t MaxBytes,
                                       const std::string& SaveFile);
+    // A new program in its place is started for its self-test; GenerateBatFile follows when it
+    // passes.
     void Downloader1_DownloadComplete(std::int32_t MaxBytes, const std::string& SaveFile);
     // Writes the replacement script and, when it starts, ends the program.
     void GenerateBatFile();
-    // Ends every read and download at once and removes their temporary files (the program is
-    // ending).
+    // Ends every read, download and self-test at once and removes their temporary files (the
+    // program is ending).
     void Stop();
 
-    // Removes the temporary files of the package downloads that earlier runs left behind.
+    // What earlier runs and updates left in the program folder: temporary files of downloads
+    // and of interrupted writes, and aside copies of the program and the client once nothing
+    // runs them (a copy that cannot be removed now stays for a later start).
     static void RemoveLeftovers(IFileStore& store, IFileSystem& files, std::string_view folder);
+    // Temporary files of interrupted writes in `folder`.
+    static void RemoveInterruptedWrites(IFileStore& store, IFileSystem& files,
+                                        std::string_view folder);
 
 private:
-    // A package refused for good, remembered while the server announces the same text.
-    struct Refused {
-        std::string text;   // the server's version or date text it came with
-        std::string date;   // when it was refused (yyyy-mm-dd)
-        std::string reason; // why
-    };
-    enum class Package { Client, Program };
+    using Package = RefusedPackages::Package;
 
     std::string LocalPath(std::string_view fileName) const;
     void Log(std::string_view text);
-    // True (and logged) when the package the server announces with `text` was refused before;
-    // a memory of another text is forgotten.
-    bool RefusedBefore(Package package, const std::string& text);
-    void Remember(Package package, const std::string& text, const std::string& reason);
-    std::map<Package, Refused> ReadRefused();
-    void WriteRefused(const std::map<Package, Refused>& refused);
+    // Logs a check's notes and remembers a lasting refusal.
     void Checked(Package package, const FileVerdict& verdict);
-    // The checks a downloaded program (`qualify`: in its place, with its self-test) and
-    // client pass; they run on a read's worker.
-    FileCheck ProgramCheck(bool qualify) const;
-    FileCheck ClientCheck() const;
+    // Takes the machine's update lock for a program update to the server's version `text`
+    // (empty: a download started by hand); false (and logged) where another update is under
+    // way, or has already put that version in the folder.
+    bool BeginProgramUpdate(const std::string& text);
+    void ReleaseLock();
+    // The self-test's end (IRunOwner).
+    void RunComplete(const RunResult& result) override;
+    // The name, in the program folder, the old program takes during this replacement: one no
+    // file has.
+    std::string AsideName();
 
     UpdateServices services_;
     IUpdateHost& host_;
+    RefusedPackages refused_;
+    bool locked_ = false;                   // this program holds the machine's update lock
+    bool selfTesting_ = false;              // the downloaded program's self-test runs
+    CheckStart start_ = CheckStart::ByHand; // of the check under way
+    unsigned asides_ = 0;                   // aside names made
     // The server's texts of the packages being downloaded.
     std::string clientText_;
     std::string programText_;

@@ -106,10 +106,26 @@ Signature Authenticode::Check(std::string_view path) {
 
     GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
     const LONG result = verifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &trust);
+    const DWORD lastError = GetLastError();
     const UniqueTrustState state(&trust);
 
     if (result == TRUST_E_NOSIGNATURE) {
-        return {Signature::Verdict::Unsigned, result, {}};
+        // "No signature" also stands for a file the provider could not read (a scanner holding
+        // it): the thread's last error then says which. Only these mean the file has none.
+        if (lastError == 0 || lastError == static_cast<DWORD>(TRUST_E_NOSIGNATURE) ||
+            lastError == static_cast<DWORD>(TRUST_E_SUBJECT_FORM_UNKNOWN) ||
+            lastError == static_cast<DWORD>(TRUST_E_PROVIDER_UNKNOWN)) {
+            return {Signature::Verdict::Unsigned, result, {}};
+        }
+        const auto error = static_cast<std::int32_t>(
+            lastError & 0x80000000u ? lastError : HRESULT_FROM_WIN32(lastError));
+        return {Signature::Verdict::CannotCheck, error, {}};
+    }
+    // A file that could not be read, or a system that ran out of something, says nothing about
+    // the signature: the check could not complete this time.
+    if (HRESULT_FACILITY(result) == FACILITY_WIN32 || result == E_OUTOFMEMORY ||
+        result == TRUST_E_SYSTEM_ERROR) {
+        return {Signature::Verdict::CannotCheck, result, {}};
     }
     // Only 0 is a valid signature: any other code (altered file, untrusted or expired chain,
     // a signature the provider does not know) is a refusal.

@@ -85,6 +85,20 @@ bool FileStore::SetDateCreated(std::string_view path, const DateTime& when) {
            CompareFileTime(&data.ftCreationTime, &*created) == 0;
 }
 
+std::optional<std::int64_t> FileStore::SecondsSinceWritten(std::string_view path) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!GetFileAttributesExW(Wide(path).c_str(), GetFileExInfoStandard, &data)) {
+        return std::nullopt;
+    }
+    FILETIME now{};
+    GetSystemTimeAsFileTime(&now);
+    const auto ticks = [](const FILETIME& time) {
+        return static_cast<std::int64_t>((static_cast<std::uint64_t>(time.dwHighDateTime) << 32) |
+                                         time.dwLowDateTime);
+    };
+    return (ticks(now) - ticks(data.ftLastWriteTime)) / 10'000'000; // 100 ns units
+}
+
 bool FileStore::WriteFile(std::string_view path, const std::vector<std::uint8_t>& bytes) {
     const std::wstring target = Wide(path);
     const DWORD attributes = GetFileAttributesW(target.c_str());
@@ -127,25 +141,30 @@ std::optional<std::int64_t> FileStore::FileSize(std::string_view path) {
     return (static_cast<std::int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
-std::vector<std::uint8_t> FileStore::ReadStart(std::string_view path, std::size_t count) {
+FileBytes FileStore::ReadStart(std::string_view path, std::size_t count) {
     UniqueHandle file(CreateFileW(Wide(path).c_str(), GENERIC_READ,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
-        return {};
+        return {{}, GetLastError()};
     }
-    std::vector<std::uint8_t> bytes(count);
+    FileBytes read;
+    read.bytes.resize(count);
     std::size_t done = 0;
     while (done < count) {
         const DWORD part = static_cast<DWORD>(std::min<std::size_t>(count - done, 1 << 20));
         DWORD got = 0;
-        if (!::ReadFile(file.get(), bytes.data() + done, part, &got, nullptr) || got == 0) {
+        if (!::ReadFile(file.get(), read.bytes.data() + done, part, &got, nullptr)) {
+            read.error = GetLastError();
+            break;
+        }
+        if (got == 0) {
             break;
         }
         done += got;
     }
-    bytes.resize(done);
-    return bytes;
+    read.bytes.resize(done);
+    return read;
 }
 
 bool FileStore::MoveReplace(std::string_view from, std::string_view to) {
@@ -153,7 +172,7 @@ bool FileStore::MoveReplace(std::string_view from, std::string_view to) {
                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
 }
 
-std::optional<std::array<int, 4>> FileStore::FileVersion(std::string_view path) {
+FileVersionInfo FileStore::FileVersion(std::string_view path) {
     // The version library is needed only here, once a check has fetched a program.
     static const auto getSize = SystemFunction<decltype(&GetFileVersionInfoSizeW)>(
         L"version.dll", "GetFileVersionInfoSizeW");
@@ -162,26 +181,38 @@ std::optional<std::array<int, 4>> FileStore::FileVersion(std::string_view path) 
     static const auto queryValue =
         SystemFunction<decltype(&VerQueryValueW)>(L"version.dll", "VerQueryValueW");
     if (!getSize || !getInfo || !queryValue) {
-        return std::nullopt;
+        return {std::nullopt, ERROR_MOD_NOT_FOUND};
     }
+    // Where the file has no version resource, the resource loader says so; any other error
+    // is one of reading the file (held, no access, gone).
+    const auto failed = [] {
+        const DWORD error = GetLastError();
+        const bool noResource =
+            error == ERROR_RESOURCE_DATA_NOT_FOUND || error == ERROR_RESOURCE_TYPE_NOT_FOUND ||
+            error == ERROR_RESOURCE_NAME_NOT_FOUND || error == ERROR_RESOURCE_LANG_NOT_FOUND;
+        return FileVersionInfo{std::nullopt, noResource ? 0 : (error ? error : ERROR_READ_FAULT)};
+    };
     const std::wstring file = Wide(path);
     DWORD ignored = 0;
     const DWORD size = getSize(file.c_str(), &ignored);
     if (size == 0) {
-        return std::nullopt;
+        return failed();
     }
     std::vector<std::uint8_t> data(size);
+    if (!getInfo(file.c_str(), 0, size, data.data())) {
+        return failed();
+    }
     VS_FIXEDFILEINFO* info = nullptr;
     UINT length = 0;
-    if (!getInfo(file.c_str(), 0, size, data.data()) ||
-        !queryValue(data.data(), L"\\", reinterpret_cast<void**>(&info), &length) ||
+    if (!queryValue(data.data(), L"\\", reinterpret_cast<void**>(&info), &length) ||
         length < sizeof(VS_FIXEDFILEINFO) || info->dwSignature != VS_FFI_SIGNATURE) {
-        return std::nullopt;
+        return {};
     }
-    return std::array<int, 4>{static_cast<int>(HIWORD(info->dwFileVersionMS)),
-                              static_cast<int>(LOWORD(info->dwFileVersionMS)),
-                              static_cast<int>(HIWORD(info->dwFileVersionLS)),
-                              static_cast<int>(LOWORD(info->dwFileVersionLS))};
+    return {std::array<int, 4>{static_cast<int>(HIWORD(info->dwFileVersionMS)),
+                               static_cast<int>(LOWORD(info->dwFileVersionMS)),
+                               static_cast<int>(HIWORD(info->dwFileVersionLS)),
+                               static_cast<int>(LOWORD(info->dwFileVersionLS))},
+            0};
 }
 
 std::vector<std::string> FileStore::FilesIn(std::string_view folder) {
@@ -205,41 +236,48 @@ std::vector<std::string> FileStore::FilesIn(std::string_view folder) {
     return names;
 }
 
+bool FileStore::IsWriteTemporary(std::string_view name) {
+    // GetTempFileNameW with the prefix "vit": the prefix, one to four hexadecimal digits, ".tmp".
+    constexpr std::string_view Prefix = "vit", Suffix = ".tmp";
+    if (name.size() <= Prefix.size() + Suffix.size() ||
+        name.size() > Prefix.size() + 4 + Suffix.size() || !name.starts_with(Prefix) ||
+        !name.ends_with(Suffix)) {
+        return false;
+    }
+    const std::string_view digits =
+        name.substr(Prefix.size(), name.size() - Prefix.size() - Suffix.size());
+    return digits.find_first_not_of("0123456789ABCDEFabcdef") == std::string_view::npos;
+}
+
+std::string FileStore::SystemFolder() {
+    wchar_t system[MAX_PATH];
+    const UINT length = GetSystemDirectoryW(system, MAX_PATH);
+    return length == 0 || length >= MAX_PATH ? std::string() : Utf8(std::wstring(system, length));
+}
+
 DateTime FileStore::Now() {
     SYSTEMTIME now{};
     GetLocalTime(&now);
     return FromSystemTime(now);
 }
 
-namespace {
-
-// A hidden window for the started program; a console program gets a console of its own, hidden
-// too, which the programs it starts share.
-STARTUPINFOW Hidden() {
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESHOWWINDOW;
-    startup.wShowWindow = SW_HIDE;
-    return startup;
-}
-
-} // namespace
-
 bool FileStore::StartScript(std::string_view script, std::string_view folder) {
     // The command processor from the system folder, by its full path, and without the
     // AutoRun commands of the registry (/d): neither the .bat association (which hardening may
     // point at an editor) nor a cmd.exe in the program folder decides what runs.
-    wchar_t system[MAX_PATH];
-    const UINT length = GetSystemDirectoryW(system, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) {
+    const std::string system = SystemFolder();
+    if (system.empty()) {
         return false;
     }
     if (GetFileAttributesW(Wide(PathInFolder(folder, script)).c_str()) == INVALID_FILE_ATTRIBUTES) {
         return false;
     }
-    const std::wstring cmd = std::wstring(system, length) + L"\\cmd.exe";
+    const std::wstring cmd = Wide(PathInFolder(system, "cmd.exe"));
     std::wstring commandLine = L"\"" + cmd + L"\" /d /c " + Wide(script);
-    STARTUPINFOW startup = Hidden();
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_HIDE;
     PROCESS_INFORMATION started{};
     if (!CreateProcessW(cmd.c_str(), commandLine.data(), nullptr, nullptr, FALSE,
                         CREATE_NEW_CONSOLE, nullptr, Wide(folder).c_str(), &startup, &started)) {
@@ -248,46 +286,6 @@ bool FileStore::StartScript(std::string_view script, std::string_view folder) {
     CloseHandle(started.hThread);
     CloseHandle(started.hProcess);
     return true;
-}
-
-RunResult FileStore::RunHidden(std::string_view program, std::string_view arguments,
-                               std::string_view folder, std::uint32_t timeoutMs) {
-    const std::wstring exe = Wide(program);
-    std::wstring commandLine = L"\"" + exe + L"\"";
-    if (!arguments.empty()) {
-        commandLine += L" " + Wide(arguments);
-    }
-    // In a job that ends it when its last handle closes: a program that hangs goes at the
-    // time-out, and with this process if that ends first. Where the system does not let the
-    // process into the job (Windows 7 with this process in a job of its own), the time-out
-    // still ends it.
-    const UniqueHandle job(CreateJobObjectW(nullptr, nullptr));
-    if (job) {
-        JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
-        limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-        SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits,
-                                sizeof limits);
-    }
-    STARTUPINFOW startup = Hidden();
-    PROCESS_INFORMATION started{};
-    if (!CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED,
-                        nullptr, Wide(folder).c_str(), &startup, &started)) {
-        return {RunResult::Outcome::NotStarted, GetLastError()};
-    }
-    const UniqueHandle process(started.hProcess);
-    const UniqueHandle thread(started.hThread);
-    if (job) {
-        AssignProcessToJobObject(job.get(), process.get());
-    }
-    ResumeThread(thread.get());
-    if (WaitForSingleObject(process.get(), timeoutMs) != WAIT_OBJECT_0) {
-        TerminateProcess(process.get(), 1);
-        WaitForSingleObject(process.get(), 5000);
-        return {RunResult::Outcome::TimedOut, 0};
-    }
-    DWORD code = 0;
-    GetExitCodeProcess(process.get(), &code);
-    return {RunResult::Outcome::Exited, code};
 }
 
 } // namespace varnek::win32

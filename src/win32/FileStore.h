@@ -12,22 +12,22 @@ public:
     std::optional<DateTime> DateCreated(std::string_view path) override;
     // False also when the file system does not keep the time (Wine on Linux keeps none).
     bool SetDateCreated(std::string_view path, const DateTime& when) override;
-    // Writes a temporary file beside the target and moves it over the target in one step, so a
-    // half-written file never replaces a good one.
+    std::optional<std::int64_t> SecondsSinceWritten(std::string_view path) override;
+    // Writes a temporary file beside the target (GetTempFileNameW: "vitXXXX.tmp") and moves it
+    // over the target in one step, so a half-written file never replaces a good one.
     bool WriteFile(std::string_view path, const std::vector<std::uint8_t>& bytes) override;
     std::optional<std::int64_t> FileSize(std::string_view path) override;
-    std::vector<std::uint8_t> ReadStart(std::string_view path, std::size_t count) override;
+    FileBytes ReadStart(std::string_view path, std::size_t count) override;
     bool MoveReplace(std::string_view from, std::string_view to) override;
     // The VS_FIXEDFILEINFO file version.
-    std::optional<std::array<int, 4>> FileVersion(std::string_view path) override;
+    FileVersionInfo FileVersion(std::string_view path) override;
     std::vector<std::string> FilesIn(std::string_view folder) override;
+    bool IsWriteTemporary(std::string_view name) override;
+    std::string SystemFolder() override;
     DateTime Now() override;
     std::uint32_t ProcessId() override { return GetCurrentProcessId(); }
     // %SystemRoot%\System32\cmd.exe /d /c <script>, hidden, in `folder`.
     bool StartScript(std::string_view script, std::string_view folder) override;
-    // CreateProcessW of the full path, hidden, in a job that ends it with its last handle.
-    RunResult RunHidden(std::string_view program, std::string_view arguments,
-                        std::string_view folder, std::uint32_t timeoutMs) override;
 
     // A file time stamp (UTC) as local time and back, with the local time zone's rules for
     // that date.

@@ -8,6 +8,7 @@
 #include "win32/FileStore.h"
 #include "win32/GdiIconMaker.h"
 #include "win32/ReadService.h"
+#include "win32/UiTask.h"
 #include "win32/UpdateLogFile.h"
 #include "win32/ViewFactory.h"
 #include "win32/Win32Services.h"
@@ -16,12 +17,13 @@ namespace varnek::win32 {
 
 struct ProgramServices {
     UpdateLogFile updateLog; // first, so that it outlives everything that writes to it
+    UiTasks tasks;           // before the services whose workers post to it
     RegistrySettingsStore store;
     NotifyShell notifyShell;
     GdiIconMaker iconMaker;
     Shell shell;
     FileSystem files;
-    Processes processes;
+    Processes processes{tasks};
     Dialogs dialogs;
     Registry registry;
     ReadService reads;

@@ -94,10 +94,8 @@ void handle_kind::Internet::Release(void* handle) {
 // another thread closed it (WinINet gives a closed handle's value to the next handle at once).
 class ReadService::Worker {
 public:
-    Worker(HWND window, std::uintptr_t id, ReadRequest request, DWORD stallTimeoutMs,
-           bool checkOnly = false)
-        : window_(window), id_(id), request_(std::move(request)), timeoutMs_(stallTimeoutMs),
-          checkOnly_(checkOnly) {}
+    Worker(HWND window, std::uintptr_t id, ReadRequest request, DWORD stallTimeoutMs)
+        : window_(window), id_(id), request_(std::move(request)), timeoutMs_(stallTimeoutMs) {}
 
     // Stops the read: its file closes at once, so whoever owns the file can remove it now;
     // the call the worker is in returns at the latest at the stall timeout, and the worker
@@ -123,7 +121,7 @@ public:
 
     void Run() {
         AsyncProperty result = Property(vbAsyncStatusCodeError);
-        std::string failure = checkOnly_ ? std::string() : Fetch(result);
+        std::string failure = Fetch(result);
         // What arrived before a failure is told, even when its progress was held back.
         if (!failure.empty() && result.BytesRead > reportedBytes_) {
             Notify(vbAsyncStatusCodeDownloadingData, result.BytesRead, result.BytesMax);
@@ -462,7 +460,6 @@ private:
     std::int64_t shownStep_ = -1;    // its whole percentage (worker only)
     ULONGLONG shownAt_ = 0;          // and when it was posted (worker only)
     std::atomic<bool> progressQueued_{false};
-    const bool checkOnly_;   // no read: only the check of a file that is there
     UniqueInternet session_; // the worker's own (see the class)
     UniqueInternet connect_;
     UniqueInternet request_handle_;
@@ -531,21 +528,6 @@ void ReadService::AsyncRead(IAsyncReadOwner& owner, const ReadRequest& request) 
     read.propertyName = request.propertyName;
     read.worker = std::make_unique<Worker>(hwnd_, nextId_++, request,
                                            static_cast<DWORD>(stallTimeout_.count()));
-    Start(std::move(read));
-}
-
-void ReadService::AsyncCheck(IAsyncReadOwner& owner, std::string_view propertyName,
-                             std::string_view path, FileCheck check) {
-    ReadRequest request;
-    request.asyncType = vbAsyncTypeFile;
-    request.propertyName = std::string(propertyName);
-    request.targetFile = std::string(path);
-    request.check = std::move(check);
-    Read read;
-    read.owner = &owner;
-    read.propertyName = request.propertyName;
-    read.worker = std::make_unique<Worker>(hwnd_, nextId_++, std::move(request),
-                                           static_cast<DWORD>(stallTimeout_.count()), true);
     Start(std::move(read));
 }
 

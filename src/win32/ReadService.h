@@ -41,7 +41,6 @@ namespace varnek::win32 {
 // and closed it before its check runs (ReadRequest::check, on the worker) and its completion is
 // delivered, or closed it before its drop returns. It never removes the file, whatever became
 // of the read: the file belongs to the owner that named it, which keeps it or removes it.
-// AsyncCheck runs a check alone on a worker of its own, in the same way.
 //
 // The service lives and dies on its user-interface thread; destroying it stops the reads still
 // running, joins their threads (a call blocked on a silent server returns at the stall timeout)
@@ -76,8 +75,6 @@ public:
     void AsyncRead(IAsyncReadOwner& owner, const ReadRequest& request) override;
     void CancelAsyncRead(IAsyncReadOwner& owner, std::string_view propertyName) override;
     void ForgetOwner(IAsyncReadOwner& owner) override;
-    void AsyncCheck(IAsyncReadOwner& owner, std::string_view propertyName, std::string_view path,
-                    FileCheck check) override;
     // Whether its message window was made (the self-test asks).
     bool Ready() const { return hwnd_ != nullptr; }
 

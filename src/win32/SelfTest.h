@@ -4,15 +4,19 @@
 // creates the hidden main window and destroys it, and answers with its exit code. It takes no
 // single-instance mutex, shows nothing, adds no icon, reads and writes no settings, touches no
 // network and writes no log.
+// It passes only with its own exit code (SelfTestPassed): a start that never got to it, or a
+// release that misreads its command line, ends otherwise.
 #pragma once
+
+#include "update/PackageChecks.h"
 
 #include <string_view>
 
 namespace varnek::win32 {
 
-// The self-test's exit codes.
+// The self-test's exit codes. The pass is one no other way through the program ends with.
 enum SelfTestResult : int {
-    SelfTestPassed = 0,
+    SelfTestPass = static_cast<int>(SelfTestPassed),
     SelfTestNoIcon = 1,        // the program's icon cannot be loaded at a size the windows use
     SelfTestNoPicture = 2,     // the launcher picture is missing or cannot be decoded
     SelfTestNoWindowClass = 3, // a window class, or the read service's window, cannot be made

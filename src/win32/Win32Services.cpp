@@ -1,7 +1,9 @@
 #include "win32/Win32Services.h"
 
+#include "win32/Barrier.h"
 #include "win32/SystemLibrary.h"
 #include "win32/Text.h"
+#include "win32/UiTask.h"
 #include "win32/UniqueHandle.h"
 #include "win32/Window.h"
 
@@ -213,6 +215,134 @@ bool Processes::WaitForAll(const std::vector<UniqueHandle>& processes, DWORD tim
     }
 }
 
+namespace {
+
+// A hidden window for the started program.
+STARTUPINFOW Hidden() {
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_HIDE;
+    return startup;
+}
+
+} // namespace
+
+RunResult Processes::Run(const RunRequest& request) {
+    if (request.check) {
+        FileVerdict verdict = request.check(request.program);
+        if (!verdict.refusal.empty()) {
+            return {RunResult::Outcome::Refused, 0, std::move(verdict)};
+        }
+    }
+    const std::wstring exe = Wide(request.program);
+    std::wstring commandLine = L"\"" + exe + L"\"";
+    if (!request.arguments.empty()) {
+        commandLine += L" " + Wide(request.arguments);
+    }
+    // In a job that ends it when its last handle closes: a program that hangs goes at the
+    // time-out, and with this process if that ends first. An exception that nothing in it
+    // handles ends it at once, with the exception's code, instead of keeping it alive behind
+    // the system's error dialog until the time-out. Where the system does not let the process
+    // into the job (Windows 7 with this process in a job of its own), the time-out still ends
+    // it.
+    const UniqueHandle job(CreateJobObjectW(nullptr, nullptr));
+    if (job) {
+        JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+        limits.BasicLimitInformation.LimitFlags =
+            JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_DIE_ON_UNHANDLED_EXCEPTION;
+        SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits,
+                                sizeof limits);
+    }
+    STARTUPINFOW startup = Hidden();
+    PROCESS_INFORMATION started{};
+    if (!CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED,
+                        nullptr, Wide(request.folder).c_str(), &startup, &started)) {
+        return {RunResult::Outcome::NotStarted, GetLastError(), {}};
+    }
+    const UniqueHandle process(started.hProcess);
+    const UniqueHandle thread(started.hThread);
+    if (job) {
+        AssignProcessToJobObject(job.get(), process.get());
+    }
+    ResumeThread(thread.get());
+    if (WaitForSingleObject(process.get(), request.timeoutMs) != WAIT_OBJECT_0) {
+        TerminateProcess(process.get(), 1);
+        WaitForSingleObject(process.get(), 5000);
+        return {RunResult::Outcome::TimedOut, 0, {}};
+    }
+    DWORD code = 0;
+    GetExitCodeProcess(process.get(), &code);
+    return {RunResult::Outcome::Exited, code, {}};
+}
+
+Processes::~Processes() {
+    for (auto& [id, run] : runs_) {
+        tasks_.Forget(id);
+        run.thread.join();
+    }
+}
+
+void Processes::RunHidden(IRunOwner& owner, RunRequest request) {
+    const std::uintptr_t id = tasks_.NewOwner();
+    Running& run = runs_[id];
+    run.owner = &owner;
+    // The worker touches only its request and the task service; the task it posts runs only
+    // while this service lives (its end forgets the tasks of every run).
+    run.thread = std::thread([&tasks = tasks_, id, this, request = std::move(request)] {
+        RunResult result = Barrier(
+            "the run of a program", [&] { return Run(request); },
+            [] {
+                return RunResult{RunResult::Outcome::NotStarted, ERROR_INTERNAL_ERROR, {}};
+            });
+        tasks.Post(id, [this, id, result = std::move(result)] { Ended(id, result); });
+    });
+}
+
+void Processes::Ended(std::uintptr_t id, const RunResult& result) {
+    const auto found = runs_.find(id);
+    if (found == runs_.end()) {
+        return;
+    }
+    found->second.thread.join(); // its last act was posting this
+    IRunOwner* const owner = found->second.owner;
+    runs_.erase(found);
+    tasks_.Forget(id);
+    // Nothing of the service is touched after this: the owner may start another run.
+    if (owner) {
+        owner->RunComplete(result);
+    }
+}
+
+void Processes::ForgetOwner(IRunOwner& owner) {
+    for (auto& [id, run] : runs_) {
+        if (run.owner == &owner) {
+            run.owner = nullptr;
+        }
+    }
+}
+
+bool Processes::TakeMachineLock(std::string_view name) {
+    if (locks_.contains(name)) {
+        return false;
+    }
+    // Named in the Global\ namespace, which every user may create in: it exists for every
+    // session while one process holds it. Another user's may not even be opened here
+    // (ERROR_ACCESS_DENIED): that, too, is a lock someone holds.
+    UniqueHandle mutex(CreateMutexW(nullptr, FALSE, Wide(name).c_str()));
+    if (!mutex || GetLastError() == ERROR_ALREADY_EXISTS) {
+        return false;
+    }
+    locks_.emplace(std::string(name), std::move(mutex));
+    return true;
+}
+
+void Processes::ReleaseMachineLock(std::string_view name) {
+    if (const auto found = locks_.find(name); found != locks_.end()) {
+        locks_.erase(found);
+    }
+}
+
 HWND Dialogs::Owner() {
     // The command came from a window of the program that is in front (the launcher, the
     // settings window): the box belongs to it and comes up over it.
@@ -264,6 +394,32 @@ long Registry::DeleteValue(Key key, std::string_view valueName) {
 
 long Registry::CloseKey(Key key) {
     return ::RegCloseKey(NativeKey(key));
+}
+
+long Registry::SetUserText(std::string_view subKey, std::string_view valueName,
+                           std::string_view text) {
+    HKEY opened = nullptr;
+    const LONG status = RegCreateKeyExW(HKEY_CURRENT_USER, Wide(subKey).c_str(), 0, nullptr, 0,
+                                        KEY_SET_VALUE, nullptr, &opened, nullptr);
+    if (status != ERROR_SUCCESS) {
+        return status;
+    }
+    const UniqueRegKey key(opened);
+    const std::wstring data = Wide(text);
+    return RegSetValueExW(key.get(), Wide(valueName).c_str(), 0, REG_SZ,
+                          reinterpret_cast<const BYTE*>(data.c_str()),
+                          static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t)));
+}
+
+long Registry::DeleteUserValue(std::string_view subKey, std::string_view valueName) {
+    HKEY opened = nullptr;
+    const LONG status =
+        RegOpenKeyExW(HKEY_CURRENT_USER, Wide(subKey).c_str(), 0, KEY_SET_VALUE, &opened);
+    if (status != ERROR_SUCCESS) {
+        return status;
+    }
+    const UniqueRegKey key(opened);
+    return RegDeleteValueW(key.get(), Wide(valueName).c_str());
 }
 
 std::string ProgramFile() {

@@ -11,7 +11,9 @@
 
 #include "win32/UniqueHandle.h"
 
+#include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace varnek::win32 {
@@ -51,14 +53,46 @@ public:
     bool RemoveFile(std::string_view path) override;
 };
 
+class UiTasks;
+
 class Processes final : public IProcesses {
 public:
     // How long the program waits for the ended processes before it goes on.
     static constexpr DWORD TerminateWaitMs = 5000;
+    // Runs end on the user-interface thread through `tasks`.
+    explicit Processes(UiTasks& tasks) : tasks_(tasks) {}
+    // Runs still under way are waited for (at most their time-outs); nothing more of them is
+    // delivered.
+    ~Processes() override;
+    Processes(const Processes&) = delete;
+    Processes& operator=(const Processes&) = delete;
+
     int TerminateProcessesNamed(std::string_view name) override;
+    // CreateProcessW of the full path, hidden, in a job that ends it with its last handle and
+    // on an unhandled exception (no error dialog), on a thread of its own.
+    void RunHidden(IRunOwner& owner, RunRequest request) override;
+    void ForgetOwner(IRunOwner& owner) override;
+    // A named mutex that exists only while its taker holds it: another process that finds it
+    // (or may not open it: another user's) does not get the lock.
+    bool TakeMachineLock(std::string_view name) override;
+    void ReleaseMachineLock(std::string_view name) override;
+
     // Waits until every process has ended, or until the deadline `timeoutMs` from now passed
     // (false then), dispatching this thread's messages meanwhile.
     static bool WaitForAll(const std::vector<UniqueHandle>& processes, DWORD timeoutMs);
+    // The run itself, on the calling thread.
+    static RunResult Run(const RunRequest& request);
+
+private:
+    struct Running {
+        IRunOwner* owner = nullptr; // null once forgotten
+        std::thread thread;
+    };
+    void Ended(std::uintptr_t id, const RunResult& result);
+
+    UiTasks& tasks_;
+    std::map<std::uintptr_t, Running> runs_; // by their task owner
+    std::map<std::string, UniqueHandle, std::less<>> locks_;
 };
 
 class Dialogs final : public IDialogs {
@@ -78,6 +112,9 @@ public:
                   const std::vector<std::uint8_t>& data) override;
     long DeleteValue(Key key, std::string_view valueName) override;
     long CloseKey(Key key) override;
+    long SetUserText(std::string_view subKey, std::string_view valueName,
+                     std::string_view text) override;
+    long DeleteUserValue(std::string_view subKey, std::string_view valueName) override;
 };
 
 // The running executable's path.

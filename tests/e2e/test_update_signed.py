@@ -130,8 +130,8 @@ class RefusedRelease(UpdateTestCase):
         keys.mkdir()
         company = make_signer(keys, "company", COMPANY)
         program = signed_copy(harness.program_exe(), company, keys / "program.exe")
-        # The next version, signed by the same subject: one that ends with code 3 at its
-        # start, and one made for the other machine type.
+        # The next version, signed by the same subject: one that ends with 0 at once whatever
+        # it is asked (it never runs its self-test), and one made for the other machine type.
         failing = signed_copy(tool("failing_release.exe"), company, keys / "failing.exe")
         foreign = signed_copy(other_machine(next_exe(), keys / "foreign-unsigned.exe"), company,
                               keys / "foreign.exe")
@@ -144,8 +144,8 @@ class RefusedRelease(UpdateTestCase):
 
             # Fetched whole, signed as it should be, and refused by its own start.
             self.assertEqual(self.check(server, 3), [CLIENT_DATE, PROGRAM_VERSION, PROGRAM_PACKAGE])
-            self.assertIn("refused: the program's self-test ended with code 3",
-                          self.wait_logged("failed: refused: the program's self-test"))
+            self.assertIn("refused: the program did not run its self-test (it ended with 0",
+                          self.wait_logged("failed: refused: the program did not run"))
             self.wait_folder(baseline)
             self.assertTrue(self.program.running())
             self.assert_no_message_box(300)

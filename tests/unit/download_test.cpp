@@ -424,39 +424,23 @@ TEST_F(DownloaderTest, ACheckOfTheWholeFileDecidesBeforeTheDestinationIsTouched)
     EXPECT_TRUE(checked.empty());
     EXPECT_EQ(reasons, (std::vector<std::string>{target + ": the file is not whole"}));
 
-    // Passed, the file takes its place; then its qualification in place decides: refused, the
-    // file goes; passed, the download is complete.
+    // Passed, the file takes its place. Where a program runs from the destination, its file
+    // cannot be replaced: the download fails and it stays, unless the component may rename it
+    // aside first (it runs on from there, and the new file takes its name).
     verdict = {};
-    std::vector<std::string> qualified;
-    FileVerdict inPlace{"refused: it does not start", true, {}};
-    downloader->Qualify = [&](const std::string& file) {
-        qualified.push_back(file + " " + std::to_string(store.Content(file) == Bytes("MZ new")));
-        return inPlace;
-    };
-    for (const bool passes : {false, true}) {
+    files.inUse.insert(target);
+    for (const bool aside : {false, true}) {
         events.clear();
-        reasons.clear();
-        inPlace.refusal = passes ? "" : "refused: it does not start";
+        downloader->MoveAsideWhenHeld = aside;
         Begin();
+        // "<target>.<tag>.download" -> "<target>.<tag>.old"
+        const std::string copy = temporary.substr(0, temporary.size() - 9) + ".old";
         Arrive("MZ new", 6);
-        EXPECT_EQ(store.Content(target), Bytes("MZ new"));
-        EXPECT_TRUE(events.empty()); // nothing before the qualification
-        EXPECT_EQ(reads.FinishChecks(), 1);
-        EXPECT_EQ(qualified.back(), target + " 1");
-        if (passes) {
-            EXPECT_EQ(events, (std::vector<std::string>{"complete 6 " + target}));
-        } else {
-            EXPECT_FALSE(store.Exists(target));
-            EXPECT_EQ(reasons, (std::vector<std::string>{target + ": refused: it does not start"}));
-            EXPECT_EQ(events,
-                      (std::vector<std::string>{"error " + target, "complete 0 " + target}));
-        }
+        EXPECT_EQ(store.Content(target), Bytes(aside ? "MZ new" : "MZ good"));
+        EXPECT_EQ(store.Content(copy), aside ? std::optional(Bytes("MZ good")) : std::nullopt);
+        EXPECT_EQ(events.back(), aside ? "complete 6 " + target : "complete 0 " + target);
+        EXPECT_FALSE(store.Exists(temporary));
     }
-    // A qualification under way ends with the component: nothing more arrives.
-    Begin();
-    Arrive("MZ new", 6);
-    downloader.reset();
-    EXPECT_EQ(reads.FinishChecks(), 0);
 }
 
 TEST_F(DownloaderTest, ASecondStartOrAStopEndsTheDownloadAndRemovesItsFile) {

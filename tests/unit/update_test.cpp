@@ -4,6 +4,7 @@
 #include "AppFixture.h"
 #include "Config.h"
 #include "update/ClientDate.h"
+#include "update/PackageChecks.h"
 #include "update/ReplacementScript.h"
 #include "update/UpdateChain.h"
 #include "update/VersionText.h"
@@ -67,7 +68,7 @@ struct UpdateTest : AppFixture {
     // The program package arrives, passes its checks and, in its place, its self-test.
     void DeliverProgram(const std::vector<std::uint8_t>& body) {
         DeliverFile(programPackageUrl, body);
-        p.reads.FinishChecks();
+        p.processes.FinishRuns();
     }
     void FailFile(const std::string& url) {
         AsyncProperty failed;
@@ -401,27 +402,34 @@ TEST_F(UpdateTest, ANewerProgramReplacesTheRunningOneThroughTheScriptOnceItShowe
     const std::string temporary = Temporary(programPackageUrl);
     p.fileStore.versions[temporary] = {1, 0, 3, 0};
     EXPECT_EQ(p.reads.Active(programPackageUrl)->request.maxBytes, 512 * 1024 * 1024);
+    // One update at a time on the machine: its lock is held from the download on.
+    EXPECT_EQ(p.processes.locks, std::set<std::string>{"Global\\VarnekIT.Update"});
     DeliverFile(programPackageUrl, programBody);
     // In its place, the new program's self-test runs before anything is replaced.
     EXPECT_EQ(p.fileStore.Content(newProgram), programBody);
     EXPECT_FALSE(p.fileStore.Exists(script));
-    EXPECT_THROW(p.reads.FinishChecks(), fakes::ProgramEnded);
     const std::string folder = "C:\\Program Files\\Varnek";
-    const auto script_ = ReplacementScript();
+    EXPECT_EQ(p.processes.started,
+              std::vector<std::string>{newProgram + " /selftest in " + folder + " (15000 ms)"});
+    EXPECT_THROW(p.processes.FinishRuns(), fakes::ProgramEnded);
+    const auto script_ = ReplacementScript("VarnekIT.exe.1a2b-1.old");
     EXPECT_EQ(p.fileStore.log,
-              (std::vector<std::string>{
-                  "move " + temporary + " -> " + newProgram,
-                  "run " + newProgram + " /selftest in " + folder + " (15000 ms)",
-                  "write " + script + " (" + std::to_string(script_.size()) + " bytes)",
-                  "start DeleteOLD.bat in " + folder}));
+              (std::vector<std::string>{"move " + temporary + " -> " + newProgram,
+                                        "write " + script + " (" + std::to_string(script_.size()) +
+                                            " bytes)",
+                                        "start DeleteOLD.bat in " + folder}));
     EXPECT_EQ(p.fileStore.Content(script), script_);
+    // The safety net for the next logon names the same aside copy.
+    EXPECT_EQ(p.registry.userValues.at(std::string(RestoreKeyPath) + "\\VarnekIT restore"),
+              RestoreCommand("C:\\Windows\\system32\\cmd.exe", folder, "VarnekIT.exe.1a2b-1.old"));
     // The icon left the tray before the program ended.
     EXPECT_TRUE(IconRemoved());
     EXPECT_EQ(Main().SysTray, nullptr);
 }
 
 TEST_F(UpdateTest, TheScriptIsAsciiLinesInTheirOrderAndBounded) {
-    const auto bytes = ReplacementScript(7);
+    const std::string aside = "VarnekIT.exe.1a2b-1.old";
+    const auto bytes = ReplacementScript(aside, 7, 4);
     const std::string text(bytes.begin(), bytes.end());
     // Printable ASCII, every line ended by CR LF and no other line break.
     EXPECT_TRUE(std::all_of(text.begin(), text.end(), [](char c) {
@@ -432,14 +440,28 @@ TEST_F(UpdateTest, TheScriptIsAsciiLinesInTheirOrderAndBounded) {
     EXPECT_EQ(std::count(lines.begin(), lines.end(), '\n'),
               std::count(text.begin(), text.end(), '\r'));
     EXPECT_TRUE(text.ends_with("\r\nDel DeleteOLD.bat\r\n"));
-    // The old program moved aside, never deleted; the new one in its place; started; bounded.
+    // The old program moved aside under the update's own name, never deleted first; the new one
+    // right after it, or the old one back at once; started; bounded.
     const auto at = [&](std::string_view part) { return text.find(part); };
-    EXPECT_LT(at("ren \"VarnekIT.exe\" \"VarnekIT.exe.old\""),
-              at("ren \"New_VarnekIT.exe\" \"VarnekIT.exe\""));
-    EXPECT_LT(at("ren \"New_VarnekIT.exe\" \"VarnekIT.exe\""), at("start \"\" \"VarnekIT.exe\""));
+    const std::string away = "ren \"VarnekIT.exe\" \"" + aside + "\" 2>nul\r\n";
+    const std::string in = "ren \"New_VarnekIT.exe\" \"VarnekIT.exe\" 2>nul\r\n";
+    const std::string back = "ren \"" + aside + "\" \"VarnekIT.exe\" 2>nul\r\n";
+    EXPECT_EQ(at(away + "If Exist \"VarnekIT.exe\" Goto P\r\n" + in +
+                 "If Exist \"VarnekIT.exe\" Goto W\r\n" + back),
+              at(away));
+    EXPECT_LT(at(in), at("start \"\" \"VarnekIT.exe\""));
     EXPECT_EQ(at("Del \"VarnekIT.exe\""), std::string::npos);
-    EXPECT_EQ(at("set /a n+=1\r\nIf %n% GEQ 7 Goto "), at("set /a n+=1"));
-    EXPECT_EQ(ReplacementScript(), ReplacementScript(60));
+    EXPECT_EQ(at("VarnekIT.exe.old"), std::string::npos);
+    EXPECT_NE(at("set /a n+=1\r\nIf %n% GEQ 7 Goto B\r\n"), std::string::npos);
+    EXPECT_NE(at("set /a n+=1\r\nIf %n% GEQ 4 Goto R\r\n"), std::string::npos);
+    // System programs by their full paths: none is looked for in the program folder.
+    for (const char* program : {"ping", "attrib"}) {
+        EXPECT_EQ(at(std::string("\n") + program), std::string::npos) << program;
+        EXPECT_NE(at(std::string("\"%SystemRoot%\\System32\\") + program + ".exe\""),
+                  std::string::npos)
+            << program;
+    }
+    EXPECT_EQ(ReplacementScript(aside), ReplacementScript(aside, 60, 10));
 }
 
 TEST_F(UpdateTest, AnExistingScriptIsReplacedAndARootFolderGetsNoDoubleBackslash) {
@@ -451,7 +473,8 @@ TEST_F(UpdateTest, AnExistingScriptIsReplacedAndARootFolderGetsNoDoubleBackslash
     ExpectTemporaryOf(temporary, "C:\\New_VarnekIT.exe");
     p.fileStore.versions[temporary] = {1, 1, 0, 0};
     EXPECT_THROW(DeliverProgram(programBody), fakes::ProgramEnded);
-    EXPECT_EQ(p.fileStore.Content("C:\\DeleteOLD.bat"), ReplacementScript());
+    EXPECT_EQ(p.fileStore.Content("C:\\DeleteOLD.bat"),
+              ReplacementScript("VarnekIT.exe.1a2b-1.old"));
     EXPECT_EQ(p.fileStore.log.back(), "start DeleteOLD.bat in C:\\");
 }
 
@@ -703,7 +726,8 @@ struct ChainHost final : IUpdateHost {
 TEST_F(UpdateTest, AConfiguredPublisherDecidesForTheClient) {
     ChainHost host;
     UpdateChain chain(UpdateServices{p.reads, p.fileStore, p.files, p.dialogs, p.signatures,
-                                     p.updateLog, p.programFolder, Publisher},
+                                     p.updateLog, p.processes, p.registry, p.programFolder,
+                                     Publisher},
                       host);
     // The present client's signer does not count then, and neither does its absence.
     for (const auto& [download, replaced] :
@@ -728,17 +752,18 @@ TEST_F(UpdateTest, EveryDecisionOfTheChainIsLoggedWithTheLocalTime) {
     p.fileStore.versions[Temporary(programPackageUrl)] = {1, 0, 3, 0};
     EXPECT_THROW(DeliverProgram(programBody), fakes::ProgramEnded);
     const std::vector<std::string> expected = {
-        "update check started",
+        "update check started by hand",
         "client's date on the server: \"1/3/2026\"",
         "the present client is of 1/1/2026: a newer one is downloaded",
         "download started: " + clientPackageUrl,
         "download of Varnek_TeamViewer.exe failed: HTTP 500",
-        "program 1.0.3 on the server, 1.0.2 running: it is downloaded",
+        "program 1.0.3 on the server, 1.0.2 running: it is newer",
         "download started: " + programPackageUrl,
         "the running program is not signed: no signature required",
-        "the program's self-test passed",
         "download finished: " + newProgram,
-        "replacement started: the program ends for DeleteOLD.bat",
+        "the program's self-test passed",
+        "replacement started: the program ends for DeleteOLD.bat (the old program is kept as "
+        "VarnekIT.exe.1a2b-1.old until the new one is in place)",
     };
     std::vector<std::string> lines;
     for (const std::string& line : p.updateLog.lines) {
@@ -810,7 +835,7 @@ TEST_F(UpdateTest, ExitMidDownloadAndTheNextStartLeaveOnlyTheFilesThatWereThere)
 TEST_F(UpdateTest, ARefusedPackageIsNotFetchedAgainUntilTheServerAnnouncesAnother) {
     // Refused in its self-test: removed, remembered beside the log, not fetched again for the
     // same text; the log says why, with the code.
-    p.fileStore.runResult = {RunResult::Outcome::Exited, 3};
+    p.processes.runResult = {RunResult::Outcome::Exited, 3, {}};
     Start();
     CheckProgram("1.0.3");
     p.fileStore.versions[Temporary(programPackageUrl)] = {1, 0, 3, 0};
@@ -841,7 +866,7 @@ TEST_F(UpdateTest, ARefusedPackageIsNotFetchedAgainUntilTheServerAnnouncesAnothe
     EXPECT_TRUE(Logged(p.updateLog, "not downloaded again: \"1/3/2026\""));
 
     // A new text clears the memory: the program is fetched, and this time it starts.
-    p.fileStore.runResult = {RunResult::Outcome::Exited, 0};
+    p.processes.runResult = {RunResult::Outcome::Exited, SelfTestPassed, {}};
     CheckProgram("1.0.4");
     p.fileStore.versions[Temporary(programPackageUrl)] = {1, 0, 4, 0};
     EXPECT_THROW(DeliverProgram(programBody), fakes::ProgramEnded);
@@ -851,11 +876,11 @@ TEST_F(UpdateTest, ARefusedPackageIsNotFetchedAgainUntilTheServerAnnouncesAnothe
 
     // A program that cannot start is refused for good; one that timed out only this time.
     for (const auto& [run, lasting] :
-         {std::pair{RunResult{RunResult::Outcome::NotStarted, 193}, true},
-          std::pair{RunResult{RunResult::Outcome::TimedOut, 0}, false}}) {
+         {std::pair{RunResult{RunResult::Outcome::NotStarted, 193, {}}, true},
+          std::pair{RunResult{RunResult::Outcome::TimedOut, 0, {}}, false}}) {
         app.reset();
         p = {};
-        p.fileStore.runResult = run;
+        p.processes.runResult = run;
         Start();
         CheckProgram("1.0.3");
         p.fileStore.versions[Temporary(programPackageUrl)] = {1, 0, 3, 0};
@@ -896,4 +921,68 @@ TEST_F(UpdateTest, AProgramIsCheckedByItsMachineTypeThenItsSignatureThenItsVersi
     DeliverProgram(programBody);
     EXPECT_TRUE(Logged(p.updateLog, "the program is signed by \"" + Impostor + "\""));
     EXPECT_FALSE(Logged(p.updateLog, "version resource"));
+}
+
+TEST_F(UpdateTest, OnlyWhatTheFileItselfEarnedIsRefusedForGood) {
+    const std::string file = newProgram;
+    const Signature cannot{
+        Signature::Verdict::CannotCheck, static_cast<std::int32_t>(0x80070020), {}};
+    using Arrange = std::function<void(fakes::FakePlatform&)>;
+    const auto body = [&](std::vector<std::uint8_t> bytes) {
+        return [&, bytes](fakes::FakePlatform& q) { q.fileStore.Put(file, bytes, {}); };
+    };
+    // Each row: what the machine or the file shows, and whether the refusal is lasting.
+    const std::tuple<const char*, Arrange, bool> checks[] = {
+        {"held by a scanner", [&](auto& q) { q.fileStore.held[file] = 32; }, false},
+        {"no program header", body(Bytes("MZ and then text, long enough for a header")), true},
+        {"another machine type", body(Program(ProgramMachine() == 0x14C ? 0x8664 : 0x14C)), true},
+        {"own signature unconfirmed", [&](auto& q) { q.signatures.self = cannot; }, false},
+        {"signature check incomplete", [&](auto& q) { q.signatures.signatures[file] = cannot; },
+         false},
+        {"another signer",
+         [&](auto& q) {
+             q.signatures.signatures[file] = fakes::FakeSignatureCheck::Valid(Impostor);
+         },
+         true},
+        {"not signed", [&](auto& q) { q.signatures.signatures.erase(file); }, true},
+        {"version unreadable", [&](auto& q) { q.fileStore.versionHeld[file] = 5; }, false},
+        {"version not newer",
+         [&](auto& q) {
+             q.fileStore.versions[file] = {1, 0, 2, 0};
+         },
+         true},
+    };
+    for (const auto& [what, arrange, lasting] : checks) {
+        SCOPED_TRACE(what);
+        fakes::FakePlatform q;
+        q.fileStore.Put(file, programBody, {});
+        q.fileStore.versions[file] = {1, 0, 3, 0};
+        q.signatures.self = fakes::FakeSignatureCheck::Valid(Publisher);
+        q.signatures.signatures[file] = fakes::FakeSignatureCheck::Valid(Publisher);
+        EXPECT_EQ(varnek::CheckProgram(q.fileStore, q.signatures, file).refusal, "");
+        arrange(q);
+        const FileVerdict verdict = varnek::CheckProgram(q.fileStore, q.signatures, file);
+        EXPECT_NE(verdict.refusal, "");
+        EXPECT_EQ(verdict.lasting, lasting);
+    }
+    using Outcome = RunResult::Outcome;
+    const std::tuple<RunResult, bool> runs[] = {
+        {{Outcome::Exited, 0, {}}, true}, // a start that never got to the self-test
+        {{Outcome::Exited, 3, {}}, true},
+        {{Outcome::NotStarted, 193, {}}, true},
+        {{Outcome::NotStarted, 216, {}}, true},
+        {{Outcome::Exited, 0xC0000005, {}}, false}, // a crash
+        {{Outcome::TimedOut, 0, {}}, false},
+        {{Outcome::NotStarted, 32, {}}, false},   // held
+        {{Outcome::NotStarted, 5, {}}, false},    // access denied
+        {{Outcome::NotStarted, 225, {}}, false},  // a scanner's verdict
+        {{Outcome::NotStarted, 1260, {}}, false}, // a policy
+    };
+    for (const auto& [run, lasting] : runs) {
+        SCOPED_TRACE(run.code);
+        const FileVerdict verdict = SelfTestVerdict(run);
+        EXPECT_NE(verdict.refusal, "");
+        EXPECT_EQ(verdict.lasting, lasting);
+    }
+    EXPECT_EQ(SelfTestVerdict({Outcome::Exited, SelfTestPassed, {}}).refusal, "");
 }

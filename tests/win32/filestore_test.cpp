@@ -4,6 +4,7 @@
 #include "update/ReplacementScript.h"
 #include "win32/FileStore.h"
 #include "win32/Text.h"
+#include "win32/UiTask.h"
 #include "win32/Win32Services.h"
 
 #include <gtest/gtest.h>
@@ -112,7 +113,9 @@ struct FileStoreTest : ::testing::Test {
                 Sleep(100); // a script that just ended may still hold its file
             }
         }
-        EXPECT_TRUE(RemoveDirectoryW(Wide(folder).c_str()));
+        // A program a script started there holds the folder as its working folder until it ends.
+        EXPECT_TRUE(varnek::testing::PumpUntil(
+            [&] { return RemoveDirectoryW(Wide(folder).c_str()) != FALSE; }, 10000));
     }
     std::string In(const std::string& name) const { return folder + "\\" + name; }
 
@@ -283,10 +286,19 @@ TEST_F(FileStoreTest, AFileThatCannotBeReplacedKeepsItsContent) {
 TEST_F(FileStoreTest, ReadStartAndMoveReplace) {
     const std::string file = In("VarnekIT_ny.exe");
     Put(file, std::string("MZ\x90\x00 the rest of it", 19));
-    EXPECT_EQ(store.ReadStart(file, 4), Bytes(std::string("MZ\x90\x00", 4)));
-    EXPECT_EQ(store.ReadStart(file, 1000), Bytes(std::string("MZ\x90\x00 the rest of it", 19)));
-    EXPECT_TRUE(store.ReadStart(file, 0).empty());
-    EXPECT_TRUE(store.ReadStart(In("missing"), 4).empty());
+    EXPECT_EQ(store.ReadStart(file, 4).bytes, Bytes(std::string("MZ\x90\x00", 4)));
+    EXPECT_EQ(store.ReadStart(file, 1000).bytes,
+              Bytes(std::string("MZ\x90\x00 the rest of it", 19)));
+    EXPECT_TRUE(store.ReadStart(file, 0).bytes.empty());
+    // A file that cannot be read says why, apart from one that has nothing to read.
+    EXPECT_EQ(store.ReadStart(In("missing"), 4).error,
+              static_cast<std::uint32_t>(ERROR_FILE_NOT_FOUND));
+    HANDLE held =
+        CreateFileW(Wide(file).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_EQ(store.ReadStart(file, 4).error, static_cast<std::uint32_t>(ERROR_SHARING_VIOLATION));
+    EXPECT_EQ(store.FileVersion(file).error, static_cast<std::uint32_t>(ERROR_SHARING_VIOLATION));
+    CloseHandle(held);
+    EXPECT_EQ(store.ReadStart(file, 4).error, 0u);
 
     const std::string old = In("VarnekIT.exe");
     Put(old, "old program");
@@ -305,7 +317,7 @@ TEST_F(FileStoreTest, FileVersionReadsTheVersionResource) {
     // This test program carries the program's own version resource.
     wchar_t self[MAX_PATH];
     GetModuleFileNameW(nullptr, self, MAX_PATH);
-    const auto version = store.FileVersion(Utf8(self));
+    const auto version = store.FileVersion(Utf8(self)).version;
     ASSERT_TRUE(version.has_value());
     EXPECT_EQ(*version, (std::array<int, 4>{VARNEK_VERSION_MAJOR, VARNEK_VERSION_MINOR,
                                             VARNEK_VERSION_PATCH, 0}));
@@ -313,12 +325,15 @@ TEST_F(FileStoreTest, FileVersionReadsTheVersionResource) {
     // And so does the program, when it has been built beside the tests.
     const std::string program = win32::ProgramFolder() + "\\..\\..\\src\\VarnekIT.exe";
     if (Exists(program)) {
-        EXPECT_EQ(store.FileVersion(program), version);
+        EXPECT_EQ(store.FileVersion(program).version, version);
     }
 
     Put(In("VersionVarnekIT.txt"), "1.0.3");
-    EXPECT_FALSE(store.FileVersion(In("VersionVarnekIT.txt")).has_value());
-    EXPECT_FALSE(store.FileVersion(In("missing.exe")).has_value());
+    // A file without one has none, and no error; one that is not there cannot be read.
+    const FileVersionInfo text = store.FileVersion(In("VersionVarnekIT.txt"));
+    EXPECT_FALSE(text.version.has_value());
+    EXPECT_EQ(text.error, 0u);
+    EXPECT_NE(store.FileVersion(In("missing.exe")).error, 0u);
 }
 
 TEST_F(FileStoreTest, NowIsTheLocalTime) {
@@ -390,84 +405,114 @@ int ChildScripts() {
 TEST_F(FileStoreTest, TheReplacementScriptPutsTheNewProgramInPlaceOrLeavesTheOldOne) {
     const std::wstring tool = varnek::testing::ToolPath(L"standin_client.exe");
     const std::string program = In("VarnekIT.exe"), fresh = In("New_VarnekIT.exe");
+    const std::string aside = "VarnekIT.exe.7-1.old";
     const std::string old = Content(Utf8(tool)), mark = old + "new";
     struct Case {
         const char* what;
-        DWORD holdMs;  // VarnekIT.exe held open without delete sharing this long
-        bool noNew;    // New_VarnekIT.exe gone before the script starts
-        bool readOnly; // VarnekIT.exe read-only
+        const char* held; // held open without delete sharing
+        DWORD holdMs;     // this long (0: for the whole run)
+        bool noNew;       // New_VarnekIT.exe gone before the script starts
+        bool readOnly;    // VarnekIT.exe read-only
         bool replaced;
     };
     // Three tries at most: about three seconds.
-    const Case cases[] = {{"as it runs", 0, false, false, true},
-                          {"held for a while", 1500, false, false, true},
-                          {"held beyond the tries", 8000, false, false, false},
-                          {"nothing new", 0, true, false, false},
-                          {"read-only", 0, false, true, true}};
+    const Case cases[] = {
+        {"as it runs", nullptr, 0, false, false, true},
+        {"held for a while", "VarnekIT.exe", 1500, false, false, true},
+        {"held beyond the tries", "VarnekIT.exe", 8000, false, false, false},
+        {"the new one held beyond the tries", "New_VarnekIT.exe", 8000, false, false, false},
+        // An aside copy of an earlier update that another session still runs.
+        {"an earlier aside copy in use", "VarnekIT.exe.old", 0, false, false, true},
+        {"nothing new", nullptr, 0, true, false, false},
+        {"read-only", nullptr, 0, false, true, true}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         Put(program, old);
+        Put(In("VarnekIT.exe.old"), old);
         if (!c.noNew) {
             Put(fresh, mark);
         }
         if (c.readOnly) {
             SetFileAttributesW(Wide(program).c_str(), FILE_ATTRIBUTE_READONLY);
         }
-        const auto script = ReplacementScript(3);
+        const auto script = ReplacementScript(aside, 3, 3);
         ASSERT_TRUE(store.WriteFile(In("DeleteOLD.bat"), script));
-        HANDLE held = c.holdMs ? CreateFileW(Wide(program).c_str(), GENERIC_READ, FILE_SHARE_READ,
-                                             nullptr, OPEN_EXISTING, 0, nullptr)
-                               : INVALID_HANDLE_VALUE;
+        HANDLE held = c.held ? CreateFileW(Wide(In(c.held)).c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                           nullptr, OPEN_EXISTING, 0, nullptr)
+                             : INVALID_HANDLE_VALUE;
         const ULONGLONG started = GetTickCount64();
         ASSERT_TRUE(store.StartScript("DeleteOLD.bat", folder));
         // The script ends by deleting itself, once it started the program.
         for (int i = 0; i < 300 && (Exists(In("DeleteOLD.bat")) || !Exists(In("VarnekIT.log")));
              ++i) {
-            if (held != INVALID_HANDLE_VALUE && GetTickCount64() - started >= c.holdMs) {
+            if (held != INVALID_HANDLE_VALUE && c.holdMs &&
+                GetTickCount64() - started >= c.holdMs) {
                 CloseHandle(held);
                 held = INVALID_HANDLE_VALUE;
             }
             Sleep(50);
-        }
-        if (held != INVALID_HANDLE_VALUE) {
-            CloseHandle(held);
         }
         EXPECT_FALSE(Exists(In("DeleteOLD.bat")));
         // Whatever happened, a VarnekIT.exe is there and was started from there.
         EXPECT_EQ(Content(program), c.replaced ? mark : old);
         EXPECT_NE(Content(In("VarnekIT.log")).find("VarnekIT.exe"), std::string::npos);
         EXPECT_EQ(Exists(fresh), !c.replaced && !c.noNew);
-        EXPECT_FALSE(Exists(In("VarnekIT.exe.old")));
+        EXPECT_FALSE(Exists(In(aside)));
         EXPECT_EQ(ChildScripts(), 0);
-        for (const char* name : {"VarnekIT.exe", "New_VarnekIT.exe", "VarnekIT.log"}) {
+        if (held != INVALID_HANDLE_VALUE) {
+            CloseHandle(held);
+        }
+        for (const char* name :
+             {"VarnekIT.exe", "New_VarnekIT.exe", "VarnekIT.log", "VarnekIT.exe.old"}) {
             SetFileAttributesW(Wide(In(name)).c_str(), FILE_ATTRIBUTE_NORMAL);
             DeleteFileW(Wide(In(name)).c_str());
         }
     }
 }
 
+// The self-test's run: on a worker, its end handed to the user-interface thread.
 TEST_F(FileStoreTest, RunHiddenWaitsForTheProgramAndTellsHowItEnded) {
+    win32::UiTasks tasks;
+    win32::Processes processes(tasks);
+    struct Owner final : IRunOwner {
+        void RunComplete(const RunResult& result) override { ended = result; }
+        std::optional<RunResult> ended;
+    };
+    const auto run = [&](RunRequest request) {
+        Owner owner;
+        processes.RunHidden(owner, std::move(request));
+        EXPECT_TRUE(varnek::testing::PumpUntil([&] { return owner.ended.has_value(); }, 30000));
+        return owner.ended.value_or(RunResult{});
+    };
     const std::wstring tool = varnek::testing::ToolPath(L"standin_client.exe");
     ASSERT_TRUE(CopyFileW(tool.c_str(), Wide(In("New_VarnekIT.exe")).c_str(), FALSE));
-    const RunResult ran = store.RunHidden(In("New_VarnekIT.exe"), "/selftest", folder, 30000);
+    const RunResult ran = run({In("New_VarnekIT.exe"), "/selftest", folder, 30000, {}});
     EXPECT_EQ(ran.outcome, RunResult::Outcome::Exited);
     EXPECT_EQ(ran.code, 0u);
     const std::string log = Content(In("New_VarnekIT.log"));
     EXPECT_NE(log.find("/selftest"), std::string::npos) << log;
     EXPECT_NE(log.find("\"show\":0"), std::string::npos) << log; // hidden
 
+    // The check before it refuses the file: nothing starts.
+    DeleteFileW(Wide(In("New_VarnekIT.log")).c_str());
+    const RunResult refused = run({In("New_VarnekIT.exe"), "", folder, 30000, [](const auto&) {
+                                       return FileVerdict{"refused: no", true, {}};
+                                   }});
+    EXPECT_EQ(refused.outcome, RunResult::Outcome::Refused);
+    EXPECT_EQ(refused.verdict.refusal, "refused: no");
+    EXPECT_FALSE(Exists(In("New_VarnekIT.log")));
+
     // One that does not end in time is ended.
     ASSERT_TRUE(CopyFileW(varnek::testing::ToolPath(L"standin_teamviewer.exe").c_str(),
                           Wide(In("Slow.exe")).c_str(), FALSE));
     const ULONGLONG started = GetTickCount64();
-    EXPECT_EQ(store.RunHidden(In("Slow.exe"), "", folder, 1500).outcome,
-              RunResult::Outcome::TimedOut);
+    EXPECT_EQ(run({In("Slow.exe"), "", folder, 1500, {}}).outcome, RunResult::Outcome::TimedOut);
     EXPECT_LT(GetTickCount64() - started, 10000u);
     EXPECT_TRUE(DeleteFileW(Wide(In("Slow.exe")).c_str())); // no longer running
 
     // A file that is no program does not start, and says why.
     Put(In("Text.exe"), "not a program at all, just text");
-    const RunResult refused = store.RunHidden(In("Text.exe"), "", folder, 1500);
-    EXPECT_EQ(refused.outcome, RunResult::Outcome::NotStarted);
-    EXPECT_EQ(refused.code, static_cast<std::uint32_t>(ERROR_BAD_EXE_FORMAT));
+    const RunResult notStarted = run({In("Text.exe"), "", folder, 1500, {}});
+    EXPECT_EQ(notStarted.outcome, RunResult::Outcome::NotStarted);
+    EXPECT_EQ(notStarted.code, static_cast<std::uint32_t>(ERROR_BAD_EXE_FORMAT));
 }

@@ -8,6 +8,7 @@
 #include "resource.h"
 #include "win32/SelfTest.h"
 #include "win32/Text.h"
+#include "win32/UiTask.h"
 #include "win32/ViewFactory.h"
 #include "win32/Win32Services.h"
 
@@ -139,7 +140,8 @@ TEST(ProcessesTest, EveryProcessOfTheNameEndsWithCodeZeroAndOthersKeepRunning) {
                                    CREATE_NO_WINDOW, nullptr, nullptr, &startup, &process));
         started.push_back(process);
     }
-    Processes processes;
+    UiTasks tasks;
+    Processes processes(tasks);
     EXPECT_EQ(processes.TerminateProcessesNamed("TeamViewer.exe"), 3);
     for (int i = 0; i < 3; ++i) {
         EXPECT_EQ(WaitForSingleObject(started[i].hProcess, 10000), WAIT_OBJECT_0);
@@ -275,7 +277,8 @@ TEST(ProcessesTest, StandInClientsHaveEndedWhenTheCallReturns) {
         started.emplace_back(info.hProcess);
         WaitForInputIdle(info.hProcess, 10000); // running its wait
     }
-    Processes processes;
+    UiTasks tasks;
+    Processes processes(tasks);
     const ULONGLONG start = GetTickCount64();
     EXPECT_EQ(processes.TerminateProcessesNamed("TeamViewer.exe"), 2);
     EXPECT_LT(GetTickCount64() - start, 5000u);

@@ -60,7 +60,9 @@ FakeFileStore& FakeFileStore::operator=(const FakeFileStore& other) {
     writeSucceeds = other.writeSucceeds;
     moveSucceeds = other.moveSucceeds;
     startSucceeds = other.startSucceeds;
-    runResult = other.runResult;
+    age = other.age;
+    held = other.held;
+    versionHeld = other.versionHeld;
     log = other.log;
     return *this;
 }
@@ -128,15 +130,29 @@ std::optional<std::int64_t> FakeFileStore::FileSize(std::string_view path) {
     return static_cast<std::int64_t>(content->size());
 }
 
-std::vector<std::uint8_t> FakeFileStore::ReadStart(std::string_view path, std::size_t count) {
+std::optional<std::int64_t> FakeFileStore::SecondsSinceWritten(std::string_view path) {
+    if (!Exists(path)) {
+        return std::nullopt;
+    }
+    const auto found = age.find(std::string(path));
+    return found == age.end() ? 86400 : found->second;
+}
+
+FileBytes FakeFileStore::ReadStart(std::string_view path, std::size_t count) {
+    if (const auto found = held.find(std::string(path)); found != held.end()) {
+        return {{}, found->second};
+    }
+    if (!Exists(path)) {
+        return {{}, 2}; // ERROR_FILE_NOT_FOUND
+    }
     auto content = Content(path).value_or(std::vector<std::uint8_t>{});
     content.resize(std::min(count, content.size()));
-    return content;
+    return {content, 0};
 }
 
 bool FakeFileStore::MoveReplace(std::string_view from, std::string_view to) {
     log.push_back("move " + std::string(from) + " -> " + std::string(to));
-    if (!moveSucceeds || !Exists(from)) {
+    if (!moveSucceeds || !Exists(from) || (fs_->inUse.contains(std::string(to)) && Exists(to))) {
         return false;
     }
     const std::string source(from), target(to);
@@ -153,29 +169,34 @@ bool FakeFileStore::MoveReplace(std::string_view from, std::string_view to) {
         versions[target] = found->second;
         versions.erase(source);
     }
+    // A running program's file may be renamed; it goes on running from the new name.
+    if (fs_->inUse.erase(source)) {
+        fs_->inUse.insert(target);
+    }
     fs_->files.erase(source);
     fs_->files.insert(target);
     return true;
 }
 
-std::optional<std::array<int, 4>> FakeFileStore::FileVersion(std::string_view path) {
-    const auto found = versions.find(std::string(path));
-    if (!Exists(path) || found == versions.end()) {
-        return std::nullopt;
+FileVersionInfo FakeFileStore::FileVersion(std::string_view path) {
+    for (const auto* unreadable : {&held, &versionHeld}) {
+        if (const auto found = unreadable->find(std::string(path)); found != unreadable->end()) {
+            return {std::nullopt, found->second};
+        }
     }
-    return found->second;
+    const auto found = versions.find(std::string(path));
+    if (!Exists(path)) {
+        return {std::nullopt, 2};
+    }
+    if (found == versions.end()) {
+        return {};
+    }
+    return {found->second, 0};
 }
 
 bool FakeFileStore::StartScript(std::string_view script, std::string_view folder) {
     log.push_back("start " + std::string(script) + " in " + std::string(folder));
     return startSucceeds;
-}
-
-RunResult FakeFileStore::RunHidden(std::string_view program, std::string_view arguments,
-                                   std::string_view folder, std::uint32_t timeoutMs) {
-    log.push_back("run " + std::string(program) + " " + std::string(arguments) + " in " +
-                  std::string(folder) + " (" + std::to_string(timeoutMs) + " ms)");
-    return runResult;
 }
 
 void FakeReadService::AsyncRead(IAsyncReadOwner& owner, const ReadRequest& request) {
@@ -189,11 +210,9 @@ void FakeReadService::AsyncRead(IAsyncReadOwner& owner, const ReadRequest& reque
 
 void FakeReadService::CancelAsyncRead(IAsyncReadOwner& owner, std::string_view propertyName) {
     log.push_back("cancel " + std::string(propertyName));
-    for (auto* reads : {&active, &checks}) {
-        std::erase_if(*reads, [&](const Read& read) {
-            return read.owner == &owner && read.request.propertyName == propertyName;
-        });
-    }
+    std::erase_if(active, [&](const Read& read) {
+        return read.owner == &owner && read.request.propertyName == propertyName;
+    });
     if (cancelError) {
         throw *cancelError;
     }
@@ -201,9 +220,7 @@ void FakeReadService::CancelAsyncRead(IAsyncReadOwner& owner, std::string_view p
 
 void FakeReadService::ForgetOwner(IAsyncReadOwner& owner) {
     log.push_back("forget");
-    for (auto* reads : {&active, &checks}) {
-        std::erase_if(*reads, [&](const Read& read) { return read.owner == &owner; });
-    }
+    std::erase_if(active, [&](const Read& read) { return read.owner == &owner; });
 }
 
 const FakeReadService::Read* FakeReadService::Active(std::string_view url) const {
@@ -267,32 +284,6 @@ bool FakeReadService::Complete(std::string_view url, AsyncProperty property) {
     return true;
 }
 
-void FakeReadService::AsyncCheck(IAsyncReadOwner& owner, std::string_view propertyName,
-                                 std::string_view path, FileCheck check) {
-    log.push_back("check " + std::string(path));
-    ReadRequest request;
-    request.asyncType = vbAsyncTypeFile;
-    request.propertyName = std::string(propertyName);
-    request.targetFile = std::string(path);
-    request.check = std::move(check);
-    checks.push_back({&owner, std::move(request)});
-}
-
-int FakeReadService::FinishChecks() {
-    int count = 0;
-    while (!checks.empty()) {
-        const Read read = checks.front();
-        checks.erase(checks.begin());
-        AsyncProperty property;
-        Fill(property, read.request);
-        property.StatusCode = vbAsyncStatusCodeEndDownloadData;
-        Checked(property, read.request);
-        read.owner->AsyncReadComplete(property);
-        ++count;
-    }
-    return count;
-}
-
 bool FakeReadService::CompleteWith(std::string_view url, std::string_view bytes) {
     AsyncProperty property;
     property.Value.assign(bytes.begin(), bytes.end());
@@ -322,6 +313,47 @@ int FakeProcesses::TerminateProcessesNamed(std::string_view name) {
     }
     if (whileWaiting) {
         whileWaiting();
+    }
+    return count;
+}
+
+void FakeProcesses::RunHidden(IRunOwner& owner, RunRequest request) {
+    started.push_back(request.program + " " + request.arguments + " in " + request.folder + " (" +
+                      std::to_string(request.timeoutMs) + " ms)");
+    runs.push_back({&owner, std::move(request)});
+}
+
+void FakeProcesses::ForgetOwner(IRunOwner& owner) {
+    std::erase_if(runs, [&](const Run& run) { return run.owner == &owner; });
+}
+
+bool FakeProcesses::TakeMachineLock(std::string_view name) {
+    const std::string lock(name);
+    if (locks.contains(lock) || lockedElsewhere.contains(lock)) {
+        return false;
+    }
+    locks.insert(lock);
+    return true;
+}
+
+void FakeProcesses::ReleaseMachineLock(std::string_view name) {
+    locks.erase(std::string(name));
+}
+
+int FakeProcesses::FinishRuns() {
+    int count = 0;
+    while (!runs.empty()) {
+        const Run run = runs.front();
+        runs.erase(runs.begin());
+        RunResult result = runResult;
+        if (run.request.check) {
+            FileVerdict verdict = run.request.check(run.request.program);
+            if (!verdict.refusal.empty()) {
+                result = {RunResult::Outcome::Refused, 0, std::move(verdict)};
+            }
+        }
+        run.owner->RunComplete(result);
+        ++count;
     }
     return count;
 }
@@ -367,6 +399,16 @@ long FakeRegistry::DeleteValue(Key key, std::string_view valueName) {
 long FakeRegistry::CloseKey(Key key) {
     log.push_back("close " + std::to_string(key));
     return key == 0 ? 6 : 0;
+}
+
+long FakeRegistry::SetUserText(std::string_view subKey, std::string_view valueName,
+                               std::string_view text) {
+    userValues[std::string(subKey) + "\\" + std::string(valueName)] = std::string(text);
+    return 0;
+}
+
+long FakeRegistry::DeleteUserValue(std::string_view subKey, std::string_view valueName) {
+    return userValues.erase(std::string(subKey) + "\\" + std::string(valueName)) ? 0 : 2;
 }
 
 std::unique_ptr<IMainWindowView> FakeViews::CreateMainView(VarnekIT&) {

@@ -122,11 +122,16 @@ public:
     bool FileExists(std::string_view path) override { return files.count(std::string(path)) > 0; }
     bool RemoveFile(std::string_view path) override {
         deleted.push_back(std::string(path));
+        if (inUse.contains(std::string(path))) {
+            return false;
+        }
         files.erase(std::string(path));
         return true;
     }
     std::set<std::string> files;
     std::vector<std::string> deleted;
+    // Files a program runs from: they cannot be removed or replaced, only renamed.
+    std::set<std::string> inUse;
 };
 
 // File contents, creation times, version resources and hidden starts, over the files of a
@@ -146,28 +151,33 @@ public:
 
     std::optional<DateTime> DateCreated(std::string_view path) override;
     bool SetDateCreated(std::string_view path, const DateTime& when) override;
+    std::optional<std::int64_t> SecondsSinceWritten(std::string_view path) override;
     bool WriteFile(std::string_view path, const std::vector<std::uint8_t>& bytes) override;
     std::optional<std::int64_t> FileSize(std::string_view path) override;
-    std::vector<std::uint8_t> ReadStart(std::string_view path, std::size_t count) override;
+    FileBytes ReadStart(std::string_view path, std::size_t count) override;
     bool MoveReplace(std::string_view from, std::string_view to) override;
-    std::optional<std::array<int, 4>> FileVersion(std::string_view path) override;
+    FileVersionInfo FileVersion(std::string_view path) override;
     std::vector<std::string> FilesIn(std::string_view folder) override;
+    bool IsWriteTemporary(std::string_view name) override { return name.starts_with("vit"); }
+    std::string SystemFolder() override { return "C:\\Windows\\system32"; }
     DateTime Now() override { return now; }
     std::uint32_t ProcessId() override { return 0x1a2b; }
     bool StartScript(std::string_view script, std::string_view folder) override;
-    RunResult RunHidden(std::string_view program, std::string_view arguments,
-                        std::string_view folder, std::uint32_t timeoutMs) override;
 
     std::map<std::string, std::vector<std::uint8_t>> contents;
     std::map<std::string, DateTime> created;
     std::map<std::string, std::array<int, 4>> versions;
+    // Seconds since a file was written; a file not named here was written long ago.
+    std::map<std::string, std::int64_t> age;
+    // Files that cannot be read now (a scanner holds them), with the error reading gives; and
+    // files whose version resource alone cannot be read.
+    std::map<std::string, std::uint32_t> held;
+    std::map<std::string, std::uint32_t> versionHeld;
     DateTime now{2026, 3, 14, 10, 30, 0};
     bool writeSucceeds = true;
     bool moveSucceeds = true;
     bool startSucceeds = true;
-    RunResult runResult{RunResult::Outcome::Exited, 0}; // of every RunHidden
-    // "write PATH (N bytes)", "move FROM -> TO", "created PATH d/m/y h:m:s", "start FILE in DIR",
-    // "run PATH ARGUMENTS in DIR (N ms)"
+    // "write PATH (N bytes)", "move FROM -> TO", "created PATH d/m/y h:m:s", "start FILE in DIR"
     std::vector<std::string> log;
 
 private:
@@ -194,17 +204,11 @@ public:
     // The same for the last notification: the read ends first. A whole file read's check
     // runs before, as the worker runs it.
     bool Complete(std::string_view url, AsyncProperty property);
-    // Runs the checks started by AsyncCheck and delivers their ends; how many ran.
-    int FinishChecks();
     // A byte-array read that succeeded with these bytes.
     bool CompleteWith(std::string_view url, std::string_view bytes);
 
-    void AsyncCheck(IAsyncReadOwner& owner, std::string_view propertyName, std::string_view path,
-                    FileCheck check) override;
-
     std::vector<ReadRequest> requests; // every read started, in order
     std::vector<Read> active;
-    std::vector<Read> checks;                  // started by AsyncCheck, not yet finished
     std::optional<AsyncReadError> startError;  // thrown by the next AsyncRead calls
     std::optional<AsyncReadError> cancelError; // thrown by CancelAsyncRead
     std::vector<std::string> log;              // "read URL", "cancel NAME", "forget"
@@ -213,7 +217,25 @@ public:
 class FakeProcesses final : public IProcesses {
 public:
     int TerminateProcessesNamed(std::string_view name) override;
-    std::multiset<std::string> running; // executable names
+    void RunHidden(IRunOwner& owner, RunRequest request) override;
+    void ForgetOwner(IRunOwner& owner) override;
+    bool TakeMachineLock(std::string_view name) override;
+    void ReleaseMachineLock(std::string_view name) override;
+    // Ends the runs under way as the worker would: each request's check, then `runResult`.
+    // How many ended.
+    int FinishRuns();
+
+    struct Run {
+        IRunOwner* owner;
+        RunRequest request;
+    };
+    std::vector<Run> runs; // under way
+    RunResult runResult{
+        RunResult::Outcome::Exited, 0x5E1F, {}}; // of every run: the self-test passed
+    std::vector<std::string> started;            // "PROGRAM ARGUMENTS in DIR (N ms)"
+    std::set<std::string> locks;                 // held by this process
+    std::set<std::string> lockedElsewhere;       // held by another process
+    std::multiset<std::string> running;          // executable names
     std::vector<std::string> terminated;
     // Runs while the call waits for the ended processes, as the messages handled then do.
     std::function<void()> whileWaiting;
@@ -241,7 +263,12 @@ public:
                   const std::vector<std::uint8_t>& data) override;
     long DeleteValue(Key key, std::string_view valueName) override;
     long CloseKey(Key key) override;
+    long SetUserText(std::string_view subKey, std::string_view valueName,
+                     std::string_view text) override;
+    long DeleteUserValue(std::string_view subKey, std::string_view valueName) override;
 
+    // The current user's values, by "KEY\\NAME".
+    std::map<std::string, std::string> userValues;
     long openResult = 0;
     long setResult = 0;
     std::vector<std::string> log;
