@@ -57,7 +57,8 @@ f_Indstillinger::f_Indstillinger(Application& app)
     : app_(app),
       update_(UpdateServices{app.services.reads, app.services.fileStore, app.services.files,
                              app.services.dialogs, app.services.signatures, app.services.updateLog,
-                             app.services.programFolder, std::string(ClientPublisher)},
+                             app.services.programFolder, std::string(ClientPublisher),
+                             app.services.policies},
               *this) {
     for (int i = 0; i < ControlCount; ++i) {
         controls_[i].caption = std::string(Designs[i].caption);

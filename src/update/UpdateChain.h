@@ -53,6 +53,7 @@ struct UpdateServices {
     std::string programFolder;
     // The subject the remote-control client must be signed by; empty: the present client's.
     std::string clientPublisher;
+    IPolicies& policies;
 };
 
 // "N%": the share of `cur` in `max`, rounded half to even, computed without overflow for any
