@@ -75,6 +75,9 @@ else()
     set(epoch 1577836800) # 2020-01-01 00:00:00 UTC
 endif()
 
+# wixl and msibuild write times as local times: the same for every build machine.
+set(ENV{TZ} UTC)
+
 set(work "${OUTPUT}.work")
 file(REMOVE_RECURSE "${work}")
 file(MAKE_DIRECTORY "${work}")
