@@ -5,7 +5,6 @@ replaced by the package of the next version, and refusing to replace that by an 
 
 import os
 import re
-import shutil
 import unittest
 from pathlib import Path
 
@@ -40,23 +39,21 @@ class MsiTest(harness.E2ETestCase):
         self.packages = {os.environ["VARNEK_PROJECT_VERSION"]: package("VARNEK_MSI"),
                          "1.0.3": package("VARNEK_NEXT_MSI")}
         super().setUp()
-        self.logs = 0
-        self.log = ""
         self.shortcut = None
 
     def msiexec(self, *args: str) -> int:
-        """Runs msiexec with the arguments, silent and with a verbose log (kept as an
-        artifact); returns its exit code and leaves the log's text in self.log."""
+        """Runs msiexec with the arguments, silent, with a verbose log (kept as an artifact,
+        its text left in self.log); returns its exit code."""
         session = self.session
-        self.logs += 1
-        log = rf"{PACKAGES}\msiexec-{self.logs}.log"
-        result = session.run_wine(["msiexec", *args, "/qn", "/l*v", log], timeout=180,
+        name = rf"{PACKAGES}\msiexec.log"
+        log = session.unix_path(name)
+        log.unlink(missing_ok=True)
+        result = session.run_wine(["msiexec", *args, "/qn", "/l*v", name], timeout=180,
                                   check=False)
-        path = session.unix_path(log)
-        text = path.read_bytes() if path.exists() else b""
+        text = log.read_bytes() if log.exists() else b""
         self.log = text.decode("utf-16" if text.startswith(b"\xff\xfe") else "latin-1")
-        if path.exists():
-            shutil.copy(path, session.artifacts / path.name)
+        with open(session.artifacts / "msiexec.log", "a") as kept:
+            kept.write(self.log)
         return result.returncode
 
     def install(self, version: str, *properties: str) -> int:
