@@ -1,8 +1,9 @@
 #!/bin/sh
-# Checks that two builds of VarnekIT.exe from the same source tree are byte-identical. The two
-# build folders have different paths, and the second build runs later and under another
-# umask, so a build path, a time stamp or a file mode that leaks into the program shows up as a
-# difference.
+# Checks that two builds of VarnekIT.exe from the same source tree are byte-identical, and so
+# are their Windows Installer packages where the build makes one (wixl and msibuild present).
+# The two build folders have different paths, and the second build runs later and under another
+# umask, so a build path, a time stamp or a file mode that leaks into the program or the
+# package shows up as a difference.
 #   cmake/check-reproducible.sh [WORK_DIR]
 #       builds the shipped 32-bit release configuration (fixed addresses) twice
 #   cmake/check-reproducible.sh --against BUILD_DIR [WORK_DIR]
@@ -53,25 +54,44 @@ build() {
         while IFS= read -r argument; do set -- "$@" "$argument"; done <"$settings"
         cmake -S "$source_dir" -B "$dir" -G Ninja -DVARNEK_TESTS=OFF "$@"
     ) >"$dir.log" 2>&1 || { cat "$dir.log"; exit 1; }
-    cmake --build "$dir" --target VarnekIT -j2 >>"$dir.log" 2>&1 || { cat "$dir.log"; exit 1; }
+    cmake --build "$dir" --target $(targets "$dir") -j2 >>"$dir.log" 2>&1 ||
+        { cat "$dir.log"; exit 1; }
+}
+
+# targets DIR: the program, and the package where the build in DIR makes one.
+targets() {
+    if cmake --build "$1" --target help 2>/dev/null | grep -q '^msi:'; then
+        echo VarnekIT msi
+    else
+        echo VarnekIT
+    fi
+}
+
+# same NAME FIRST SECOND: compares the two builds' files.
+same() {
+    if cmp "$2" "$3"; then
+        echo "reproducible: $(sha256sum "$2" | cut -d' ' -f1)  $1 ($2 and $3)"
+    else
+        echo "NOT reproducible: the two builds of $1 differ ($2, $3)" >&2
+        cmp -l "$2" "$3" | head -20 >&2 || true
+        exit 1
+    fi
 }
 
 if [ -n "$against" ]; then
     # Up to date with the source (nothing to do when the test build has just been made).
-    cmake --build "$against" --target VarnekIT -j2 >"$work/against.log" 2>&1 ||
+    cmake --build "$against" --target $(targets "$against") -j2 >"$work/against.log" 2>&1 ||
         { cat "$work/against.log"; exit 1; }
-    first="$against/src/VarnekIT.exe"
+    first=$against
 else
     build "$work/first"
-    first="$work/first/src/VarnekIT.exe"
+    first=$work/first
     sleep 1
 fi
 (umask 077 && build "$work/second-build")
-second="$work/second-build/src/VarnekIT.exe"
-if cmp "$first" "$second"; then
-    echo "reproducible: $(sha256sum "$first" | cut -d' ' -f1)  VarnekIT.exe ($first and $second)"
-else
-    echo "NOT reproducible: the two builds of VarnekIT.exe differ ($first, $second)" >&2
-    cmp -l "$first" "$second" | head -20 >&2 || true
-    exit 1
+second=$work/second-build
+same VarnekIT.exe "$first/src/VarnekIT.exe" "$second/src/VarnekIT.exe"
+if [ "$(targets "$first")" != VarnekIT ]; then
+    package=$(cd "$first/installer" && ls VarnekIT-*.msi)
+    same "$package" "$first/installer/$package" "$second/installer/$package"
 fi

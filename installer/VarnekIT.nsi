@@ -435,13 +435,17 @@ Section "un.VarnekIT" SecUnProgram
     ; An older version's uninstaller, if one was left there.
     Delete "${PROGRAM_FOLDER}\uninstall.exe"
     ; What the program itself writes into its folder: the remote-control client it downloads,
-    ; a downloaded new version with its replacement script, the old program an update moved
-    ; aside, and unfinished downloads (the target's name, a tag and ".download").
+    ; a downloaded new version with its replacement script, the old program and client an
+    ; update moved aside, unfinished downloads (the target's name, a tag and ".download"), and
+    ; temporary files of writes cut short.
     Delete "${PROGRAM_FOLDER}\Varnek_TeamViewer.exe"
     Delete "${PROGRAM_FOLDER}\New_VarnekIT.exe"
     Delete "${PROGRAM_FOLDER}\VarnekIT.exe.old"
+    Delete "${PROGRAM_FOLDER}\VarnekIT.exe.*.old"
+    Delete "${PROGRAM_FOLDER}\Varnek_TeamViewer.exe.*.old"
     Delete "${PROGRAM_FOLDER}\DeleteOLD.bat"
     Delete "${PROGRAM_FOLDER}\*.download"
+    Delete "${PROGRAM_FOLDER}\vit*.tmp"
     RMDir "${PROGRAM_FOLDER}"
   ${EndIf}
   Call un.RemoveUninstaller

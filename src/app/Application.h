@@ -37,6 +37,7 @@ struct Services {
     IFileStore& fileStore;
     ISignatureCheck& signatures;
     ILogFile& updateLog;
+    IPolicies& policies;
     IViewFactory& views;
     std::string programFolder; // the running executable's folder
 };

@@ -86,6 +86,16 @@ public:
     virtual void ReleaseMachineLock(std::string_view name) = 0;
 };
 
+// What the machine's administrator decided for the program (Group Policy's settings for it).
+class IPolicies {
+public:
+    virtual ~IPolicies() = default;
+    // True when the administrator manages the program's updates: the program never replaces
+    // itself then. Read anew at every call, so a policy that arrives while the program runs
+    // holds from the next check on.
+    virtual bool ProgramUpdatesManaged() = 0;
+};
+
 // Message boxes. Styles and results are the Win32 values (MB_*, ID*).
 class IDialogs {
 public:

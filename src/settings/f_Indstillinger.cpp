@@ -57,7 +57,7 @@ f_Indstillinger::f_Indstillinger(Application& app)
     : app_(app),
       update_(UpdateServices{app.services.reads, app.services.fileStore, app.services.files,
                              app.services.dialogs, app.services.signatures, app.services.updateLog,
-                             app.services.processes, app.services.registry,
+                             app.services.processes, app.services.registry, app.services.policies,
                              app.services.programFolder, std::string(ClientPublisher)},
               *this) {
     for (int i = 0; i < ControlCount; ++i) {

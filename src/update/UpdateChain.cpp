@@ -257,6 +257,10 @@ void UpdateChain::VersionCheckVarnekIT_DownloadComplete(const std::string& Key,
         Log("program " + text + " on the server, " + RunningVersionText() + " running: up to date");
         return;
     }
+    if (services_.policies.ProgramUpdatesManaged()) {
+        Log("program updates are managed by the administrator");
+        return;
+    }
     if (refused_.RefusedBefore(Package::Program, text)) {
         return;
     }

@@ -57,6 +57,7 @@ struct UpdateServices {
     ILogFile& log;
     IProcesses& processes;
     IRegistry& registry;
+    IPolicies& policies;
     std::string programFolder;
     // The subject the remote-control client must be signed by; empty: the present client's.
     std::string clientPublisher;

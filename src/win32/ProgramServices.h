@@ -29,12 +29,13 @@ struct ProgramServices {
     ReadService reads;
     FileStore fileStore;
     Authenticode signatures;
+    Policies policies;
     ViewFactory views;
 
     Services Record() {
-        return Services{store,      notifyShell, iconMaker, shell,          files,
-                        processes,  dialogs,     registry,  reads,          fileStore,
-                        signatures, updateLog,   views,     ProgramFolder()};
+        return Services{store,      notifyShell, iconMaker, shell, files,
+                        processes,  dialogs,     registry,  reads, fileStore,
+                        signatures, updateLog,   policies,  views, ProgramFolder()};
     }
 };
 

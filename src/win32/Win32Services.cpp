@@ -94,6 +94,22 @@ void RegistrySettingsStore::DeleteSetting(std::string_view appName, std::string_
     }
 }
 
+bool Policies::ProgramUpdatesManaged() {
+    // KEY_WOW64_64KEY: the 64-bit view on 64-bit Windows; 32-bit Windows ignores it.
+    UniqueRegKey hkey;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, Key, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, hkey.put()) !=
+        ERROR_SUCCESS) {
+        return false;
+    }
+    DWORD type = 0;
+    DWORD value = 0;
+    DWORD size = sizeof value;
+    // A value of another type or size is no setting of the policy.
+    return RegQueryValueExW(hkey.get(), NoProgramUpdate, nullptr, &type,
+                            reinterpret_cast<BYTE*>(&value), &size) == ERROR_SUCCESS &&
+           type == REG_DWORD && size == sizeof value && value == 1;
+}
+
 #ifndef _WIN64
 static_assert(NOTIFYICONDATAA_V2_SIZE == NotifyIconRecord::V2Size,
               "the notification record of the 32-bit build is 488 bytes");

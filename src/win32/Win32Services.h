@@ -117,6 +117,17 @@ public:
     long DeleteUserValue(std::string_view subKey, std::string_view valueName) override;
 };
 
+// The policies Group Policy writes for the program under HKLM "SOFTWARE\Policies\VarnekIT",
+// read in the 64-bit view of the registry, where Group Policy writes them: a 32-bit program
+// would otherwise read the 32-bit view, where they are not.
+class Policies final : public IPolicies {
+public:
+    static constexpr const wchar_t* Key = L"SOFTWARE\\Policies\\VarnekIT";
+    // REG_DWORD 1: the administrator manages the program's updates.
+    static constexpr const wchar_t* NoProgramUpdate = L"NoProgramUpdate";
+    bool ProgramUpdatesManaged() override;
+};
+
 // The running executable's path.
 std::string ProgramFile();
 // The folder of the running executable, without a trailing backslash.

@@ -170,9 +170,10 @@ class InstallerTest(harness.E2ETestCase):
         session = self.session
         self.install()
         # What the program itself leaves in its folder: the downloaded client, a new version
-        # with its replacement script, and downloads cut short.
+        # with its replacement script, copies moved aside, downloads and writes cut short.
         written = ["Varnek_TeamViewer.exe", "New_VarnekIT.exe", "VarnekIT.exe.old", "DeleteOLD.bat",
-                   "Varnek_TeamViewer.exe.1a2b.3.download", "New_VarnekIT.zip.ff0.12.download"]
+                   "Varnek_TeamViewer.exe.1a2b.3.download", "New_VarnekIT.zip.ff0.12.download",
+                   "VarnekIT.exe.1a2b.old", "Varnek_TeamViewer.exe.1a2b.old", "vit3F.tmp"]
         for name in written:
             session.unix_path(rf"C:\Varnek\{name}").write_bytes(b"MZ" + name.encode())
         program = session.start_wine(PROGRAM)

@@ -726,8 +726,8 @@ struct ChainHost final : IUpdateHost {
 TEST_F(UpdateTest, AConfiguredPublisherDecidesForTheClient) {
     ChainHost host;
     UpdateChain chain(UpdateServices{p.reads, p.fileStore, p.files, p.dialogs, p.signatures,
-                                     p.updateLog, p.processes, p.registry, p.programFolder,
-                                     Publisher},
+                                     p.updateLog, p.processes, p.registry, p.policies,
+                                     p.programFolder, Publisher},
                       host);
     // The present client's signer does not count then, and neither does its absence.
     for (const auto& [download, replaced] :
@@ -791,6 +791,28 @@ TEST_F(UpdateTest, EveryDecisionOfTheChainIsLoggedWithTheLocalTime) {
     }
     EXPECT_TRUE(Logged(p.updateLog, "no version: \"1.0.9\\x0D\\x0A2026-03-14"));
     EXPECT_TRUE(Logged(p.updateLog, "... (5000 bytes)"));
+}
+
+TEST_F(UpdateTest, WhileTheAdministratorManagesProgramUpdatesOnlyTheClientIsUpdated) {
+    // A newer client and a newer program on the server: the client is fetched, the program
+    // not, and nothing of it is written.
+    LocalClient({2026, 1, 1, 9, 0, 0});
+    Start();
+    p.policies.programUpdatesManaged = true;
+    Check("1/3/2026");
+    EXPECT_TRUE(Reading(clientPackageUrl));
+    FailFile(clientPackageUrl);
+    ASSERT_TRUE(p.reads.CompleteWith(programVersionUrl, "1.0.3"));
+    EXPECT_EQ(Urls(),
+              (std::vector<std::string>{clientDateUrl, clientPackageUrl, programVersionUrl}));
+    EXPECT_EQ(p.updateLog.lines.back().substr(20),
+              "program updates are managed by the administrator");
+    EXPECT_EQ(Caption(Ctl::t_Version_Ny), "Ny Version : 1.0.3");
+    EXPECT_TRUE(p.fileStore.log.empty());
+    // The policy is asked at every check: withdrawn, the next check fetches the program.
+    p.policies.programUpdatesManaged = false;
+    CheckProgram("1.0.3");
+    EXPECT_TRUE(Reading(programPackageUrl));
 }
 
 TEST_F(UpdateTest, ExitMidDownloadAndTheNextStartLeaveOnlyTheFilesThatWereThere) {

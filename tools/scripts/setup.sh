@@ -15,7 +15,7 @@ here=$(cd "$(dirname "$0")/../.." && pwd)
 packages="cmake ninja-build g++ googletest python3 g++-mingw-w64-i686-posix
 g++-mingw-w64-x86-64-posix wine wine64 xvfb xdotool x11-utils imagemagick
 tesseract-ocr tesseract-ocr-eng fonts-dejavu-core fonts-wine
-nsis osslsigncode openssl
+nsis osslsigncode openssl wixl msitools
 libbenchmark-dev libssl-dev curl clang libclang-rt-dev llvm iproute2"
 wine32=wine32:i386
 

@@ -298,6 +298,12 @@ public:
     std::vector<std::string> checked; // the paths checked, "self" for the running program
 };
 
+class FakePolicies final : public IPolicies {
+public:
+    bool ProgramUpdatesManaged() override { return programUpdatesManaged; }
+    bool programUpdatesManaged = false;
+};
+
 class MemoryLogFile final : public ILogFile {
 public:
     void Append(std::string_view line) override { lines.push_back(std::string(line)); }
@@ -382,15 +388,16 @@ struct FakePlatform {
     FakeFileStore fileStore{files};
     FakeSignatureCheck signatures;
     MemoryLogFile updateLog;
+    FakePolicies policies;
     FakeViews views;
     std::string programFolder = "C:\\Program Files\\Varnek";
 
     // The services record of these fakes, with the given windows (the real ones in the Win32
     // tests, `views` in the unit tests).
     Services ServicesWith(IViewFactory& windows) {
-        return Services{store,      notifyShell, iconMaker, shell,        files,
-                        processes,  dialogs,     registry,  reads,        fileStore,
-                        signatures, updateLog,   windows,   programFolder};
+        return Services{store,      notifyShell, iconMaker, shell,   files,
+                        processes,  dialogs,     registry,  reads,   fileStore,
+                        signatures, updateLog,   policies,  windows, programFolder};
     }
 };
 
