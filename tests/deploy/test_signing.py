@@ -29,13 +29,23 @@ def require_signing_tools() -> None:
             raise unittest.SkipTest(f"{tool} is not installed")
 
 
-def make_certificate(folder: Path, name: str, subject: str) -> tuple[Path, Path]:
-    """A throwaway self-signed code-signing certificate and its key (PEM), valid two days."""
+CODE_SIGNING = ("keyUsage=critical,digitalSignature", "extendedKeyUsage=codeSigning")
+
+
+def make_certificate(folder: Path, name: str, subject: str,
+                     issuer: tuple[Path, Path] | None = None,
+                     extensions: tuple[str, ...] = CODE_SIGNING) -> tuple[Path, Path]:
+    """A throwaway code-signing certificate (or other, by its extensions) and its key (PEM),
+    valid two days: self-signed, or issued by `issuer` (certificate, key)."""
     cert, key = folder / f"{name}.pem", folder / f"{name}-key.pem"
-    run("openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-utf8",
-        "-subj", subject, "-keyout", key, "-out", cert,
-        "-addext", "keyUsage=critical,digitalSignature",
-        "-addext", "extendedKeyUsage=codeSigning")
+    added = [part for extension in extensions for part in ("-addext", extension)]
+    if issuer is None:
+        run("openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-utf8",
+            "-subj", subject, "-keyout", key, "-out", cert, *added)
+    else:
+        run("openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-utf8",
+            "-subj", subject, "-keyout", key, "-out", cert, "-CA", issuer[0], "-CAkey", issuer[1],
+            *added)
     return cert, key
 
 
