@@ -1,11 +1,12 @@
 """What a release build is made with: Authenticode signing through cmake/Signing.cmake (a
 throwaway self-signed code-signing certificate made here with openssl, a copy of the built
 program signed with it, PEM pair and PKCS#12 with its password from a file or the environment,
-and osslsigncode's verification trusting only that certificate); and the configure rule that
-closes every company build."""
+and osslsigncode's verification trusting only that certificate); the configure rule that
+closes every company build; and the DLLs the program imports."""
 
 import hashlib
 import os
+import re
 import shutil
 import subprocess
 import tempfile
@@ -291,6 +292,30 @@ class ReleaseConfigureTest(unittest.TestCase):
                           f"throwaway root)", result.stdout)
             for name in ("CMakeCache.txt", "build.ninja"):
                 self.assertNotIn(secret, (build / name).read_text(), name)
+
+
+class ProgramImportsTest(unittest.TestCase):
+    """Every DLL the program imports is one Windows loads from its own folder, whatever lies
+    beside the program: a KnownDLL of every Windows from 7 to 11, or comctl32.dll, which the
+    manifest takes from the side-by-side store. Any other is sought in the program's folder
+    first, which every user can write to, before SetDefaultDllDirectories can run."""
+
+    KNOWN_DLLS = {
+        "advapi32.dll", "clbcatq.dll", "comdlg32.dll", "difxapi.dll", "gdi32.dll",
+        "imagehlp.dll", "imm32.dll", "kernel32.dll", "msctf.dll", "msvcrt.dll", "normaliz.dll",
+        "nsi.dll", "ole32.dll", "oleaut32.dll", "psapi.dll", "rpcrt4.dll", "sechost.dll",
+        "setupapi.dll", "shell32.dll", "shlwapi.dll", "user32.dll", "wldap32.dll", "ws2_32.dll"}
+
+    def test_the_program_imports_only_dlls_windows_loads_from_its_own_folder(self):
+        exe, objdump = os.environ.get("VARNEK_EXE"), os.environ.get("VARNEK_OBJDUMP")
+        if not exe or not Path(exe).is_file() or not objdump:
+            self.skipTest("VARNEK_EXE and VARNEK_OBJDUMP do not name the program and objdump")
+        # Every import table: the loader's own, and the delayed one (loaded by name on first
+        # call, the same search).
+        listing = run(objdump, "-p", exe).stdout
+        imported = {name.lower() for name in re.findall(r"DLL Name: (\S+)", listing)}
+        self.assertIn("kernel32.dll", imported, listing)
+        self.assertEqual(sorted(imported - self.KNOWN_DLLS - {"comctl32.dll"}), [])
 
 
 if __name__ == "__main__":
