@@ -612,9 +612,8 @@ def publish(folder: Path, program: Path | None = None, client: Path | None = Non
         check_signer(program, folder / PROGRAM_PACKAGE, new_root, root_certificates)
         writes.append((PROGRAM_PACKAGE, read_file(program)))
         writes.append((PROGRAM_VERSION_FILE, format_version(version).encode("ascii")))
-        found = program_signer(program)
-        signer = (f"signed by {found.subject}, root {found.root(root_certificates).sha256}"
-                  if found is not None else "not signed")
+        subject = signer_subject(program)
+        signer = f"signed by {subject}" if subject is not None else "not signed"
         report.append(f"VarnekIT {format_version(version)} ({signer})")
     if client is not None:
         check_windows_program(client)
