@@ -337,12 +337,12 @@ class Certificate:
             for extension in extensions.children()[0].expect(0x30, "extensions").children():
                 parts = extension.children()
                 oid, value = oid_text(parts[0].content), parts[-1].content
-                inner = Der(value, 0, len(value), element.where)
                 if oid == OID_SUBJECT_KEY_ID:
-                    self.key_id = inner.content
+                    self.key_id = Der(value, 0, len(value), element.where).content
                 elif oid == OID_AUTHORITY_KEY_ID:
                     self.authority_key_id = next(
-                        (part.content for part in inner.children() if part.tag == 0x80), None)
+                        (part.content for part in Der(value, 0, len(value), element.where)
+                         .children() if part.tag == 0x80), None)
 
     @property
     def self_issued(self) -> bool:
