@@ -5,7 +5,7 @@
 # umask, so a build path, a time stamp or a file mode that leaks into the program or the
 # package shows up as a difference.
 #   cmake/check-reproducible.sh [WORK_DIR]
-#       builds the shipped 32-bit release configuration (fixed addresses) twice
+#       builds the shipped 32-bit release configuration (fixed addresses, not signed) twice
 #   cmake/check-reproducible.sh --against BUILD_DIR [WORK_DIR]
 #       compares BUILD_DIR's VarnekIT.exe (a build made anyway, the test command's) with a new
 #       build of the same settings (toolchain, build type, addresses, the other values the
@@ -34,7 +34,8 @@ settings=$work/settings
 if [ -n "$against" ]; then
     : >"$settings"
     for name in CMAKE_TOOLCHAIN_FILE CMAKE_BUILD_TYPE SupportServerUrl HomePageUrl \
-        VARNEK_READ_STALL_SECONDS VARNEK_CLIENT_PUBLISHER VARNEK_VERSION_OVERRIDE; do
+        VARNEK_READ_STALL_SECONDS VARNEK_CLIENT_PUBLISHER VARNEK_VERSION_OVERRIDE \
+        VARNEK_UPDATE_ROOTS VARNEK_CLIENT_ROOTS; do
         line=$(grep -m1 "^$name:[A-Z]*=" "$against/CMakeCache.txt") ||
             { echo "$against/CMakeCache.txt has no $name" >&2; exit 1; }
         printf '%s\n' "-D$name=${line#*=}" >>"$settings"
@@ -42,7 +43,7 @@ if [ -n "$against" ]; then
 else
     printf '%s\n' "-DCMAKE_TOOLCHAIN_FILE=$source_dir/cmake/mingw-i686.cmake" \
         -DCMAKE_BUILD_TYPE=Release -DSupportServerUrl=https://support.varnek.example \
-        -DHomePageUrl=https://www.varnek.example >"$settings"
+        -DHomePageUrl=https://www.varnek.example -DVARNEK_UNSIGNED_RELEASE=ON >"$settings"
 fi
 
 build() {

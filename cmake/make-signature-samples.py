@@ -3,13 +3,15 @@
 
     make-signature-samples.py PROGRAM FOLDER
 
-Throwaway self-signed code-signing certificates are made with openssl and copies of PROGRAM
-signed with them by osslsigncode. For each NAME.exe the folder holds NAME.subject (the
-signer's subject as the system should write it, UTF-8, no line break) and NAME.show-signer
-(what tools/publish.py --show-signer printed for it, or its message when it refused).
-The certificates and keys are left in FOLDER/keys.
+Throwaway code-signing certificates are made with openssl, self-signed or issued by a
+throwaway root, and copies of PROGRAM signed with them by osslsigncode. For each NAME.exe the
+folder holds NAME.subject (the signer's subject as the system should write it, UTF-8, no line
+break), NAME.root (the SHA-256 of the root certificate of its chain, as openssl wrote that
+certificate) and NAME.show-signer (what tools/publish.py --show-signer printed for it, or its
+message when it refused). The certificates and keys are left in FOLDER/keys.
 """
 
+import hashlib
 import shutil
 import struct
 import subprocess
@@ -60,16 +62,53 @@ OPENSSL_CONFIG = """[req]
 distinguished_name = dn
 string_mask = MASK:0x2002
 [dn]
+[root]
+basicConstraints = critical,CA:TRUE
+keyUsage = critical,keyCertSign,cRLSign
+subjectKeyIdentifier = hash
+[signing]
+keyUsage = critical,digitalSignature
+extendedKeyUsage = codeSigning
+authorityKeyIdentifier = keyid
+[no-usage]
+keyUsage = critical,digitalSignature
+authorityKeyIdentifier = keyid
+[server-usage]
+keyUsage = critical,digitalSignature
+extendedKeyUsage = serverAuth,clientAuth
+authorityKeyIdentifier = keyid
 """
 
 
-def make_certificate(keys: Path, name: str, subject: str) -> tuple[Path, Path]:
+def make_certificate(keys: Path, name: str, subject: str,
+                     issuer: tuple[Path, Path] | None = None,
+                     extensions: str = "signing") -> tuple[Path, Path]:
+    """A certificate and its key: self-signed, or issued by `issuer` (certificate, key) with the
+    extensions of the configuration's section `extensions`."""
     cert, key, config = keys / f"{name}.pem", keys / f"{name}-key.pem", keys / "openssl.cnf"
     config.write_text(OPENSSL_CONFIG)
-    run("openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-utf8",
-        "-config", config, "-multivalue-rdn", "-subj", subject, "-keyout", key, "-out", cert,
-        "-addext", "keyUsage=critical,digitalSignature", "-addext", "extendedKeyUsage=codeSigning")
+    if issuer is None:
+        added = (["-extensions", extensions] if extensions != "signing" else
+                 ["-addext", "keyUsage=critical,digitalSignature",
+                  "-addext", "extendedKeyUsage=codeSigning"])
+        run("openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-utf8",
+            "-config", config, "-multivalue-rdn", "-subj", subject, "-keyout", key, "-out", cert,
+            *added)
+        return cert, key
+    request = keys / f"{name}.csr"
+    run("openssl", "req", "-new", "-newkey", "rsa:2048", "-nodes", "-utf8", "-config", config,
+        "-subj", subject, "-keyout", key, "-out", request)
+    run("openssl", "x509", "-req", "-in", request, "-CA", issuer[0], "-CAkey", issuer[1],
+        "-set_serial", str(int.from_bytes(name.encode(), "big")), "-days", "2",
+        "-extfile", config, "-extensions", extensions, "-out", cert)
     return cert, key
+
+
+def sha256_of_certificate(cert: Path) -> str:
+    """The SHA-256 of the certificate's DER encoding, as openssl writes it."""
+    der = subprocess.run(["openssl", "x509", "-in", str(cert), "-outform", "DER"],
+                         capture_output=True, check=True, timeout=60).stdout
+    return hashlib.sha256(der).hexdigest()
 
 
 def sign(source: Path, target: Path, cert: Path, key: Path) -> None:
@@ -130,6 +169,20 @@ def main() -> None:
         cert, key = make_certificate(keys, name, subj)
         sign(program, folder / f"{name}.exe", cert, key)
         (folder / f"{name}.subject").write_text(windows_subject, encoding="utf-8")
+        (folder / f"{name}.root").write_text(sha256_of_certificate(cert))
+
+    # Issued by a root of their own, the whole chain in the signature: with the code-signing
+    # usage, without any enhanced key usage, and with other usages only.
+    root = make_certificate(keys, "root", "/C=DK/O=Varnek Test CA/CN=Varnek Test Root",
+                            extensions="root")
+    for name, extensions in (("chained", "signing"), ("no-usage", "no-usage"),
+                             ("server-usage", "server-usage")):
+        cert, key = make_certificate(keys, name, COMPANY, root, extensions)
+        chain = keys / f"{name}-chain.pem"
+        chain.write_bytes(cert.read_bytes() + root[0].read_bytes())
+        sign(program, folder / f"{name}.exe", chain, key)
+        shutil.copyfile(folder / "company.subject", folder / f"{name}.subject")
+        (folder / f"{name}.root").write_text(sha256_of_certificate(root[0]))
 
     # Signed by the company, with another subject's certificate first among the signature's
     # certificates.
@@ -138,6 +191,7 @@ def main() -> None:
     sign(program, folder / "decoy.exe", both, keys / "company-key.pem")
     put_certificate_first(folder / "decoy.exe", SIGNERS["impostor"][1])
     shutil.copyfile(folder / "company.subject", folder / "decoy.subject")
+    shutil.copyfile(folder / "company.root", folder / "decoy.root")
 
     # Signed, then one byte of its code changed.
     data = bytearray((folder / "company.exe").read_bytes())

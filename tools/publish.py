@@ -1,9 +1,11 @@
 #!/usr/bin/env python3
 """Publishes a release into the support server's VarnekITApp folder.
 
-    publish.py --folder DIR [--program VarnekIT.exe] [--client CLIENT.exe [--client-date D/M/YYYY]]
+    publish.py --folder DIR [--program VarnekIT.exe [--new-root]] [--client CLIENT.exe
+               [--client-date D/M/YYYY]] [--root-certificate ROOT.pem ...]
     publish.py --show-version VarnekIT.exe
-    publish.py --show-signer VarnekIT.exe
+    publish.py --show-signer VarnekIT.exe [--root-certificate ROOT.pem ...]
+    publish.py --show-root CHAIN.pem
 
 --program writes VersionVarnekIT.txt ("major.minor.revision", read from the executable's own
 version resource) and New_VarnekIT.zip (the bare executable). --client writes
@@ -13,22 +15,32 @@ is written to a temporary name in the folder and renamed into place, so a refuse
 publish leaves the folder as it was.
 
 --show-signer prints the subject of the certificate that signed a program, every part of it in
-the certificate's order, as Windows writes it ("C=DK, O=Varnek IT ApS, CN=Varnek IT"). An
-installed program takes an update only when it is signed by this same subject, so a program
-is refused when the folder's program is signed and the new one is not, or is signed by another
-subject: no customer would install it.
+the certificate's order, as Windows writes it ("C=DK, O=Varnek IT ApS, CN=Varnek IT"), and on
+a second line the SHA-256 of the root certificate its chain leads to ("root SHA-256: <hex>
+(<the root's subject>)"). A signature often leaves its root out (Windows has it): then
+--root-certificate names the root's certificate. --show-root prints the same for a chain of
+certificates, such as a certificate authority's announced next root, whose hash a build names
+in VARNEK_UPDATE_ROOTS or VARNEK_CLIENT_ROOTS.
+
+An installed program takes an update only when it is signed by this same subject and chains to
+its own root, or to one its build names in VARNEK_UPDATE_ROOTS. So a program is refused when
+the folder's program is signed and the new one is not, is signed by another subject, or chains
+to another root (unless --new-root says that the programs in use name that root): no customer
+would install it.
 
 Refused (exit 1): a file that is not a Windows program (no MZ/PE header), a program without a
-version resource or whose version is not newer than the folder's, a program whose signer does
-not match the folder's program's, a program made for another machine type than the folder's
-(one folder serves one kind: 32-bit or 64-bit), a date that is not a real d/m/yyyy date or lies
-after tomorrow.
+version resource or whose version is not newer than the folder's, a program whose signer or
+root does not match the folder's program's, a program made for another machine type than the
+folder's (one folder serves one kind: 32-bit or 64-bit), a date that is not a real d/m/yyyy
+date or lies after tomorrow.
 """
 
 from __future__ import annotations
 
 import argparse
+import base64
 import datetime
+import hashlib
 import os
 import re
 import struct
@@ -186,6 +198,8 @@ def check_machine(program: Path, current_package: Path) -> None:
 
 WIN_CERT_TYPE_PKCS_SIGNED_DATA = 0x0002
 OID_SIGNED_DATA = "1.2.840.113549.1.7.2"
+OID_SUBJECT_KEY_ID = "2.5.29.14"
+OID_AUTHORITY_KEY_ID = "2.5.29.35"
 
 # The short names Windows gives attribute types when it writes a name (CERT_X500_NAME_STR);
 # any other type is written as OID.<dotted number>.
@@ -306,18 +320,132 @@ def name_text(name: Der) -> str:
     return ", ".join(rdns)
 
 
-def signer_subject(path: Path) -> str | None:
-    """The subject of the certificate that signed the program (its first signature), or None
-    when it is not signed. The signature itself is not verified here."""
+class Certificate:
+    """The parts of an X.509 certificate the signer checks read."""
+
+    def __init__(self, element: Der):
+        self.encoded = element.encoded
+        items = element.expect(0x30, "certificate").children()[0].expect(0x30, "certificate")\
+            .children()
+        if items and items[0].tag == 0xA0:  # the version
+            items = items[1:]
+        if len(items) < 6:
+            raise PublishError(f"{element.where}: a certificate is damaged")
+        self.serial, self.issuer, self.subject = items[0].content, items[2], items[4]
+        self.key_id = self.authority_key_id = None
+        for extensions in (item for item in items[6:] if item.tag == 0xA3):
+            for extension in extensions.children()[0].expect(0x30, "extensions").children():
+                parts = extension.children()
+                oid, value = oid_text(parts[0].content), parts[-1].content
+                if oid == OID_SUBJECT_KEY_ID:
+                    self.key_id = Der(value, 0, len(value), element.where).content
+                elif oid == OID_AUTHORITY_KEY_ID:
+                    self.authority_key_id = next(
+                        (part.content for part in Der(value, 0, len(value), element.where)
+                         .children() if part.tag == 0x80), None)
+
+    @property
+    def self_issued(self) -> bool:
+        return self.issuer.encoded == self.subject.encoded
+
+    @property
+    def sha256(self) -> str:
+        return hashlib.sha256(self.encoded).hexdigest()
+
+
+def certificates_in(data: bytes, where: str) -> list[Certificate]:
+    """The certificates of a file: PEM blocks, or DER certificates one after another."""
+    text = data.decode("latin-1")
+    blocks = re.findall(r"-----BEGIN CERTIFICATE-----(.*?)-----END CERTIFICATE-----", text,
+                        re.S)
+    try:
+        if blocks:
+            encoded = [base64.b64decode("".join(block.split()), validate=True)
+                       for block in blocks]
+        else:
+            encoded, at = [], 0
+            while at < len(data):
+                element = Der(data, at, len(data), where)
+                encoded.append(element.encoded)
+                at = element.end
+    except (ValueError, PublishError):
+        raise PublishError(f"{where} holds no certificates in PEM or DER form") from None
+    try:
+        return [Certificate(Der(item, 0, len(item), where)) for item in encoded]
+    except (IndexError, ValueError):
+        raise PublishError(f"{where}: a certificate in it is damaged") from None
+
+
+class Root:
+    """The root a signer's chain leads to: its certificate when known, else the name of the
+    certificate authority the chain stops at."""
+
+    def __init__(self, certificate: Certificate | None, issuer: str):
+        self.certificate, self.issuer = certificate, issuer
+
+    @property
+    def sha256(self) -> str | None:
+        return self.certificate.sha256 if self.certificate else None
+
+    def __str__(self) -> str:
+        if self.certificate:
+            return f"{self.certificate.sha256} ({name_text(self.certificate.subject)})"
+        return (f"unknown: the chain leads to {self.issuer}, whose certificate is not given "
+                f"(--root-certificate FILE names it)")
+
+
+def chain_root(leaf: Certificate, certificates: list[Certificate]) -> Root:
+    """Follows the issuers from the leaf up to a self-issued certificate, among the given
+    certificates. Of several with the issuer's name, the one with the issuer's key (authority key
+    identifier) is taken, and a self-issued one before others. Signatures are not verified:
+    this is the chain as the certificates describe it, which Windows builds alike where one
+    certificate authority has one certificate per name and key."""
+    current, visited = leaf, {leaf.encoded}
+    while not current.self_issued:
+        candidates = [c for c in certificates
+                      if c.subject.encoded == current.issuer.encoded and c.encoded not in visited]
+        if current.authority_key_id is not None:
+            candidates = [c for c in candidates
+                          if c.key_id in (None, current.authority_key_id)]
+        if not candidates:
+            return Root(None, name_text(current.issuer))
+        current = sorted(candidates, key=lambda c: not c.self_issued)[0]
+        visited.add(current.encoded)
+    return Root(current, name_text(current.subject))
+
+
+class Signer:
+    """The signer of a program: its certificate and the certificates its signature carries."""
+
+    def __init__(self, certificate: Certificate, carried: list[Certificate]):
+        self.certificate, self.carried = certificate, carried
+
+    @property
+    def subject(self) -> str:
+        return name_text(self.certificate.subject)
+
+    def root(self, extra: list[Certificate] = ()) -> Root:
+        return chain_root(self.certificate, self.carried + list(extra))
+
+
+def program_signer(path: Path) -> Signer | None:
+    """The signer of the program (its first signature), or None when it is not signed. The
+    signature itself is not verified here."""
     pe = PeFile(read_file(path), str(path))
     try:
-        return _signer_subject(pe, str(path))
+        return _program_signer(pe, str(path))
     except (IndexError, ValueError):
         # An element missing where the structure needs one.
         raise PublishError(f"{path}: its signature is damaged") from None
 
 
-def _signer_subject(pe: PeFile, where: str) -> str | None:
+def signer_subject(path: Path) -> str | None:
+    """The subject of the certificate that signed the program, or None when it is not signed."""
+    signer = program_signer(path)
+    return signer.subject if signer else None
+
+
+def _program_signer(pe: PeFile, where: str) -> Signer | None:
     offset, size = pe.certificates
     if not offset or not size:
         return None
@@ -343,17 +471,17 @@ def _signer_subject(pe: PeFile, where: str) -> str | None:
     if sid.tag != 0x30:
         raise PublishError(f"{where}: its signer is not named by issuer and serial number")
     issuer, serial = sid.children()[:2]
-    for certificate in certificates[0].children():
-        if certificate.tag != 0x30:
+    carried = []
+    for element in certificates[0].children():
+        if element.tag != 0x30:
             continue
-        tbs = certificate.children()[0].expect(0x30, "certificate")
-        items = tbs.children()
-        if items and items[0].tag == 0xA0:  # the version
-            items = items[1:]
-        if len(items) < 5:
-            raise PublishError(f"{where}: a certificate of its signature is damaged")
-        if items[0].content == serial.content and items[2].encoded == issuer.encoded:
-            return name_text(items[4])
+        try:
+            carried.append(Certificate(element))
+        except PublishError:
+            raise PublishError(f"{where}: a certificate of its signature is damaged") from None
+    for certificate in carried:
+        if certificate.serial == serial.content and certificate.issuer.encoded == issuer.encoded:
+            return Signer(certificate, carried)
     raise PublishError(f"{where}: its signature does not hold the signer's certificate")
 
 
@@ -413,31 +541,57 @@ def write_atomically(folder: Path, name: str, data: bytes) -> None:
         raise
 
 
-def check_signer(program: Path, current_package: Path) -> None:
+def check_signer(program: Path, current_package: Path, new_root: bool = False,
+                 root_certificates: list[Certificate] = ()) -> None:
     """Refuses a program that the installed programs would refuse: once the folder's program
-    is signed, every installed copy takes only updates signed by the same subject."""
+    is signed, every installed copy takes only updates signed by the same subject, chaining to
+    its own root (or to a root its build names in VARNEK_UPDATE_ROOTS: then the technician says
+    --new-root)."""
     if not current_package.exists():
         return
-    current = signer_subject(current_package)
+    current = program_signer(current_package)
     if current is None:
         return
-    new = signer_subject(program)
+    new = program_signer(program)
     if new is None:
         raise PublishError(f"{program} is not signed, but the published program is signed by "
-                           f"{current}; every customer's program would refuse it. Sign it with "
-                           f"the certificate of {current}")
-    if new != current:
-        raise PublishError(f"{program} is signed by {new}, but the published program is "
-                           f"signed by {current}; every customer's program would refuse it. "
-                           f"Sign it with a certificate of {current} (a new version signed by "
-                           f"another subject reaches customers only through the installer)")
+                           f"{current.subject}; every customer's program would refuse it. Sign "
+                           f"it with the certificate of {current.subject}")
+    if new.subject != current.subject:
+        raise PublishError(f"{program} is signed by {new.subject}, but the published program is "
+                           f"signed by {current.subject}; every customer's program would refuse "
+                           f"it. Sign it with a certificate of {current.subject} (a new version "
+                           f"signed by another subject reaches customers only through the "
+                           f"installer)")
+    if new_root:
+        return
+    current_root, root = current.root(root_certificates), new.root(root_certificates)
+    if current_root.sha256 is None or root.sha256 is None:
+        which, unknown = ((current_package, current_root) if current_root.sha256 is None
+                          else (program, root))
+        raise PublishError(f"the root of {which} is {unknown}, so the roots cannot be "
+                           f"compared")
+    if root.sha256 != current_root.sha256:
+        raise PublishError(f"{program} chains to the root {root}, but the published program to "
+                           f"{current_root}; every customer's program would refuse it, unless "
+                           f"the programs in use name the new root in VARNEK_UPDATE_ROOTS. Once "
+                           f"they do, publish it with --new-root (else it reaches customers only "
+                           f"through the installer)")
+
+
+def signer_lines(signer: Signer, root_certificates: list[Certificate] = ()) -> str:
+    """The signer's subject on one line, and its root's hash on the next."""
+    return f"{signer.subject}\nroot SHA-256: {signer.root(root_certificates)}"
 
 
 def publish(folder: Path, program: Path | None = None, client: Path | None = None,
-            client_date: str | None = None) -> list[str]:
+            client_date: str | None = None, new_root: bool = False,
+            root_certificates: list[Certificate] = ()) -> list[str]:
     """Checks everything, then writes; returns a line per published part."""
     if program is None and client is None:
         raise PublishError("nothing to publish: give --program and/or --client")
+    if program is None and new_root:
+        raise PublishError("--new-root needs --program")
     if client is None and client_date is not None:
         raise PublishError("--client-date needs --client")
     folder = Path(folder)
@@ -455,7 +609,7 @@ def publish(folder: Path, program: Path | None = None, client: Path | None = Non
                 raise PublishError(f"{program} is version {format_version(version)}, not newer "
                                    f"than the published {format_version(current)}")
         check_machine(program, folder / PROGRAM_PACKAGE)
-        check_signer(program, folder / PROGRAM_PACKAGE)
+        check_signer(program, folder / PROGRAM_PACKAGE, new_root, root_certificates)
         writes.append((PROGRAM_PACKAGE, read_file(program)))
         writes.append((PROGRAM_VERSION_FILE, format_version(version).encode("ascii")))
         subject = signer_subject(program)
@@ -489,23 +643,51 @@ def main(argv: list[str] | None = None) -> int:
     parser.add_argument("--show-version", type=Path, metavar="EXE",
                         help="print the version of a program and publish nothing")
     parser.add_argument("--show-signer", type=Path, metavar="EXE",
-                        help="print the subject that signed a program and publish nothing")
+                        help="print the subject that signed a program and its root's SHA-256, "
+                             "and publish nothing")
+    parser.add_argument("--show-root", metavar="CERTS",
+                        help="print the SHA-256 of the root of a certificate chain (PEM or DER; "
+                             "- for standard input) and publish nothing")
+    parser.add_argument("--root-certificate", type=Path, action="append", default=[],
+                        metavar="FILE", help="a root certificate (PEM or DER) that a signature "
+                                             "leaves out (may be given more than once)")
+    parser.add_argument("--new-root", action="store_true",
+                        help="publish a program whose root differs from the published one's "
+                             "(the programs in use name it in VARNEK_UPDATE_ROOTS)")
     args = parser.parse_args(argv)
     try:
+        roots = [certificate for path in args.root_certificate
+                 for certificate in certificates_in(read_file(path), str(path))]
         if args.show_version:
             print(format_version(program_version(args.show_version)))
             return 0
         if args.show_signer:
-            subject = signer_subject(args.show_signer)
-            if subject is None:
+            signer = program_signer(args.show_signer)
+            if signer is None:
                 print(f"publish: {args.show_signer} is not signed", file=sys.stderr)
                 return 1
             sys.stdout.reconfigure(encoding="utf-8")
-            print(subject)
+            print(signer_lines(signer, roots))
             return 0
+        if args.show_root:
+            where = "standard input" if args.show_root == "-" else args.show_root
+            data = (sys.stdin.buffer.read() if args.show_root == "-"
+                    else read_file(Path(args.show_root)))
+            chain = certificates_in(data, where)
+            if not chain:
+                raise PublishError(f"{where} holds no certificate")
+            # The leaf: the certificate that issued none of the others.
+            leaf = next((c for c in chain if not any(
+                other is not c and other.issuer.encoded == c.subject.encoded
+                for other in chain)), chain[0])
+            root = chain_root(leaf, chain + roots)
+            sys.stdout.reconfigure(encoding="utf-8")
+            print(f"root SHA-256: {root}")
+            return 0 if root.sha256 else 1
         if args.folder is None:
             parser.error("--folder is required")
-        for line in publish(args.folder, args.program, args.client, args.client_date):
+        for line in publish(args.folder, args.program, args.client, args.client_date,
+                            args.new_root, roots):
             print(f"published {line} in {args.folder}")
         return 0
     except PublishError as error:

@@ -25,6 +25,13 @@ bool IsUnreserved(unsigned char c) {
            c == '.' || c == '_' || c == '~';
 }
 
+// A stored password value is a digest only as the settings window writes one: 64 lowercase
+// hexadecimal digits. Anything else (another program's, a hand-edited value) never reaches the
+// login address, where it could add parameters of its own.
+bool IsPasswordDigest(std::string_view value) {
+    return value.size() == 64 && value.find_first_not_of("0123456789abcdef") == value.npos;
+}
+
 } // namespace
 
 std::string LoginAddress(std::string_view userName, std::string_view digest) {
@@ -260,7 +267,7 @@ void VarnekIT::OpenSupportPage() {
     using namespace settings;
     const std::string digest = store.GetSetting(AppName, Section, Kodeord, "");
     const std::string userName = store.GetSetting(AppName, Section, Brugernavn, "");
-    const std::string address = !digest.empty() && !userName.empty()
+    const std::string address = IsPasswordDigest(digest) && !userName.empty()
                                     ? LoginAddress(userName, digest)
                                     : std::string(SupportServerUrl);
     app_.services.shell.Execute(0, "open", address, std::nullopt, std::nullopt, ShowNormal);
@@ -282,8 +289,11 @@ void VarnekIT::RunTeamviewer() {
     if (app_.services.store.GetSetting(AppName, Section, Teamviewer, "0") == "1") {
         KillTeamViewer();
     }
-    if (app_.services.files.FileExists(app_.LocalPath(outside::ClientFileName))) {
-        RunFile(outside::ClientFileName, app_.LocalPath(""), "5");
+    const std::string client = app_.LocalPath(outside::ClientFileName);
+    if (app_.services.files.FileExists(client)) {
+        // By its full path: the shell seeks a bare name in the current folder, the Windows
+        // folders, PATH and App Paths, where another file of that name may come first.
+        RunFile(client, app_.LocalPath(""), "5");
     } else {
         app_.services.dialogs.MsgBox(app_.Globals.TeamViewerNotFoundText, vbInformation, "Error");
     }

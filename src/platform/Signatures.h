@@ -21,6 +21,13 @@ struct Signature {
     // Valid signatures: the whole subject of the leaf signer's certificate, every RDN in the
     // certificate's order, as "C=DK, O=Varnek IT ApS, CN=Varnek IT". Empty otherwise.
     std::string subject;
+    // Valid signatures: the SHA-256 of the root certificate of the chain the check validated,
+    // 64 lowercase hexadecimal digits; empty otherwise, or when the chain ends in no root.
+    std::string rootSha256{};
+    // Valid signatures: whether the leaf signer's certificate names code signing
+    // (1.3.6.1.5.5.7.3.3) in its enhanced key usage extension. A certificate without that
+    // extension, which Windows takes as good for every use, does not.
+    bool codeSigning = false;
 
     bool operator==(const Signature&) const = default;
 };

@@ -1,5 +1,6 @@
 #include "win32/Authenticode.h"
 
+#include "crypto/CSHA256.h"
 #include "win32/SystemLibrary.h"
 #include "win32/Text.h"
 #include "win32/UniqueHandle.h"
@@ -11,7 +12,9 @@
 #include <wincrypt.h>
 #include <wintrust.h>
 
+#include <cstring>
 #include <string>
+#include <vector>
 
 namespace varnek::win32 {
 
@@ -44,23 +47,80 @@ std::wstring SubjectOf(PCCERT_CONTEXT certificate) {
     return text;
 }
 
-// The leaf signer's certificate of the chain the check validated (not one picked from the
-// file's certificate table, which may hold any certificate). Owned by the check's state.
-PCCERT_CONTEXT LeafSigner(HANDLE state) {
+// The signer of the chain the check validated, whose certificates are read from there (not
+// picked from the file's certificate table, which may hold any certificate). Owned by the
+// check's state.
+CRYPT_PROVIDER_SGNR* ValidatedSigner(HANDLE state) {
     const auto providerData = SystemFunction<decltype(&WTHelperProvDataFromStateData)>(
         L"wintrust.dll", "WTHelperProvDataFromStateData");
     const auto signerOf = SystemFunction<decltype(&WTHelperGetProvSignerFromChain)>(
         L"wintrust.dll", "WTHelperGetProvSignerFromChain");
-    const auto certificateOf = SystemFunction<decltype(&WTHelperGetProvCertFromChain)>(
-        L"wintrust.dll", "WTHelperGetProvCertFromChain");
-    if (!providerData || !signerOf || !certificateOf) {
+    if (!providerData || !signerOf) {
         return nullptr;
     }
     CRYPT_PROVIDER_DATA* const data = providerData(state);
-    CRYPT_PROVIDER_SGNR* const signer = data ? signerOf(data, 0, FALSE, 0) : nullptr;
-    // Certificate 0 of the signer's chain is the one that signed; the others lead to its root.
-    CRYPT_PROVIDER_CERT* const leaf = signer ? certificateOf(signer, 0) : nullptr;
-    return leaf ? leaf->pCert : nullptr;
+    return data ? signerOf(data, 0, FALSE, 0) : nullptr;
+}
+
+// Certificate `index` of the signer's chain: 0 is the one that signed, the last its root.
+PCCERT_CONTEXT ChainCertificate(CRYPT_PROVIDER_SGNR* signer, DWORD index) {
+    const auto certificateOf = SystemFunction<decltype(&WTHelperGetProvCertFromChain)>(
+        L"wintrust.dll", "WTHelperGetProvCertFromChain");
+    if (!certificateOf || !signer || index >= signer->csCertChain) {
+        return nullptr;
+    }
+    CRYPT_PROVIDER_CERT* const certificate = certificateOf(signer, index);
+    return certificate ? certificate->pCert : nullptr;
+}
+
+// The SHA-256 of the chain's root certificate (its whole encoding), as 64 lowercase
+// hexadecimal digits; empty when the chain's last certificate is not self-issued (no root).
+std::string RootSha256(CRYPT_PROVIDER_SGNR* signer) {
+    const PCCERT_CONTEXT root = signer && signer->csCertChain > 0
+                                    ? ChainCertificate(signer, signer->csCertChain - 1)
+                                    : nullptr;
+    if (!root || !root->pCertInfo || !root->pbCertEncoded) {
+        return {};
+    }
+    const CERT_NAME_BLOB& subject = root->pCertInfo->Subject;
+    const CERT_NAME_BLOB& issuer = root->pCertInfo->Issuer;
+    if (subject.cbData != issuer.cbData ||
+        std::memcmp(subject.pbData, issuer.pbData, subject.cbData) != 0) {
+        return {};
+    }
+    // The digest takes the low byte of each code unit: one unit per byte is the bytes' digest.
+    std::u16string bytes(root->cbCertEncoded, u'\0');
+    for (DWORD i = 0; i < root->cbCertEncoded; ++i) {
+        bytes[i] = root->pbCertEncoded[i];
+    }
+    return CSHA256().SHA256(bytes);
+}
+
+// Whether the certificate's enhanced key usage extension names code signing. The extension
+// alone counts: a certificate without one is good for every use to Windows, but was not
+// issued for signing programs.
+bool NamesCodeSigning(PCCERT_CONTEXT certificate) {
+    const auto usageOf = SystemFunction<decltype(&CertGetEnhancedKeyUsage)>(
+        L"crypt32.dll", "CertGetEnhancedKeyUsage");
+    DWORD size = 0;
+    if (!usageOf || !certificate ||
+        !usageOf(certificate, CERT_FIND_EXT_ONLY_ENHKEY_USAGE_FLAG, nullptr, &size) ||
+        size < sizeof(CERT_ENHKEY_USAGE)) {
+        return false;
+    }
+    // A buffer of pointers, aligned for the structure the function writes into it.
+    std::vector<void*> buffer((size + sizeof(void*) - 1) / sizeof(void*));
+    auto* const usage = reinterpret_cast<CERT_ENHKEY_USAGE*>(buffer.data());
+    if (!usageOf(certificate, CERT_FIND_EXT_ONLY_ENHKEY_USAGE_FLAG, usage, &size)) {
+        return false;
+    }
+    for (DWORD i = 0; i < usage->cUsageIdentifier; ++i) {
+        const char* const oid = usage->rgpszUsageIdentifier[i];
+        if (oid && std::strcmp(oid, szOID_PKIX_KP_CODE_SIGNING) == 0) {
+            return true;
+        }
+    }
+    return false;
 }
 
 } // namespace
@@ -132,12 +192,15 @@ Signature Authenticode::Check(std::string_view path) {
     if (result != 0) {
         return {Signature::Verdict::Invalid, result, {}};
     }
-    const std::wstring subject = SubjectOf(LeafSigner(trust.hWVTStateData));
+    CRYPT_PROVIDER_SGNR* const signer = ValidatedSigner(trust.hWVTStateData);
+    const PCCERT_CONTEXT leaf = ChainCertificate(signer, 0);
+    const std::wstring subject = SubjectOf(leaf);
     if (subject.empty()) {
         // Valid, but without a subject to hold it to: the caller must not take the file.
         return {Signature::Verdict::CannotCheck, result, {}};
     }
-    return {Signature::Verdict::Valid, result, Utf8(subject)};
+    return {Signature::Verdict::Valid, result, Utf8(subject), RootSha256(signer),
+            NamesCodeSigning(leaf)};
 }
 
 Signature Authenticode::CheckSelf() {

@@ -3,6 +3,7 @@ version resource, the files it writes into a VarnekITApp folder, and the release
 (leaving the folder exactly as it was)."""
 
 import datetime
+import hashlib
 import os
 import struct
 import subprocess
@@ -185,10 +186,13 @@ COMPANY = "C=DK, O=Varnek IT ApS, CN=Varnek IT"
 OTHER_COMPANY = "C=DK, O=Varnek IT Holding, CN=Varnek IT"
 
 
+CA_EXTENSIONS = ("basicConstraints=critical,CA:TRUE", "keyUsage=critical,keyCertSign")
+
+
 class SignedPublishTest(FolderTest):
     """The signer of a published program: what --show-signer prints, and the programs refused
-    because every installed copy would refuse them (signed by another subject, or unsigned
-    after a signed one)."""
+    because every installed copy would refuse them (signed by another subject or under another
+    root, or unsigned after a signed one)."""
 
     @classmethod
     def setUpClass(cls):
@@ -196,9 +200,23 @@ class SignedPublishTest(FolderTest):
         keys = tempfile.TemporaryDirectory(prefix="varnek-publish-keys-")
         cls.addClassCleanup(keys.cleanup)
         cls.keys = Path(keys.name)
-        cls.company = make_certificate(cls.keys, "company", "/C=DK/O=Varnek IT ApS/CN=Varnek IT")
-        cls.renewed = make_certificate(cls.keys, "renewed", "/C=DK/O=Varnek IT ApS/CN=Varnek IT")
-        cls.other = make_certificate(cls.keys, "other", "/C=DK/O=Varnek IT Holding/CN=Varnek IT")
+        cls.root = make_certificate(cls.keys, "root", "/CN=Varnek Test Root",
+                                    extensions=CA_EXTENSIONS)
+        cls.next_root = make_certificate(cls.keys, "next-root", "/CN=Varnek Test Root 2",
+                                         extensions=CA_EXTENSIONS)
+        cls.company = cls.issued("company", "/C=DK/O=Varnek IT ApS/CN=Varnek IT", cls.root)
+        cls.renewed = cls.issued("renewed", "/C=DK/O=Varnek IT ApS/CN=Varnek IT", cls.root)
+        cls.moved = cls.issued("moved", "/C=DK/O=Varnek IT ApS/CN=Varnek IT", cls.next_root)
+        cls.other = cls.issued("other", "/C=DK/O=Varnek IT Holding/CN=Varnek IT", cls.root)
+
+    @classmethod
+    def issued(cls, name: str, subject: str, root: tuple[Path, Path]) -> tuple[Path, Path]:
+        """A certificate issued by `root`, as a chain file (the certificate, then the root)
+        and its key."""
+        cert, key = make_certificate(cls.keys, name, subject, issuer=root)
+        chain = cls.keys / f"{name}-chain.pem"
+        chain.write_bytes(cert.read_bytes() + root[0].read_bytes())
+        return chain, key
 
     def setUp(self):
         super().setUp()
@@ -208,21 +226,46 @@ class SignedPublishTest(FolderTest):
     def signed(self, program: Path, name: str, certificate: tuple[Path, Path]) -> Path:
         return signed_copy(program, self.work / f"{name}.exe", *certificate)
 
-    def show_signer(self, program: Path) -> subprocess.CompletedProcess:
-        return subprocess.run([sys.executable, str(PUBLISH), "--show-signer", str(program)],
+    def show_signer(self, program: Path, *args) -> subprocess.CompletedProcess:
+        return subprocess.run([sys.executable, str(PUBLISH), "--show-signer", str(program),
+                               *map(str, args)],
                               capture_output=True, text=True, encoding="utf-8", timeout=60)
 
-    def test_show_signer_prints_the_whole_subject_in_the_certificates_order(self):
-        result = self.show_signer(self.signed(self.exe, "company", self.company))
-        self.assertEqual((result.returncode, result.stdout), (0, COMPANY + "\n"), result.stderr)
+    @staticmethod
+    def root_text(root: Path, subject: str) -> str:
+        """A root as publish.py names it: the SHA-256 of the certificate openssl wrote, and
+        its subject."""
+        der = subprocess.run(["openssl", "x509", "-in", str(root), "-outform", "DER"],
+                             capture_output=True, check=True).stdout
+        return f"{hashlib.sha256(der).hexdigest()} ({subject})"
 
-        # Values Windows quotes (doubling the quotes inside), and a value outside ASCII.
+    def root_line(self, root: Path, subject: str) -> str:
+        return f"root SHA-256: {self.root_text(root, subject)}"
+
+    def test_show_signer_prints_the_whole_subject_and_the_roots_hash(self):
+        result = self.show_signer(self.signed(self.exe, "company", self.company))
+        root = self.root_line(self.root[0], "CN=Varnek Test Root")
+        self.assertEqual((result.returncode, result.stdout), (0, f"{COMPANY}\n{root}\n"),
+                         result.stderr)
+
+        # Values Windows quotes (doubling the quotes inside), and a value outside ASCII; a
+        # self-signed certificate is its own root.
         quoted = make_certificate(
             self.keys, "quoted", "/C=DK/L=K\u00f8ge/O=Varnek; \"IT\"/OU=Drift\\+Salg"
             "/CN= Varnek IT/DC=#1")
+        subject = ('C=DK, L=K\u00f8ge, O="Varnek; ""IT""", OU="Drift+Salg", CN=" Varnek IT", '
+                   'DC="#1"')
         result = self.show_signer(self.signed(self.exe, "quoted", quoted))
-        self.assertEqual(result.stdout, 'C=DK, L=K\u00f8ge, O="Varnek; ""IT""", OU="Drift+Salg", '
-                                        'CN=" Varnek IT", DC="#1"\n', result.stderr)
+        self.assertEqual(result.stdout, f"{subject}\n{self.root_line(quoted[0], subject)}\n",
+                         result.stderr)
+
+        # A signature without its root: named by --root-certificate, or said to be unknown.
+        bare = self.signed(self.exe, "bare", (self.keys / "company.pem", self.company[1]))
+        result = self.show_signer(bare, "--root-certificate", self.root[0])
+        self.assertEqual(result.stdout, f"{COMPANY}\n{root}\n", result.stderr)
+        result = self.show_signer(bare)
+        self.assertIn("root SHA-256: unknown: the chain leads to CN=Varnek Test Root,",
+                      result.stdout)
 
         result = self.show_signer(self.exe)
         self.assertEqual(result.returncode, 1)
@@ -245,9 +288,18 @@ class SignedPublishTest(FolderTest):
         self.assert_refused(["--program", self.next_exe],
                             f"is not signed, but the published program is signed by {COMPANY}")
 
-    def test_a_renewed_certificate_of_the_same_subject_is_accepted(self):
+    def test_a_renewal_under_the_same_root_is_accepted_and_another_root_needs_new_root(self):
         published = self.signed(self.exe, "published", self.company)
         self.assert_published(["--program", published])
+        # The same subject and a new key, under another root: refused, naming both roots.
+        moved = self.signed(self.next_exe, "moved", self.moved)
+        self.assert_refused(["--program", moved], (
+            f"chains to the root {self.root_text(self.next_root[0], 'CN=Varnek Test Root 2')}, "
+            f"but the published program to {self.root_text(self.root[0], 'CN=Varnek Test Root')}"))
+        # A signature that leaves its root out cannot be compared, until the root is named.
+        bare = self.signed(self.next_exe, "bare", (self.keys / "renewed.pem", self.renewed[1]))
+        self.assert_refused(["--program", bare], "so the roots cannot be compared")
+
         renewed = self.signed(self.next_exe, "renewed", self.renewed)
         self.assertNotEqual(renewed.read_bytes(), self.signed(self.next_exe, "next", self.company)
                             .read_bytes())
@@ -256,6 +308,12 @@ class SignedPublishTest(FolderTest):
         self.assertIn(f"signed by {COMPANY}", result.stdout)
         self.assertEqual(snapshot(self.folder), {
             "VersionVarnekIT.txt": b"9.0.0", "New_VarnekIT.zip": renewed.read_bytes()})
+
+        # Prepared (the programs in use name the new root): published on the technician's word.
+        later = self.signed(with_file_version(self.exe, self.work / "later.exe", 9, 0, 1),
+                            "moved-later", self.moved)
+        self.assert_published(["--program", later, "--new-root"])
+        self.assertEqual((self.folder / "New_VarnekIT.zip").read_bytes(), later.read_bytes())
 
     def test_after_an_unsigned_program_any_program_is_accepted(self):
         self.assert_published(["--program", self.exe])

@@ -24,7 +24,7 @@ TEST_F(CommandsTest, TheClientStartsFromTheProgramFolderWithShowCommandFive) {
     const auto& call = p.shell.calls[0];
     EXPECT_EQ(call.owner, 0x777u); // the active window
     EXPECT_EQ(call.verb, "Open");
-    EXPECT_EQ(call.file, "Varnek_TeamViewer.exe");
+    EXPECT_EQ(call.file, client); // by its full path, never a bare name for the shell to seek
     EXPECT_EQ(call.parameters, std::optional<std::string>(""));
     EXPECT_EQ(call.directory, std::optional<std::string>("C:\\Program Files\\Varnek\\"));
     EXPECT_EQ(call.show, 5);
@@ -119,6 +119,14 @@ TEST_F(CommandsTest, TheSupportPageLogsInOnlyWithNameAndDigest) {
     p.store.Set("Kodeord", digest);
     EXPECT_EQ(opened(),
               std::string(SupportServerUrl) + "/AppLogin.asp?Username=kunde&Password=" + digest);
+    // A stored value that is not a digest as the settings window writes one counts as none.
+    for (const std::string& notDigest :
+         {std::string(64, 'F'), std::string(63, 'f'), std::string(65, 'f'),
+          std::string(62, 'f') + "&x", std::string(63, 'f') + "g"}) {
+        p.store.Set("Kodeord", notDigest);
+        EXPECT_EQ(opened(), std::string(SupportServerUrl)) << notDigest;
+    }
+    p.store.Set("Kodeord", digest);
     p.store.Set("Brugernavn", "");
     EXPECT_EQ(opened(), std::string(SupportServerUrl));
 
@@ -212,7 +220,7 @@ TEST_F(CommandsTest, TheLauncherAreasRunTheirCommands) {
     logo.ClickAt(sx, sy);
     ASSERT_EQ(p.shell.calls.size(), 3u);
     EXPECT_EQ(p.shell.calls[0].file, std::string(HomePageUrl));
-    EXPECT_EQ(p.shell.calls[1].file, "Varnek_TeamViewer.exe");
+    EXPECT_EQ(p.shell.calls[1].file, client);
     EXPECT_EQ(p.shell.calls[2].file, std::string(SupportServerUrl));
 
     p.views.log.clear();

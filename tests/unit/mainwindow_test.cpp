@@ -121,7 +121,7 @@ TEST_F(MainWindowTest, TheMenuDispatchesByTheCaptionItCarries) {
         for (const char* remote : {"Fjernstyring", "RemoteSupport"}) {
             runAt(index, remote);
             ASSERT_EQ(p.shell.calls.size(), 1u);
-            EXPECT_EQ(p.shell.calls[0].file, "Varnek_TeamViewer.exe");
+            EXPECT_EQ(p.shell.calls[0].file, "C:\\Program Files\\Varnek\\Varnek_TeamViewer.exe");
         }
         for (const char* settings : {"Indstillinger", "Settings"}) {
             runAt(index, settings);

@@ -37,14 +37,18 @@ protected:
         EXPECT_TRUE(text) << Utf8(name) << " has no ." << Utf8(kind) << " file";
         return text.value_or("<none>");
     }
-    // A valid signature by exactly the recorded subject, written as publish.py writes it.
+    // A valid signature by exactly the recorded subject, chaining to the root openssl made,
+    // both written as publish.py writes them: the subject, then "root SHA-256: <hash> (...)".
     void ExpectValidBy(const std::wstring& name) {
         const Signature signature = Check(name);
         EXPECT_EQ(signature.verdict, Verdict::Valid)
             << Utf8(name) << " " << std::hex << signature.code;
         EXPECT_EQ(signature.code, 0);
         EXPECT_EQ(signature.subject, Recorded(name, L"subject"));
-        EXPECT_EQ(signature.subject, Recorded(name, L"show-signer"));
+        EXPECT_EQ(signature.rootSha256, Recorded(name, L"root"));
+        const std::string shown =
+            signature.subject + "\nroot SHA-256: " + signature.rootSha256 + " (";
+        EXPECT_EQ(Recorded(name, L"show-signer").substr(0, shown.size()), shown);
     }
 
     std::wstring folder_;
@@ -74,11 +78,33 @@ TEST_F(SignatureTest, QuotedValuesDanishLettersAndEveryShortNameAreWrittenAsPubl
     ExpectValidBy(L"quoting");
 }
 
+TEST_F(SignatureTest, TheRootIsTheLastCertificateOfTheValidatedChain) {
+    // Issued by a root of its own: the root's hash, not the signer's. (A self-signed signer is
+    // its own root: the company sample.)
+    ExpectValidBy(L"chained");
+    EXPECT_NE(Check(L"chained").rootSha256, Check(L"company").rootSha256);
+    EXPECT_EQ(Check(L"chained").subject, Check(L"company").subject);
+}
+
+TEST_F(SignatureTest, TheCodeSigningUsageIsReadFromTheSignersCertificate) {
+    EXPECT_TRUE(Check(L"company").codeSigning);
+    EXPECT_TRUE(Check(L"chained").codeSigning);
+    // The same root and subject, without an enhanced key usage extension: still valid.
+    ExpectValidBy(L"no-usage");
+    EXPECT_FALSE(Check(L"no-usage").codeSigning);
+    EXPECT_EQ(Check(L"no-usage").rootSha256, Check(L"chained").rootSha256);
+    // Other usages only.
+    ExpectValidBy(L"server-usage");
+    EXPECT_FALSE(Check(L"server-usage").codeSigning);
+}
+
 TEST_F(SignatureTest, AnUnsignedProgramIsUnsigned) {
     const Signature signature = Check(L"unsigned");
     EXPECT_EQ(signature.verdict, Verdict::Unsigned);
     EXPECT_EQ(static_cast<std::uint32_t>(signature.code), 0x800B0100u); // TRUST_E_NOSIGNATURE
     EXPECT_EQ(signature.subject, "");
+    EXPECT_EQ(signature.rootSha256, "");
+    EXPECT_FALSE(signature.codeSigning);
 }
 
 TEST_F(SignatureTest, AProgramAlteredAfterSigningIsInvalidWithoutASubject) {
@@ -86,6 +112,8 @@ TEST_F(SignatureTest, AProgramAlteredAfterSigningIsInvalidWithoutASubject) {
     EXPECT_EQ(signature.verdict, Verdict::Invalid);
     EXPECT_EQ(static_cast<std::uint32_t>(signature.code), 0x80096010u); // TRUST_E_BAD_DIGEST
     EXPECT_EQ(signature.subject, "");
+    EXPECT_EQ(signature.rootSha256, "");
+    EXPECT_FALSE(signature.codeSigning);
 }
 
 TEST_F(SignatureTest, AMissingFileCannotBeChecked) {
