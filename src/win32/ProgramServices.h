@@ -24,15 +24,16 @@ struct ProgramServices {
     Processes processes;
     Dialogs dialogs;
     Registry registry;
+    Machine machine;
     ReadService reads;
     FileStore fileStore;
     Authenticode signatures;
     ViewFactory views;
 
     Services Record() {
-        return Services{store,      notifyShell, iconMaker, shell,          files,
-                        processes,  dialogs,     registry,  reads,          fileStore,
-                        signatures, updateLog,   views,     ProgramFolder()};
+        return Services{store,     notifyShell, iconMaker, shell,   files,
+                        processes, dialogs,     registry,  machine, reads,
+                        fileStore, signatures,  updateLog, views,   ProgramFolder()};
     }
 };
 
