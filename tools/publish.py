@@ -477,7 +477,6 @@ def publish(folder: Path, program: Path | None = None, client: Path | None = Non
         version = parse_version(read_file(version_file).decode("ascii", "replace"),
                                 str(version_file))
         writes.append((ROLLOUT_FILE, str(share).encode("ascii")))
-        report.append(f"VarnekIT {format_version(version)} {share_text(share)}")
     if program is not None:
         version = program_version(program)
         current_file = folder / PROGRAM_VERSION_FILE
@@ -494,7 +493,9 @@ def publish(folder: Path, program: Path | None = None, client: Path | None = Non
         writes.append((PROGRAM_VERSION_FILE, format_version(version).encode("ascii")))
         subject = signer_subject(program)
         signer = f"signed by {subject}" if subject is not None else "not signed"
-        report.append(f"VarnekIT {format_version(version)} ({signer}), {share_text(share)}")
+        report.append(f"VarnekIT {format_version(version)} ({signer})")
+    if rollout is not None:
+        report.append(f"the share of VarnekIT {format_version(version)}: {share_text(share)}")
     if client is not None:
         check_windows_program(client)
         today = datetime.date.today()
