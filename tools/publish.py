@@ -1,14 +1,20 @@
 #!/usr/bin/env python3
 """Publishes a release into the support server's VarnekITApp folder.
 
-    publish.py --folder DIR [--program VarnekIT.exe [--new-root]] [--client CLIENT.exe
-               [--client-date D/M/YYYY]] [--root-certificate ROOT.pem ...]
+    publish.py --folder DIR [--program VarnekIT.exe [--new-root]] [--rollout N]
+               [--client CLIENT.exe [--client-date D/M/YYYY]] [--root-certificate ROOT.pem ...]
     publish.py --show-version VarnekIT.exe
     publish.py --show-signer VarnekIT.exe [--root-certificate ROOT.pem ...]
     publish.py --show-root CHAIN.pem
+    publish.py --fleet ACCESS_LOG [ACCESS_LOG...]
 
 --program writes VersionVarnekIT.txt ("major.minor.revision", read from the executable's own
-version resource) and New_VarnekIT.zip (the bare executable). --client writes
+version resource) and New_VarnekIT.zip (the bare executable), and RolloutVarnekIT.txt: the
+share of machines, in percent, that the automatic check offers the program to, --rollout N or
+else 100, so an old share never holds a new release back by surprise. --rollout N alone changes
+the share of the program already in the folder. A program's files are written package first,
+then the share, then the version, so every program that sees the new version finds its package
+and its share. --client writes
 Varnek_TeamViewer.zip (the bare executable) and VersionTeamViewer.txt (its release date,
 d/m/yyyy, today unless given). Every check is made before anything is written, and each file
 is written to a temporary name in the folder and renamed into place, so a refused or broken
@@ -32,7 +38,11 @@ Refused (exit 1): a file that is not a Windows program (no MZ/PE header), a prog
 version resource or whose version is not newer than the folder's, a program whose signer or
 root does not match the folder's program's, a program made for another machine type than the
 folder's (one folder serves one kind: 32-bit or 64-bit), a date that is not a real d/m/yyyy
-date or lies after tomorrow.
+date or lies after tomorrow, a share that is not a whole number from 0 to 100.
+
+--fleet reads web server access logs, in the combined format (nginx, Apache) or IIS's W3C
+format (gzip-compressed ones too), and prints, per program version, how many distinct client
+addresses asked with that version's user agent in the last day and in the last week.
 """
 
 from __future__ import annotations
@@ -40,6 +50,7 @@ from __future__ import annotations
 import argparse
 import base64
 import datetime
+import gzip
 import hashlib
 import os
 import re
@@ -52,6 +63,7 @@ PROGRAM_VERSION_FILE = "VersionVarnekIT.txt"
 PROGRAM_PACKAGE = "New_VarnekIT.zip"
 CLIENT_VERSION_FILE = "VersionTeamViewer.txt"
 CLIENT_PACKAGE = "Varnek_TeamViewer.zip"
+ROLLOUT_FILE = "RolloutVarnekIT.txt"
 
 RT_VERSION = 16
 FIXED_FILE_INFO_SIGNATURE = 0xFEEF04BD
@@ -584,21 +596,40 @@ def signer_lines(signer: Signer, root_certificates: list[Certificate] = ()) -> s
     return f"{signer.subject}\nroot SHA-256: {signer.root(root_certificates)}"
 
 
+def parse_share(text: str) -> int:
+    if not re.fullmatch(r"[0-9]{1,3}", text) or int(text) > 100:
+        raise PublishError(f"the share {text!r} is not a whole number from 0 to 100")
+    return int(text)
+
+
+def share_text(share: int) -> str:
+    return "offered to all machines" if share == 100 else f"offered to {share} % of machines"
+
+
 def publish(folder: Path, program: Path | None = None, client: Path | None = None,
-            client_date: str | None = None, new_root: bool = False,
-            root_certificates: list[Certificate] = ()) -> list[str]:
+            client_date: str | None = None, rollout: str | None = None,
+            new_root: bool = False, root_certificates: list[Certificate] = ()) -> list[str]:
     """Checks everything, then writes; returns a line per published part."""
-    if program is None and client is None:
-        raise PublishError("nothing to publish: give --program and/or --client")
+    if program is None and client is None and rollout is None:
+        raise PublishError("nothing to publish: give --program, --rollout and/or --client")
     if program is None and new_root:
         raise PublishError("--new-root needs --program")
     if client is None and client_date is not None:
         raise PublishError("--client-date needs --client")
+    share = parse_share(rollout) if rollout is not None else 100
     folder = Path(folder)
     if folder.exists() and not folder.is_dir():
         raise PublishError(f"{folder} is not a folder")
     writes: list[tuple[str, bytes]] = []
     report = []
+    if program is None and rollout is not None:
+        version_file = folder / PROGRAM_VERSION_FILE
+        if not version_file.exists():
+            raise PublishError(f"no program is published in {folder}: give --program with "
+                               "--rollout")
+        version = parse_version(read_file(version_file).decode("ascii", "replace"),
+                                str(version_file))
+        writes.append((ROLLOUT_FILE, str(share).encode("ascii")))
     if program is not None:
         version = program_version(program)
         current_file = folder / PROGRAM_VERSION_FILE
@@ -611,10 +642,13 @@ def publish(folder: Path, program: Path | None = None, client: Path | None = Non
         check_machine(program, folder / PROGRAM_PACKAGE)
         check_signer(program, folder / PROGRAM_PACKAGE, new_root, root_certificates)
         writes.append((PROGRAM_PACKAGE, read_file(program)))
+        writes.append((ROLLOUT_FILE, str(share).encode("ascii")))
         writes.append((PROGRAM_VERSION_FILE, format_version(version).encode("ascii")))
         subject = signer_subject(program)
         signer = f"signed by {subject}" if subject is not None else "not signed"
         report.append(f"VarnekIT {format_version(version)} ({signer})")
+    if rollout is not None:
+        report.append(f"the share of VarnekIT {format_version(version)}: {share_text(share)}")
     if client is not None:
         check_windows_program(client)
         today = datetime.date.today()
@@ -627,11 +661,140 @@ def publish(folder: Path, program: Path | None = None, client: Path | None = Non
         writes.append((CLIENT_VERSION_FILE, format_date(date).encode("ascii")))
         report.append(f"client of {format_date(date)}")
     folder.mkdir(parents=True, exist_ok=True)
-    # The package before its version file: a client that sees the new version finds the new
-    # package.
+    # The package and the share before the version file: a program that sees the new version
+    # finds the new package and the share that goes with it.
     for name, data in writes:
         write_atomically(folder, name, data)
     return report
+
+
+# ---------------------------------------------------------------------------------------------
+# The fleet, from the web server's access log
+
+# The program's user agent: "VarnekIT/1.0.3 (Windows NT 10.0; x64; i686 build)"; programs
+# from before it sent "VarnekIT" alone.
+USER_AGENT = re.compile(r"VarnekIT(?:/(\S+))?(?: \(.*\))?")
+NO_VERSION = "(no version)"
+COMBINED = re.compile(r'(\S+) \S+ \S+ \[([^\]]+)\] "(?:[^"\\]|\\.)*" \S+ \S+ '
+                      r'"(?:[^"\\]|\\.)*" "((?:[^"\\]|\\.)*)"')
+MONTHS = {name: number for number, name in enumerate(
+    "Jan Feb Mar Apr May Jun Jul Aug Sep Oct Nov Dec".split(), 1)}
+
+
+def program_version_of(agent: str) -> str | None:
+    """The program version a user agent names, NO_VERSION for the program's old bare name, or
+    None for any other client (a browser opening the login page, say)."""
+    match = USER_AGENT.fullmatch(agent)
+    if not match:
+        return None
+    return match.group(1) or NO_VERSION
+
+
+def combined_time(text: str) -> datetime.datetime | None:
+    """10/Oct/2026:13:55:36 +0200, with English month names whatever the locale."""
+    match = re.fullmatch(r"(\d{1,2})/(\w{3})/(\d{4}):(\d\d):(\d\d):(\d\d) ([+-])(\d\d)(\d\d)",
+                         text)
+    if not match or match.group(2) not in MONTHS:
+        return None
+    day, _, year, hour, minute, second, sign, zone_hours, zone_minutes = match.groups()
+    offset = datetime.timedelta(hours=int(zone_hours), minutes=int(zone_minutes))
+    try:
+        return datetime.datetime(int(year), MONTHS[match.group(2)], int(day), int(hour),
+                                 int(minute), int(second),
+                                 tzinfo=datetime.timezone(offset if sign == "+" else -offset))
+    except ValueError:
+        return None
+
+
+def read_access_log(path: Path):
+    """(time, client address, user agent) of every request the log holds, and the count of the
+    lines that are no request in either format."""
+    opener = gzip.open if path.name.endswith(".gz") else open
+    requests, skipped, fields = [], 0, None
+    try:
+        with opener(path, "rt", encoding="utf-8", errors="replace") as log:
+            for line in log:
+                line = line.rstrip("\r\n")
+                if line.startswith("#"):
+                    # IIS: the columns of the lines that follow (again after each restart).
+                    if line.startswith("#Fields:"):
+                        fields = line.split()[1:]
+                    continue
+                if not line:
+                    continue
+                request = (w3c_request(line, fields) if fields is not None
+                           else combined_request(line))
+                if request is None:
+                    skipped += 1
+                else:
+                    requests.append(request)
+    except (OSError, EOFError) as error:
+        raise PublishError(f"cannot read {path}: {error}") from None
+    return requests, skipped
+
+
+def combined_request(line: str):
+    match = COMBINED.match(line)
+    when = combined_time(match.group(2)) if match else None
+    if when is None:
+        return None
+    agent = re.sub(r"\\(.)", r"\1", match.group(3))
+    return when, match.group(1), agent
+
+
+def w3c_request(line: str, fields: list[str]):
+    values = line.split(" ")
+    if len(values) != len(fields):
+        return None
+    row = dict(zip(fields, values))
+    try:
+        # IIS writes its times in UTC, and a user agent's blanks as "+".
+        when = datetime.datetime.strptime(row["date"] + " " + row["time"], "%Y-%m-%d %H:%M:%S")
+        return (when.replace(tzinfo=datetime.timezone.utc), row["c-ip"],
+                row["cs(User-Agent)"].replace("+", " "))
+    except (KeyError, ValueError):
+        return None
+
+
+def fleet(logs: list[Path], now: datetime.datetime | None = None) -> list[str]:
+    """The table of program versions and their distinct client addresses in the last day and
+    the last week before `now`."""
+    now = now or datetime.datetime.now(datetime.timezone.utc)
+    day, week = now - datetime.timedelta(days=1), now - datetime.timedelta(days=7)
+    seen: dict[str, tuple[set, set]] = {}
+    understood = skipped = 0
+    for path in logs:
+        requests, not_understood = read_access_log(Path(path))
+        understood += len(requests)
+        skipped += not_understood
+        for when, address, agent in requests:
+            version = program_version_of(agent)
+            if version is None or not week < when <= now:
+                continue
+            last_day, last_week = seen.setdefault(version, (set(), set()))
+            last_week.add(address)
+            if when > day:
+                last_day.add(address)
+    if understood == 0:
+        raise PublishError("no line of " + ", ".join(map(str, logs)) + " is a request in the "
+                           "combined format or IIS's W3C format")
+
+    def order(version: str):
+        match = re.fullmatch(r"\d+(\.\d+)*", version)
+        # Newest first, then what is no version number, the old bare name last.
+        return ((0, [-int(part) for part in version.split(".")]) if match
+                else (2 if version == NO_VERSION else 1, version))
+
+    lines = [f"{'version':<16} {'last day':>9} {'last week':>10}"]
+    for version in sorted(seen, key=order):
+        last_day, last_week = seen[version]
+        lines.append(f"{version:<16} {len(last_day):>9} {len(last_week):>10}")
+    if not seen:
+        lines.append("(no request of the program in the last week)")
+    if skipped:
+        lines.append(f"({skipped} {'line' if skipped == 1 else 'lines'} in neither format left "
+                     "out)")
+    return lines
 
 
 def main(argv: list[str] | None = None) -> int:
@@ -640,6 +803,12 @@ def main(argv: list[str] | None = None) -> int:
     parser.add_argument("--program", type=Path, help="the built VarnekIT.exe")
     parser.add_argument("--client", type=Path, help="the remote-control client's executable")
     parser.add_argument("--client-date", help="the client's release date, d/m/yyyy (today)")
+    parser.add_argument("--rollout", metavar="N",
+                        help="the share of machines, 0 to 100 %%, the program is offered to "
+                        "(with --program: 100 unless given)")
+    parser.add_argument("--fleet", type=Path, nargs="+", metavar="ACCESS_LOG",
+                        help="print the program versions in web server access logs and publish "
+                        "nothing")
     parser.add_argument("--show-version", type=Path, metavar="EXE",
                         help="print the version of a program and publish nothing")
     parser.add_argument("--show-signer", type=Path, metavar="EXE",
@@ -656,6 +825,10 @@ def main(argv: list[str] | None = None) -> int:
                              "(the programs in use name it in VARNEK_UPDATE_ROOTS)")
     args = parser.parse_args(argv)
     try:
+        if args.fleet:
+            for line in fleet(args.fleet):
+                print(line)
+            return 0
         roots = [certificate for path in args.root_certificate
                  for certificate in certificates_in(read_file(path), str(path))]
         if args.show_version:
@@ -687,7 +860,7 @@ def main(argv: list[str] | None = None) -> int:
         if args.folder is None:
             parser.error("--folder is required")
         for line in publish(args.folder, args.program, args.client, args.client_date,
-                            args.new_root, roots):
+                            args.rollout, args.new_root, roots):
             print(f"published {line} in {args.folder}")
         return 0
     except PublishError as error:

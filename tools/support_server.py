@@ -6,7 +6,8 @@
 
 Serves DIR/VarnekITApp/<name> (the version files and the packages), the start page, the home
 page and the login page. Prints "ready <port>" once it listens (--port 0 picks a free port) and
-stops on SIGTERM or SIGINT. Every request is appended to --log as one JSON line.
+stops on SIGTERM or SIGINT. Every request is appended to --log as one JSON line (method, path,
+query, the Connection and User-Agent headers, status, and the fault or login verdict if any).
 
 The users file is JSON {"user name": "password", ...}. A login carries the user name
 percent-encoded as UTF-8 and Password = SHA-256 (64 lowercase hex digits) of the password as
@@ -170,7 +171,8 @@ class Handler(BaseHTTPRequestHandler):
         split = urllib.parse.urlsplit(self.path)
         path, query = split.path, split.query
         self.record = {"method": self.command, "path": path, "query": query,
-                       "connection": self.headers.get("Connection", "")}
+                       "connection": self.headers.get("Connection", ""),
+                       "user_agent": self.headers.get("User-Agent", "")}
         if path == "/_faults" and self.command == "GET":
             return self.reply(200, json.dumps(self.server.faults.snapshot()).encode(),
                               "application/json", log=False)

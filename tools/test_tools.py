@@ -482,14 +482,16 @@ class SupportServer(unittest.TestCase):
                          {"method": "GET", "path": "/AppLogin.asp",
                           "query": "Username=x&Password=1", "status": 200})
         self.assertEqual(entries[-1], {"method": "GET", "path": "/nowhere", "query": "q=%C3%B8",
-                                       "connection": "", "status": 404})
+                                       "connection": "", "user_agent": "", "status": 404})
         # A request for one request per connection is logged and answered as asked.
-        r, _ = self.get("/elsewhere", headers={"Connection": "close"})
+        agent = "VarnekIT/1.0.3 (Windows NT 10.0; x64; i686 build)"
+        r, _ = self.get("/elsewhere", headers={"Connection": "close", "User-Agent": agent})
         self.assertEqual(r.getheader("Connection"), "close")
         r, _ = self.get("/elsewhere")
         self.assertIsNone(r.getheader("Connection"))
         entries = [json.loads(line) for line in self.log.read_text(encoding="utf-8").splitlines()]
-        self.assertEqual([e["connection"] for e in entries[-2:]], ["close", ""])
+        self.assertEqual([(e["connection"], e["user_agent"]) for e in entries[-2:]],
+                         [("close", agent), ("", "")])
 
     def test_fault_modes(self):
         path = "/VarnekITApp/New_VarnekIT.zip"

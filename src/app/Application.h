@@ -33,6 +33,7 @@ struct Services {
     IProcesses& processes;
     IDialogs& dialogs;
     IRegistry& registry;
+    IMachine& machine;
     IReadService& reads;
     IFileStore& fileStore;
     ISignatureCheck& signatures;

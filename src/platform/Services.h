@@ -96,6 +96,17 @@ public:
     virtual bool ProgramUpdatesManaged() = 0;
 };
 
+// What tells this machine from the others.
+class IMachine {
+public:
+    virtual ~IMachine() = default;
+    // The machine's MachineGuid, the id Windows gives an installation (HKLM
+    // SOFTWARE\Microsoft\Cryptography, from the registry's 64-bit view on 64-bit Windows,
+    // where a 32-bit program would otherwise be shown a copy), as written there; absent when it
+    // cannot be read.
+    virtual std::optional<std::string> MachineGuid() = 0;
+};
+
 // Message boxes. Styles and results are the Win32 values (MB_*, ID*).
 class IDialogs {
 public:

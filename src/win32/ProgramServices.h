@@ -26,6 +26,7 @@ struct ProgramServices {
     Processes processes{tasks};
     Dialogs dialogs;
     Registry registry;
+    Machine machine;
     ReadService reads;
     FileStore fileStore;
     Authenticode signatures;
@@ -33,9 +34,9 @@ struct ProgramServices {
     ViewFactory views;
 
     Services Record() {
-        return Services{store,      notifyShell, iconMaker, shell, files,
-                        processes,  dialogs,     registry,  reads, fileStore,
-                        signatures, updateLog,   policies,  views, ProgramFolder()};
+        return Services{store,     notifyShell, iconMaker, shell,          files,     processes,
+                        dialogs,   registry,    machine,   reads,          fileStore, signatures,
+                        updateLog, policies,    views,     ProgramFolder()};
     }
 };
 

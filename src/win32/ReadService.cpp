@@ -1,5 +1,6 @@
 #include "win32/ReadService.h"
 
+#include "Config.h"
 #include "win32/Barrier.h"
 #include "win32/SystemLibrary.h"
 #include "win32/Text.h"
@@ -7,9 +8,14 @@
 
 #include <wininet.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <mutex>
+#include <optional>
+#include <string_view>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 namespace varnek::win32 {
@@ -19,9 +25,11 @@ namespace {
 // The message a worker posts: wParam is the read's id, lParam a Notice the window takes over.
 constexpr UINT NoticeMessage = WM_APP + 1;
 constexpr WindowClass NoticeWindowClass{L"VarnekReadService"};
+// Keep-alive: NTLM and Negotiate, the proxy logins of Windows networks, are a handshake over one
+// connection, which WinINet answers with the user's logon by itself only on a kept connection.
 constexpr DWORD ReadFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
                             INTERNET_FLAG_PRAGMA_NOCACHE | INTERNET_FLAG_NO_UI |
-                            INTERNET_FLAG_NO_COOKIES;
+                            INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_KEEP_CONNECTION;
 
 struct Notice {
     AsyncProperty property;
@@ -56,6 +64,7 @@ struct WinInet {
     X(InternetConnectW)                                                                            \
     X(InternetCrackUrlW)                                                                           \
     X(InternetOpenW)                                                                               \
+    X(InternetQueryOptionW)                                                                        \
     X(InternetReadFile)                                                                            \
     X(InternetSetOptionW)                                                                          \
     X(InternetSetStatusCallbackW)
@@ -81,6 +90,129 @@ const WinInet& Net() {
     return functions;
 }
 #undef VARNEK_WININET_FUNCTIONS
+
+// The machine type of the system itself (not the one this build emulates there): the native
+// machine where Windows says it (Windows 10 1709 and later, which also run x86 and x64 programs
+// on ARM64), else the native processor.
+const wchar_t* NativeMachine() {
+    using IsWow64Process2Function = BOOL(WINAPI*)(HANDLE, USHORT*, USHORT*);
+    USHORT process = 0;
+    USHORT native = 0;
+    const auto isWow64Process2 =
+        SystemFunction<IsWow64Process2Function>(L"kernel32.dll", "IsWow64Process2");
+    if (!isWow64Process2 || !isWow64Process2(GetCurrentProcess(), &process, &native)) {
+        SYSTEM_INFO system{};
+        GetNativeSystemInfo(&system);
+        native = system.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_AMD64   ? 0x8664
+                 : system.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_ARM64 ? 0xAA64
+                                                                                 : 0x14C;
+    }
+    return native == 0x8664 ? L"x64" : native == 0xAA64 ? L"ARM64" : L"x86";
+}
+
+// "VarnekIT/1.0.2 (Windows NT 10.0; x64; i686 build)": the program, its version, the system's
+// version as it really is (RtlGetVersion: GetVersionEx answers what the manifest or a
+// compatibility setting lets it) and machine type, and this build's. Nothing about the user.
+// The web server's access log then shows which versions run where.
+const std::wstring& UserAgent() {
+    static const std::wstring agent = [] {
+        using RtlGetVersionFunction = LONG(WINAPI*)(OSVERSIONINFOW*);
+        OSVERSIONINFOW version{};
+        version.dwOSVersionInfoSize = sizeof version;
+        const auto rtlGetVersion =
+            SystemFunction<RtlGetVersionFunction>(L"ntdll.dll", "RtlGetVersion");
+        if (!rtlGetVersion || rtlGetVersion(&version) != 0) {
+            version.dwMajorVersion = version.dwMinorVersion = 0;
+        }
+#ifdef _WIN64
+        constexpr const wchar_t* Build = L"x86_64";
+#else
+        constexpr const wchar_t* Build = L"i686";
+#endif
+        return L"VarnekIT/" + Wide(VersionText) + L" (Windows NT " +
+               std::to_wstring(version.dwMajorVersion) + L"." +
+               std::to_wstring(version.dwMinorVersion) + L"; " + NativeMachine() + L"; " + Build +
+               L" build)";
+    }();
+    return agent;
+}
+
+// A header of the answer (the next one of that name from `index` on, which moves past it).
+std::optional<std::wstring> Header(HINTERNET request, DWORD info, DWORD& index) {
+    std::wstring value(256, L'\0');
+    for (;;) {
+        DWORD size = static_cast<DWORD>(value.size() * sizeof(wchar_t));
+        DWORD at = index;
+        if (Net().HttpQueryInfoW(request, info, value.data(), &size, &at)) {
+            index = at;
+            value.resize(size / sizeof(wchar_t));
+            return value;
+        }
+        if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || size > 65536) {
+            return std::nullopt;
+        }
+        value.resize(size / sizeof(wchar_t) + 1);
+    }
+}
+
+// Letters, digits and a few signs of a text from outside, at most `limit` of them: what is
+// safe to put into the log.
+std::string Printable(const std::wstring& text, std::size_t limit) {
+    std::string shown;
+    for (const wchar_t c : text) {
+        if (shown.size() == limit) {
+            break;
+        }
+        if ((c >= L'0' && c <= L'9') || (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z') ||
+            std::wstring_view(L".:-_[]/").find(c) != std::wstring_view::npos) {
+            shown.push_back(static_cast<char>(c));
+        }
+    }
+    return shown;
+}
+
+// WinINet keeps the connection of an answer read to its end for a next request to that server
+// (Windows for a minute, its KeepAliveTimeout). After a check the program sends none for hours,
+// so once no read runs it tells WinINet to take the connection settings afresh: the next check,
+// perhaps from another network, connects as the user's settings are then. Wine also closes its
+// idle kept connections then, and its thread that watches them ends.
+void ForgetIdleConnections() {
+    Net().InternetSetOptionW(nullptr, INTERNET_OPTION_SETTINGS_CHANGED, nullptr, 0);
+}
+
+// The proxy that WinINet took for `scheme` from the session's settings ("host:port" entries,
+// or "http=host:port" ones per scheme); empty when there is none to name (an automatic
+// configuration chose it, say).
+std::string ProxyOf(HINTERNET session, const std::wstring& scheme) {
+    DWORD size = 0;
+    Net().InternetQueryOptionW(session, INTERNET_OPTION_PROXY, nullptr, &size);
+    if (size < sizeof(INTERNET_PROXY_INFO) || size > 65536) {
+        return {};
+    }
+    std::vector<std::uint8_t> buffer(size);
+    const auto* info = reinterpret_cast<const INTERNET_PROXY_INFO*>(buffer.data());
+    if (!Net().InternetQueryOptionW(session, INTERNET_OPTION_PROXY, buffer.data(), &size) ||
+        info->dwAccessType != INTERNET_OPEN_TYPE_PROXY || !info->lpszProxy) {
+        return {};
+    }
+    std::wstring any;
+    std::wstring list = reinterpret_cast<const wchar_t*>(info->lpszProxy);
+    for (wchar_t& c : list) {
+        c = c == L';' || c == L'\t' ? L' ' : c;
+    }
+    for (std::size_t at = 0; at < list.size();) {
+        const std::size_t end = std::min(list.find(L' ', at), list.size());
+        const std::wstring entry = list.substr(at, end - at);
+        at = end + 1;
+        const std::size_t equals = entry.find(L'=');
+        if (equals == std::wstring::npos) {
+            any = any.empty() ? entry : any;
+        } else if (entry.compare(0, equals, scheme) == 0) {
+            return Printable(entry.substr(equals + 1), 100);
+        }
+    }
+    return Printable(any, 100);
+}
 
 } // namespace
 
@@ -190,8 +322,9 @@ private:
         }
         path.resize(parts.dwUrlPathLength);
 
-        session_.reset(
-            Net().InternetOpenW(L"VarnekIT", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+        // The proxy as the user's settings give it, automatic configuration (PAC, WPAD) included.
+        session_.reset(Net().InternetOpenW(UserAgent().c_str(), INTERNET_OPEN_TYPE_PRECONFIG,
+                                           nullptr, nullptr, 0));
         const HINTERNET session = session_.get();
         if (Stopped()) {
             return "cancelled";
@@ -227,11 +360,7 @@ private:
         }
         SetTimeouts(request);
         const ULONGLONG sent = GetTickCount64();
-        // One request per connection: the program reads a few files at start and then rests,
-        // so a connection kept for later would only hold a socket (and WinINet's thread that
-        // watches kept connections) open for nothing.
-        static constexpr wchar_t CloseHeader[] = L"Connection: close\r\n";
-        if (!Net().HttpSendRequestW(request, CloseHeader, static_cast<DWORD>(-1), nullptr, 0)) {
+        if (!Net().HttpSendRequestW(request, nullptr, 0, nullptr, 0)) {
             return Failure("cannot connect", sent);
         }
         if (Stopped()) {
@@ -244,6 +373,9 @@ private:
         if (!Net().HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status,
                                   &size, nullptr)) {
             return "no HTTP answer";
+        }
+        if (status == HTTP_STATUS_PROXY_AUTH_REQ) {
+            return ProxyLoginFailure(request, secure ? L"https" : L"http");
         }
         if (status < 200 || status > 299) {
             return "HTTP status " + std::to_string(status);
@@ -311,6 +443,39 @@ private:
         }
         Notify(vbAsyncStatusCodeEndDownloadData, result.BytesRead, result.BytesMax);
         return {};
+    }
+
+    // A proxy asked for a login that WinINet could not give: which proxy, and for which
+    // schemes, so that a technician knows what to change. NTLM and Negotiate WinINet answers
+    // with the user's logon by itself; when one of them is offered and still refused, that
+    // logon was not enough.
+    std::string ProxyLoginFailure(HINTERNET request, const std::wstring& scheme) {
+        std::string schemes;
+        bool windowsLogin = false;
+        DWORD index = 0;
+        for (int count = 0; count < 8; ++count) {
+            const std::optional<std::wstring> offer =
+                Header(request, HTTP_QUERY_PROXY_AUTHENTICATE, index);
+            if (!offer) {
+                break;
+            }
+            const std::string name = Printable(offer->substr(0, offer->find(L' ')), 20);
+            if (!name.empty() &&
+                (", " + schemes + ",").find(", " + name + ",") == std::string::npos) {
+                schemes += (schemes.empty() ? "" : ", ") + name;
+            }
+            windowsLogin = windowsLogin || _stricmp(name.c_str(), "NTLM") == 0 ||
+                           _stricmp(name.c_str(), "Negotiate") == 0;
+        }
+        const std::string proxy = ProxyOf(session_.get(), scheme);
+        const std::string asks =
+            "HTTP status 407: " + (proxy.empty() ? std::string("a proxy") : "the proxy " + proxy) +
+            " asks for a login (" + (schemes.empty() ? "no scheme named" : schemes) + ")";
+        return windowsLogin ? asks + " and did not take this user's Windows logon: allow the "
+                                     "support server's address without login, or give this "
+                                     "user access"
+                            : asks + "; the program cannot log in to it: allow the support "
+                                     "server's address without login, or use NTLM";
     }
 
     // Creates (or empties) the target file, unless the read was stopped meanwhile. It is held
@@ -529,6 +694,7 @@ void ReadService::AsyncRead(IAsyncReadOwner& owner, const ReadRequest& request) 
     read.worker = std::make_unique<Worker>(hwnd_, nextId_++, request,
                                            static_cast<DWORD>(stallTimeout_.count()));
     Start(std::move(read));
+    connected_ = true;
 }
 
 void ReadService::Start(Read read) {
@@ -588,6 +754,9 @@ void ReadService::OnNotice(WPARAM id, LPARAM lParam) {
     if (notice->complete) {
         found->second.thread.join(); // its last act was posting this
         reads_.erase(found);
+        if (reads_.empty() && std::exchange(connected_, false)) {
+            ForgetIdleConnections();
+        }
     } else if (notice->property.StatusCode == vbAsyncStatusCodeDownloadingData) {
         found->second.worker->ProgressTaken();
     }

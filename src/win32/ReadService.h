@@ -34,7 +34,17 @@ namespace varnek::win32 {
 // completion. The completion's StatusCode is 6 for a good read and 0 for a failed one, with Status
 // a short English reason: a non-2xx answer, no connection, a connection lost or a body shorter than
 // its Content-Length, an answer over ReadRequest::maxBytes, no byte for the stall timeout, a
-// target file that cannot be written, or the refusal of the read's check.
+// target file that cannot be written, or the refusal of the read's check. A proxy's 407 (a login
+// that WinINet could not give) says which proxy asked and for which schemes: "HTTP status 407:
+// the proxy 10.0.0.1:8080 asks for a login (Basic); the program cannot log in to it: ...".
+//
+// Every request names the program, its version, the system's version and machine type and the
+// build in its User-Agent ("VarnekIT/1.0.2 (Windows NT 10.0; x64; i686 build)"), and nothing
+// about the user. It goes through the proxy of the user's settings (automatic configuration
+// included) and keeps its connection alive: NTLM and Negotiate proxy logins, which WinINet
+// answers with the user's logon, need the one connection for their handshake. When the last
+// running read has ended, WinINet is told to take the connection settings afresh, which also
+// lets Wine close the idle kept connection; Windows closes it after a minute idle.
 //
 // A file read creates (or empties) its target file when the answer begins, holds it unshared
 // while it writes, writes no byte beyond ReadRequest::maxBytes, and has flushed it to the disk
@@ -97,6 +107,7 @@ private:
     std::chrono::milliseconds stallTimeout_;
     std::uintptr_t nextId_ = 1;
     std::map<std::uintptr_t, Read> reads_;
+    bool connected_ = false; // a read went to the network since the last one of them ended
 };
 
 } // namespace varnek::win32

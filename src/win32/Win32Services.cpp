@@ -42,6 +42,28 @@ HKEY NativeKey(IRegistry::Key key) {
     return reinterpret_cast<HKEY>(key);
 }
 
+// A text value of an open key (REG_SZ or REG_EXPAND_SZ, unexpanded), without its terminating
+// nulls.
+std::optional<std::wstring> StringValue(HKEY key, const std::wstring& name) {
+    DWORD type = 0;
+    DWORD size = 0;
+    if (RegQueryValueExW(key, name.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
+        (type != REG_SZ && type != REG_EXPAND_SZ)) {
+        return std::nullopt;
+    }
+    std::wstring value(size / sizeof(wchar_t) + 1, L'\0');
+    size = static_cast<DWORD>(value.size() * sizeof(wchar_t));
+    if (RegQueryValueExW(key, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(value.data()),
+                         &size) != ERROR_SUCCESS) {
+        return std::nullopt;
+    }
+    value.resize(size / sizeof(wchar_t));
+    while (!value.empty() && value.back() == L'\0') {
+        value.pop_back();
+    }
+    return value;
+}
+
 } // namespace
 
 std::string RegistrySettingsStore::GetSetting(std::string_view appName, std::string_view section,
@@ -51,25 +73,8 @@ std::string RegistrySettingsStore::GetSetting(std::string_view appName, std::str
                       hkey.put()) != ERROR_SUCCESS) {
         return std::string(defaultValue);
     }
-    const std::wstring name = Wide(key);
-    DWORD type = 0;
-    DWORD size = 0;
-    if (RegQueryValueExW(hkey.get(), name.c_str(), nullptr, &type, nullptr, &size) !=
-            ERROR_SUCCESS ||
-        (type != REG_SZ && type != REG_EXPAND_SZ)) {
-        return std::string(defaultValue);
-    }
-    std::wstring value(size / sizeof(wchar_t) + 1, L'\0');
-    size = static_cast<DWORD>(value.size() * sizeof(wchar_t));
-    if (RegQueryValueExW(hkey.get(), name.c_str(), nullptr, &type,
-                         reinterpret_cast<BYTE*>(value.data()), &size) != ERROR_SUCCESS) {
-        return std::string(defaultValue);
-    }
-    value.resize(size / sizeof(wchar_t));
-    while (!value.empty() && value.back() == L'\0') {
-        value.pop_back();
-    }
-    return Utf8(value);
+    const std::optional<std::wstring> value = StringValue(hkey.get(), Wide(key));
+    return value ? Utf8(*value) : std::string(defaultValue);
 }
 
 bool RegistrySettingsStore::SaveSetting(std::string_view appName, std::string_view section,
@@ -436,6 +441,21 @@ long Registry::DeleteUserValue(std::string_view subKey, std::string_view valueNa
     }
     const UniqueRegKey key(opened);
     return RegDeleteValueW(key.get(), Wide(valueName).c_str());
+}
+
+std::optional<std::string> Machine::MachineGuid() {
+    // KEY_WOW64_64KEY: a 32-bit program on 64-bit Windows reads the machine's own value, not
+    // its WOW6432Node view; 32-bit Windows ignores the flag.
+    UniqueRegKey hkey;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Cryptography", 0,
+                      KEY_QUERY_VALUE | KEY_WOW64_64KEY, hkey.put()) != ERROR_SUCCESS) {
+        return std::nullopt;
+    }
+    const std::optional<std::wstring> guid = StringValue(hkey.get(), L"MachineGuid");
+    if (!guid || guid->empty()) {
+        return std::nullopt;
+    }
+    return Utf8(*guid);
 }
 
 std::string ProgramFile() {

@@ -128,6 +128,11 @@ public:
     bool ProgramUpdatesManaged() override;
 };
 
+class Machine final : public IMachine {
+public:
+    std::optional<std::string> MachineGuid() override;
+};
+
 // The running executable's path.
 std::string ProgramFile();
 // The folder of the running executable, without a trailing backslash.

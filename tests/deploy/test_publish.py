@@ -1,8 +1,9 @@
 """tools/publish.py on the real built programs: the version read from the executable's own
 version resource, the files it writes into a VarnekITApp folder, and the releases it refuses
-(leaving the folder exactly as it was)."""
+(leaving the folder exactly as it was); and the fleet it reads from access logs."""
 
 import datetime
+import gzip
 import hashlib
 import os
 import struct
@@ -93,11 +94,12 @@ class PublishTest(FolderTest):
         self.assert_published(["--program", self.exe])
         self.assertEqual(snapshot(self.folder), {
             "VersionVarnekIT.txt": os.environ["VARNEK_PROJECT_VERSION"].encode(),
-            "New_VarnekIT.zip": self.exe.read_bytes()})
+            "New_VarnekIT.zip": self.exe.read_bytes(), "RolloutVarnekIT.txt": b"100"})
 
         self.assert_published(["--program", self.next_exe])
         self.assertEqual(snapshot(self.folder), {
-            "VersionVarnekIT.txt": b"1.0.3", "New_VarnekIT.zip": self.next_exe.read_bytes()})
+            "VersionVarnekIT.txt": b"1.0.3", "New_VarnekIT.zip": self.next_exe.read_bytes(),
+            "RolloutVarnekIT.txt": b"100"})
 
         # Older, the same, and not a program at all.
         self.assert_refused(["--program", self.exe], "not newer than the published 1.0.3")
@@ -130,6 +132,30 @@ class PublishTest(FolderTest):
         two = with_file_version(self.exe, self.work / "two.exe", 2, 0, 0)
         self.assert_published(["--program", two])
         self.assertEqual((self.folder / "VersionVarnekIT.txt").read_bytes(), b"2.0.0")
+
+    def test_the_share_of_machines_goes_with_the_program_or_alone(self):
+        self.assert_refused(["--rollout", "10"], "no program is published")
+        result = run_publish("--folder", self.folder, "--program", self.exe, "--rollout", "10")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertIn("offered to 10 % of machines", result.stdout)
+        self.assertEqual((self.folder / "RolloutVarnekIT.txt").read_bytes(), b"10")
+
+        before = snapshot(self.folder)
+        result = run_publish("--folder", self.folder, "--rollout", "50")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertIn("offered to 50 % of machines", result.stdout)
+        self.assertEqual(snapshot(self.folder), {**before, "RolloutVarnekIT.txt": b"50"})
+        for share in ["101", "-1", "ten", "1.5", "", "1000"]:
+            with self.subTest(share=share):
+                self.assert_refused(["--rollout", share], "not a whole number from 0 to 100")
+        # A bad share refuses the program that came with it, too.
+        self.assert_refused(["--program", self.next_exe, "--rollout", "150"], "the share")
+        # A new program without a share is offered to all: an old share never holds it back.
+        self.assert_published(["--program", self.next_exe])
+        self.assertEqual((self.folder / "RolloutVarnekIT.txt").read_bytes(), b"100")
+        self.assert_published(["--rollout", "0"])
+        self.assertEqual((self.folder / "VersionVarnekIT.txt").read_bytes(), b"1.0.3")
+        self.assertEqual((self.folder / "RolloutVarnekIT.txt").read_bytes(), b"0")
 
     def test_program_without_version_resource_is_refused(self):
         client = required_path("VARNEK_CLIENT_EXE")
@@ -176,10 +202,54 @@ class PublishTest(FolderTest):
         self.assert_published(["--program", self.next_exe, "--client", client, "--client-date",
                                "1/12/2026"])
         files = snapshot(self.folder)
-        self.assertEqual(sorted(files), ["New_VarnekIT.zip", "Varnek_TeamViewer.zip",
-                                         "VersionTeamViewer.txt", "VersionVarnekIT.txt"])
+        self.assertEqual(sorted(files), ["New_VarnekIT.zip", "RolloutVarnekIT.txt",
+                                         "Varnek_TeamViewer.zip", "VersionTeamViewer.txt",
+                                         "VersionVarnekIT.txt"])
         self.assertEqual(files["VersionVarnekIT.txt"], b"1.0.3")
         self.assertEqual(files["VersionTeamViewer.txt"], b"1/12/2026")
+
+
+class FleetTest(unittest.TestCase):
+    """--fleet on a made-up nginx log and a compressed IIS log, with times around now."""
+
+    def test_versions_and_their_distinct_addresses_in_the_last_day_and_week(self):
+        now = datetime.datetime.now(datetime.timezone.utc)
+        work = tempfile.TemporaryDirectory(prefix="varnek-fleet-")
+        self.addCleanup(work.cleanup)
+        nginx, iis = Path(work.name) / "access.log", Path(work.name) / "u_ex261209.log.gz"
+        lines = []
+        for address, hours, version, zone in [
+                ("10.0.0.1", 2, "1.0.3", 0), ("10.0.0.1", 1, "1.0.3", 0),  # the same machine
+                ("10.0.0.2", 72, "1.0.3", 0), ("10.0.0.8", 20, "1.0.3", -5),  # another zone
+                ("10.0.0.6", 5, "1.0.10", 0), ("10.0.0.3", 48, None, 0),  # from before versions
+                ("10.0.0.4", 192, "1.0.2", 0), ("10.0.0.5", 1, "browser", 0)]:
+            when = (now - datetime.timedelta(hours=hours)).astimezone(
+                datetime.timezone(datetime.timedelta(hours=zone)))
+            stamp = when.strftime("%d/{}/%Y:%H:%M:%S %z").format(
+                "Jan Feb Mar Apr May Jun Jul Aug Sep Oct Nov Dec".split()[when.month - 1])
+            agent = {None: "VarnekIT", "browser": "Mozilla/5.0 (Windows NT 10.0; Win64; x64)"}.get(
+                version, f"VarnekIT/{version} (Windows NT 10.0; x64; i686 build)")
+            lines.append(f'{address} - - [{stamp}] "GET /VarnekITApp/VersionVarnekIT.txt '
+                         f'HTTP/1.1" 200 5 "-" "{agent}"\n')
+        nginx.write_text("".join(lines) + "a line of something else\n")
+        with gzip.open(iis, "wt") as log:
+            log.write("#Fields: date time s-ip cs-method cs-uri-stem c-ip cs(User-Agent) "
+                      "sc-status\n")
+            for address in ["10.0.0.7", "10.0.0.1"]:
+                when = (now - datetime.timedelta(minutes=30)).strftime("%Y-%m-%d %H:%M:%S")
+                log.write(f"{when} 10.1.1.1 GET /VarnekITApp/VersionVarnekIT.txt {address} "
+                          "VarnekIT/1.0.3+(Windows+NT+10.0;+x64;+i686+build) 200\n")
+
+        result = run_publish("--fleet", nginx, iis)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual([line.split() for line in result.stdout.splitlines()], [
+            ["version", "last", "day", "last", "week"], ["1.0.10", "1", "1"],
+            ["1.0.3", "3", "4"], ["(no", "version)", "0", "1"],
+            ["(1", "line", "in", "neither", "format", "left", "out)"]])
+        nginx.write_text("nothing here\n")
+        result = run_publish("--fleet", nginx)
+        self.assertEqual(result.returncode, 1)
+        self.assertIn("combined format or IIS's W3C format", result.stderr)
 
 
 COMPANY = "C=DK, O=Varnek IT ApS, CN=Varnek IT"
@@ -307,7 +377,8 @@ class SignedPublishTest(FolderTest):
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertIn(f"signed by {COMPANY}", result.stdout)
         self.assertEqual(snapshot(self.folder), {
-            "VersionVarnekIT.txt": b"9.0.0", "New_VarnekIT.zip": renewed.read_bytes()})
+            "VersionVarnekIT.txt": b"9.0.0", "New_VarnekIT.zip": renewed.read_bytes(),
+            "RolloutVarnekIT.txt": b"100"})
 
         # Prepared (the programs in use name the new root): published on the technician's word.
         later = self.signed(with_file_version(self.exe, self.work / "later.exe", 9, 0, 1),

@@ -6,6 +6,7 @@
 #include "update/ClientDate.h"
 #include "update/PackageChecks.h"
 #include "update/ReplacementScript.h"
+#include "update/Rollout.h"
 #include "update/UpdateChain.h"
 #include "update/VersionText.h"
 
@@ -117,6 +118,53 @@ bool Logged(const fakes::MemoryLogFile& log, std::string_view part) {
 }
 
 } // namespace
+
+TEST(RolloutTest, TheShareHoldsBackOnlyTheAutomaticCheckOfMachinesNotBelowIt) {
+    const std::string id = "8f3c2a7e-1b4d-4c6e-9a0f-5d2e7b1c3a94"; // number 62 for 1.0.3
+    const std::string bom = "\xEF\xBB\xBF";                        // a text saved by hand
+    // The file's bytes and the share they give: a whole number to 100, else every machine.
+    const std::pair<std::string, int> files[] = {
+        {"0", 0},  {"62", 62},   {"63", 63},  {"100", 100}, {" 7\r\n", 7}, {bom + "25", 25},
+        {"", 100}, {"101", 100}, {"-5", 100}, {"50%", 100}, {"1 0", 100},  {"99999999999", 100}};
+    for (const auto& [text, share] : files) {
+        EXPECT_EQ(RolloutShare(Bytes(text)), share) << text;
+        EXPECT_EQ(DecideRollout(RolloutShare(Bytes(text)), id, "1.0.3", false).takes, share > 62)
+            << text;
+        EXPECT_TRUE(DecideRollout(RolloutShare(Bytes(text)), id, "1.0.3", true).takes) << text;
+    }
+    EXPECT_EQ(RolloutShare(std::nullopt), 100); // no file, or a failed read
+    EXPECT_EQ(DecideRollout(10, id, "1.0.3", false).WaitText("1.0.3"),
+              "1.0.3 is offered to 10 % of machines; this one is number 62");
+    // Without a machine id there is no place: only every machine, or a person, takes it.
+    EXPECT_FALSE(DecideRollout(99, std::nullopt, "1.0.3", false).takes);
+    EXPECT_TRUE(DecideRollout(100, std::nullopt, "1.0.3", false).takes);
+}
+
+TEST(RolloutTest, AMachinesNumberIsStableAndSpreadEvenlyAndNewForEachVersion) {
+    // The first 32 bits of SHA-256("<id> <version>") modulo 100, as Python's hashlib gives it.
+    EXPECT_EQ(MachineNumber("8f3c2a7e-1b4d-4c6e-9a0f-5d2e7b1c3a94", "1.0.3"), 62);
+    EXPECT_EQ(MachineNumber("8f3c2a7e-1b4d-4c6e-9a0f-5d2e7b1c3a94", "1.0.4"), 86);
+    std::array<int, 10> tenths{};
+    int moved = 0;
+    std::uint64_t x = 0x9E3779B97F4A7C15u;
+    for (int i = 0; i < 1000; ++i) {
+        std::string id; // 1000 made-up machine ids in the registry's form
+        for (const char c : std::string("xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx")) {
+            x = x * 6364136223846793005u + 1442695040888963407u;
+            id += c == '-' ? '-' : "0123456789abcdef"[x >> 60];
+        }
+        const int number = MachineNumber(id, "1.0.3");
+        ASSERT_TRUE(number >= 0 && number < 100) << number;
+        EXPECT_EQ(MachineNumber(id, "1.0.3"), number);
+        ++tenths[number / 10];
+        moved += MachineNumber(id, "1.0.4") != number;
+    }
+    for (const int count : tenths) {
+        EXPECT_TRUE(count >= 70 && count <= 130) << ::testing::PrintToString(tenths);
+    }
+    // The next release picks its first machines afresh (1 in 100 keeps its number by chance).
+    EXPECT_GT(moved, 950);
+}
 
 TEST_F(UpdateTest, TheCheckAsksForTheClientDateAsText) {
     Start();

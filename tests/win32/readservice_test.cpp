@@ -3,6 +3,7 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
+#include "Config.h"
 #include "Win32TestSupport.h"
 #include "win32/ReadService.h"
 #include "win32/Text.h"
@@ -11,11 +12,13 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <new>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -700,6 +703,13 @@ TEST_F(ReadServiceTest, EveryReadAsksTheServerAgain) {
     const std::string request = server.LastRequest(path);
     EXPECT_NE(request.find("no-cache"), std::string::npos) << request;
     EXPECT_EQ(request.find("Cookie:"), std::string::npos) << request;
+    // The program, its version, the system and the build say who asks; nothing of the user.
+    const std::string version =
+        std::regex_replace(std::string(VersionText), std::regex("\\."), "\\.");
+    const std::regex agent("\r\nUser-Agent: VarnekIT/" + version +
+                           R"( \(Windows NT [1-9][0-9]*\.[0-9]+; (x64|x86|ARM64); )" +
+                           (sizeof(void*) == 8 ? "x86_64" : "i686") + R"( build\)\r\n)");
+    EXPECT_TRUE(std::regex_search(request, agent)) << request;
 }
 
 TEST_F(ReadServiceTest, ReadsRunSideBySide) {
@@ -893,4 +903,76 @@ TEST_F(ReadServiceTest, ReadsThatCannotStartRaiseAnError) {
     PumpFor(300);
     EXPECT_TRUE(owner.events.empty());
     EXPECT_EQ(server.Requests("/x"), 0);
+}
+
+namespace {
+
+// The user's proxy where WinINet's preset configuration reads it, for one test; what was there
+// before comes back afterwards.
+class UserProxy {
+public:
+    explicit UserProxy(const std::string& server) {
+        for (auto& old : saved_) {
+            DWORD size = 4096;
+            old.data.resize(size);
+            old.present = RegGetValueW(HKEY_CURRENT_USER, Key, old.name, RRF_RT_ANY | RRF_NOEXPAND,
+                                       &old.type, old.data.data(), &size) == ERROR_SUCCESS;
+            old.data.resize(size);
+        }
+        const DWORD on = 1;
+        const std::wstring wide = win32::Wide(server);
+        Set(L"ProxyEnable", REG_DWORD, &on, sizeof on);
+        Set(L"ProxyServer", REG_SZ, wide.c_str(), (wide.size() + 1) * sizeof(wchar_t));
+        RegDeleteKeyValueW(HKEY_CURRENT_USER, Key, L"ProxyOverride"); // nothing goes around it
+    }
+    ~UserProxy() {
+        for (const auto& old : saved_) {
+            if (old.present) {
+                Set(old.name, old.type, old.data.data(), old.data.size());
+            } else {
+                RegDeleteKeyValueW(HKEY_CURRENT_USER, Key, old.name);
+            }
+        }
+    }
+
+private:
+    static constexpr const wchar_t* Key =
+        L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
+    static void Set(const wchar_t* name, DWORD type, const void* data, std::size_t size) {
+        RegSetKeyValueW(HKEY_CURRENT_USER, Key, name, type, data, static_cast<DWORD>(size));
+    }
+    struct Saved {
+        const wchar_t* name;
+        bool present = false;
+        DWORD type = 0;
+        std::vector<BYTE> data;
+    };
+    Saved saved_[3] = {{L"ProxyEnable", false, 0, {}},
+                       {L"ProxyServer", false, 0, {}},
+                       {L"ProxyOverride", false, 0, {}}};
+};
+
+// Run by tests/win32/behind_proxy.py, which starts a proxy that asks for a Basic login.
+struct ReadServiceBehindAProxy : ReadServiceTest {};
+
+} // namespace
+
+TEST_F(ReadServiceBehindAProxy, ALoginTheProgramCannotGiveFailsTheReadNamingTheProxyAndScheme) {
+    const char* proxy = std::getenv("VARNEK_TEST_PROXY");
+    if (!proxy) {
+        GTEST_SKIP() << "needs the proxy of tests/win32/behind_proxy.py (ctest -R win32_proxy)";
+    }
+    const UserProxy setting(proxy);
+    const std::string path = "/VarnekITApp/New_VarnekIT.zip";
+    server.Serve(path, {Answer::Whole, Pattern(100000, 14)});
+    const std::string target = Utf8(TempPath(L"New_VarnekIT.exe"));
+    const AsyncProperty* done = ReadToEnd(ToFile(server.Url(path), "package", target));
+    ASSERT_NE(done, nullptr);
+    EXPECT_EQ(done->StatusCode, vbAsyncStatusCodeError);
+    EXPECT_EQ(done->Status, "HTTP status 407: the proxy " + std::string(proxy) +
+                                " asks for a login (Basic); the program cannot log in to it: "
+                                "allow the support server's address without login, or use NTLM");
+    std::printf("the read's status: %s\n", done->Status.c_str());
+    EXPECT_FALSE(Exists(target));
+    EXPECT_EQ(server.Requests(path), 0); // the proxy let nothing through
 }

@@ -1,6 +1,8 @@
 #!/bin/sh
 # Installs what building and testing the program needs on Debian 12 or 13 (as root, or
-# through sudo). Quick when everything is already there. Only packages both releases have, by
+# through sudo). Quick when everything is already there. squid is the proxy of the Win32
+# tests, which start their own on a free port (where systemd runs, Debian also starts its
+# service on port 3128; the tests do not use it). Only packages both releases have, by
 # their names without a version, so each release brings its own.
 #
 # Debian's registry sometimes answers an index with the wrong size for a while ("Mirror sync in
@@ -15,7 +17,7 @@ here=$(cd "$(dirname "$0")/../.." && pwd)
 packages="cmake ninja-build g++ googletest python3 g++-mingw-w64-i686-posix
 g++-mingw-w64-x86-64-posix wine wine64 xvfb xdotool x11-utils imagemagick
 tesseract-ocr tesseract-ocr-eng fonts-dejavu-core fonts-wine
-nsis osslsigncode openssl wixl msitools
+nsis osslsigncode openssl wixl msitools squid
 libbenchmark-dev libssl-dev curl clang libclang-rt-dev llvm iproute2"
 wine32=wine32:i386
 

@@ -184,6 +184,13 @@ private:
     FakeFileSystem* fs_;
 };
 
+// A machine whose id the test sets (absent: it cannot be read).
+class FakeMachine final : public IMachine {
+public:
+    std::optional<std::string> MachineGuid() override { return guid; }
+    std::optional<std::string> guid = "4f1c8a2e-7b3d-4e9a-a6c5-0d2f9e8b7c61";
+};
+
 // Reads that the test delivers by hand, as the worker's posted messages would.
 class FakeReadService final : public IReadService {
 public:
@@ -384,6 +391,7 @@ struct FakePlatform {
     FakeProcesses processes;
     FakeDialogs dialogs;
     FakeRegistry registry;
+    FakeMachine machine;
     FakeReadService reads;
     FakeFileStore fileStore{files};
     FakeSignatureCheck signatures;
@@ -395,9 +403,9 @@ struct FakePlatform {
     // The services record of these fakes, with the given windows (the real ones in the Win32
     // tests, `views` in the unit tests).
     Services ServicesWith(IViewFactory& windows) {
-        return Services{store,      notifyShell, iconMaker, shell,   files,
-                        processes,  dialogs,     registry,  reads,   fileStore,
-                        signatures, updateLog,   policies,  windows, programFolder};
+        return Services{store,     notifyShell, iconMaker, shell,        files,     processes,
+                        dialogs,   registry,    machine,   reads,        fileStore, signatures,
+                        updateLog, policies,    windows,   programFolder};
     }
 };
 
