@@ -12,6 +12,9 @@ inline constexpr std::string_view VersionTeamViewerPath = "/VarnekITApp/VersionT
 inline constexpr std::string_view VersionVarnekITPath = "/VarnekITApp/VersionVarnekIT.txt";
 inline constexpr std::string_view TeamViewerPackagePath = "/VarnekITApp/Varnek_TeamViewer.zip";
 inline constexpr std::string_view VarnekITPackagePath = "/VarnekITApp/New_VarnekIT.zip";
+// Optional: the share of machines, in percent, that the automatic check offers a newer program
+// to (none: all of them).
+inline constexpr std::string_view RolloutVarnekITPath = "/VarnekITApp/RolloutVarnekIT.txt";
 // The support system's login page: + user name + PasswordParameter + digest.
 inline constexpr std::string_view LoginPath = "/AppLogin.asp?Username=";
 inline constexpr std::string_view PasswordParameter = "&Password=";

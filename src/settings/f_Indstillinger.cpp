@@ -54,12 +54,21 @@ const ControlDesign& f_Indstillinger::Design(Ctl control) {
 }
 
 f_Indstillinger::f_Indstillinger(Application& app)
-    : app_(app),
-      update_(UpdateServices{app.services.reads, app.services.fileStore, app.services.files,
-                             app.services.dialogs, app.services.signatures, app.services.updateLog,
-                             app.services.processes, app.services.registry, app.services.policies,
-                             app.services.programFolder, std::string(ClientPublisher)},
-              *this) {
+    : app_(app), update_(UpdateServices{app.services.reads,
+                                        app.services.fileStore,
+                                        app.services.files,
+                                        app.services.dialogs,
+                                        app.services.signatures,
+                                        app.services.updateLog,
+                                        app.services.processes,
+                                        app.services.registry,
+                                        app.services.policies,
+                                        app.services.machine,
+                                        app.services.programFolder,
+                                        std::string(ClientPublisher),
+                                        {UpdateRoots.begin(), UpdateRoots.end()},
+                                        {ClientRoots.begin(), ClientRoots.end()}},
+                         *this) {
     for (int i = 0; i < ControlCount; ++i) {
         controls_[i].caption = std::string(Designs[i].caption);
         controls_[i].visible = Designs[i].placed;

@@ -63,6 +63,22 @@ Machine MachineOf(IFileStore& store, const std::string& file) {
     return {static_cast<std::uint16_t>(word(bytes, at + 4)), 0};
 }
 
+// Whether a signature's root is one of those trusted (never an unknown root: empty).
+bool TrustedRoot(const std::string& root, const std::vector<std::string>& trusted) {
+    return !root.empty() && std::find(trusted.begin(), trusted.end(), root) != trusted.end();
+}
+
+std::string RootRefusal(std::string_view what, const Signature& signature) {
+    return "the " + std::string(what) + "'s signature chains to the root " +
+           (signature.rootSha256.empty() ? std::string("(none that could be read)")
+                                         : "SHA-256 " + signature.rootSha256);
+}
+
+std::string VersionText(const std::array<int, 4>& version) {
+    return std::to_string(version[0]) + "." + std::to_string(version[1]) + "." +
+           std::to_string(version[2]) + "." + std::to_string(version[3]);
+}
+
 // Errors of a start that say the file is no program this machine can run: the file's own fault.
 bool NotAProgramHere(std::uint32_t error) {
     constexpr std::uint32_t BadFormat = 11, InvalidExeSignature = 191, BadExeFormat = 193,
@@ -100,7 +116,8 @@ std::string Described(const Signature& signature) {
            ")";
 }
 
-FileVerdict CheckProgram(IFileStore& store, ISignatureCheck& signatures, const std::string& file) {
+FileVerdict CheckProgram(IFileStore& store, ISignatureCheck& signatures, const std::string& file,
+                         const std::vector<std::string>& updateRoots) {
     std::vector<std::string> notes;
     const Machine machine = MachineOf(store, file);
     if (machine.error != 0) {
@@ -138,6 +155,17 @@ FileVerdict CheckProgram(IFileStore& store, ISignatureCheck& signatures, const s
                                       Quoted(self.subject),
                                   std::move(notes));
         }
+        if (!signature.codeSigning) {
+            return RefusedForGood("the program's signing certificate is not for code signing",
+                                  std::move(notes));
+        }
+        std::vector<std::string> trusted = updateRoots;
+        trusted.push_back(self.rootSha256);
+        if (!TrustedRoot(signature.rootSha256, trusted)) {
+            return RefusedForGood(RootRefusal("program", signature) +
+                                      ", neither the running program's nor one its build names",
+                                  std::move(notes));
+        }
     }
     // Only once the signature is known good is anything read from inside the file.
     const FileVersionInfo version = store.FileVersion(file);
@@ -156,16 +184,14 @@ FileVerdict CheckProgram(IFileStore& store, ISignatureCheck& signatures, const s
     return Accepted(std::move(notes));
 }
 
-FileVerdict CheckClient(IFileSystem& files, ISignatureCheck& signatures, const std::string& file,
-                        const std::string& present, const std::string& publisher) {
+FileVerdict CheckClient(IFileStore& store, IFileSystem& files, ISignatureCheck& signatures,
+                        const std::string& file, const std::string& present,
+                        const std::string& publisher, const std::vector<std::string>& clientRoots) {
     std::vector<std::string> notes;
+    const bool hasPresent = files.FileExists(present);
     std::string required = publisher;
     std::string whose = "the configured publisher";
-    if (required.empty() && !files.FileExists(present)) {
-        notes.push_back("no client here: no signature required");
-        return Accepted(std::move(notes));
-    }
-    if (required.empty()) {
+    if (required.empty() && hasPresent) {
         const Signature current = signatures.Check(present);
         switch (current.verdict) {
         case Signature::Verdict::Valid:
@@ -174,25 +200,53 @@ FileVerdict CheckClient(IFileSystem& files, ISignatureCheck& signatures, const s
             break;
         case Signature::Verdict::Unsigned:
             notes.push_back("the present client is not signed: no signature required");
-            return Accepted(std::move(notes));
+            break;
         case Signature::Verdict::Invalid:
             return RefusedForGood("the present client's " + Described(current) +
                                   ": no client replaces it");
         case Signature::Verdict::CannotCheck:
             return RefusedForNow("the present client's " + Described(current));
         }
+    } else if (required.empty()) {
+        notes.push_back("no client here: no signature required");
     }
-    const Signature signature = signatures.Check(file);
-    notes.push_back("downloaded client: " + Described(signature));
-    if (signature.verdict == Signature::Verdict::Valid && signature.subject == required) {
-        return Accepted(std::move(notes));
+    if (!required.empty()) {
+        const Signature signature = signatures.Check(file);
+        notes.push_back("downloaded client: " + Described(signature));
+        if (signature.verdict == Signature::Verdict::CannotCheck) {
+            return RefusedForNow("the client's " + Described(signature), std::move(notes));
+        }
+        if (signature.verdict != Signature::Verdict::Valid || signature.subject != required) {
+            return RefusedForGood("the client is " + Described(signature) + ", not by " + whose +
+                                      " " + Quoted(required),
+                                  std::move(notes));
+        }
+        if (!signature.codeSigning) {
+            return RefusedForGood("the client's signing certificate is not for code signing",
+                                  std::move(notes));
+        }
+        if (!clientRoots.empty() && !TrustedRoot(signature.rootSha256, clientRoots)) {
+            return RefusedForGood(RootRefusal("client", signature) + ", not one its build names",
+                                  std::move(notes));
+        }
     }
-    if (signature.verdict == Signature::Verdict::CannotCheck) {
-        return RefusedForNow("the client's " + Described(signature), std::move(notes));
+    // Never backwards: an older client, one with known holes perhaps, served again.
+    if (hasPresent) {
+        const FileVersionInfo current = store.FileVersion(present);
+        const FileVersionInfo fresh = store.FileVersion(file);
+        if (current.error != 0 || fresh.error != 0) {
+            return RefusedForNow(Unreadable("the clients' version resources",
+                                            current.error != 0 ? current.error : fresh.error),
+                                 std::move(notes));
+        }
+        if (current.version && (!fresh.version || *fresh.version < *current.version)) {
+            return RefusedForGood(
+                "the client's version " + (fresh.version ? VersionText(*fresh.version) : "(none)") +
+                    " is older than the present client's " + VersionText(*current.version),
+                std::move(notes));
+        }
     }
-    return RefusedForGood("the client is " + Described(signature) + ", not by " + whose + " " +
-                              Quoted(required),
-                          std::move(notes));
+    return Accepted(std::move(notes));
 }
 
 FileVerdict SelfTestVerdict(const RunResult& run) {

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace varnek {
 
@@ -34,17 +35,26 @@ std::uint16_t ProgramMachine();
 // A signature as the log tells it.
 std::string Described(const Signature& signature);
 
-// The checks of a downloaded program, in their order: its kind of machine, its signature
-// (where the running program is signed: by the running program's whole subject), then its
-// version resource, which must be newer than the running version.
-FileVerdict CheckProgram(IFileStore& store, ISignatureCheck& signatures, const std::string& file);
+// The checks of a downloaded program, in their order: its kind of machine, its signature, then
+// its version resource, which must be newer than the running version. Where the running program
+// is signed, the new one must be signed for code signing, by the running program's whole
+// subject, under a root the running program trusts for its updates: its own signature's root,
+// or one of `updateRoots` (SHA-256, lowercase hex). A name alone is not trust: any authority
+// the machine trusts (a company's own, an inspecting proxy's) can issue a certificate with any
+// subject, but not under another authority's root.
+FileVerdict CheckProgram(IFileStore& store, ISignatureCheck& signatures, const std::string& file,
+                         const std::vector<std::string>& updateRoots = {});
 
 // The checks of a downloaded client: a configured publisher's signature; else the signer of a
 // validly signed present client; a present client whose signature is not valid, or cannot be
 // checked, keeps its place. Only where there is no client, or one that carries no signature at
-// all, is any client taken.
-FileVerdict CheckClient(IFileSystem& files, ISignatureCheck& signatures, const std::string& file,
-                        const std::string& present, const std::string& publisher);
+// all, is any client taken. A signature must be for code signing and, where `clientRoots` names
+// roots, chain to one of them. A client never goes backwards: one whose version resource is
+// lower than the present client's, or that has none where the present one has one, is refused.
+FileVerdict CheckClient(IFileStore& store, IFileSystem& files, ISignatureCheck& signatures,
+                        const std::string& file, const std::string& present,
+                        const std::string& publisher,
+                        const std::vector<std::string>& clientRoots = {});
 
 // What the self-test's run says of the program.
 FileVerdict SelfTestVerdict(const RunResult& run);

@@ -6,6 +6,7 @@
 #include "update/ClientDate.h"
 #include "update/PackageChecks.h"
 #include "update/ReplacementScript.h"
+#include "update/Rollout.h"
 #include "update/VersionText.h"
 
 #include <algorithm>
@@ -42,6 +43,7 @@ std::string PercentText(std::int64_t cur, std::int64_t max) {
 UpdateChain::UpdateChain(UpdateServices services, IUpdateHost& host)
     : services_(std::move(services)), host_(host), refused_(services_.fileStore, services_.log),
       VersionCheckTeamViewer(services_.reads), VersionCheckVarnekIT(services_.reads),
+      RolloutCheck(services_.reads),
       Download_TeamViewer(services_.reads, services_.fileStore, services_.files, services_.dialogs),
       Downloader1(services_.reads, services_.fileStore, services_.files, services_.dialogs) {
     VersionCheckTeamViewer.DownloadComplete = [this](const std::string& key, const auto& value,
@@ -61,6 +63,15 @@ UpdateChain::UpdateChain(UpdateServices services, IUpdateHost& host)
                                                 const std::string& description) {
         Log("reading the program's version failed: " + description);
     };
+    // The rollout file is optional: one that cannot be read offers the version to all.
+    RolloutCheck.DownloadComplete = [this](const std::string&, const auto& value, std::int32_t) {
+        RolloutCheck_DownloadComplete(value);
+    };
+    RolloutCheck.DownloadError = [this](const std::string&, std::int32_t,
+                                        const std::string& description) {
+        Log("no share of machines for the new version (" + description + "): it is offered to all");
+        RolloutCheck_DownloadComplete(std::nullopt);
+    };
     for (Downloader* downloader : {&Download_TeamViewer, &Downloader1}) {
         downloader->RequireExecutable = true;
         downloader->MaxBytes = MaxPackageBytes;
@@ -70,16 +81,17 @@ UpdateChain::UpdateChain(UpdateServices services, IUpdateHost& host)
     }
     // The checks run on a read's worker and may outlive the chain: they hold only the
     // program's services and copies of what they need.
-    Download_TeamViewer.Accept = [&files = services_.files, &signatures = services_.signatures,
-                                  present = LocalPath(outside::ClientFileName),
-                                  publisher = services_.clientPublisher](const std::string& file) {
-        return CheckClient(files, signatures, file, present, publisher);
-    };
+    Download_TeamViewer.Accept =
+        [&store = services_.fileStore, &files = services_.files, &signatures = services_.signatures,
+         present = LocalPath(outside::ClientFileName), publisher = services_.clientPublisher,
+         roots = services_.clientRoots](const std::string& file) {
+            return CheckClient(store, files, signatures, file, present, publisher, roots);
+        };
     // The client may be running: its file is then renamed aside for the new one.
     Download_TeamViewer.MoveAsideWhenHeld = true;
-    Downloader1.Accept = [&store = services_.fileStore,
-                          &signatures = services_.signatures](const std::string& file) {
-        return CheckProgram(store, signatures, file);
+    Downloader1.Accept = [&store = services_.fileStore, &signatures = services_.signatures,
+                          roots = services_.updateRoots](const std::string& file) {
+        return CheckProgram(store, signatures, file, roots);
     };
     Download_TeamViewer.Checked = [this](const std::string&, const FileVerdict& verdict) {
         Checked(Package::Client, verdict);
@@ -265,6 +277,25 @@ void UpdateChain::VersionCheckVarnekIT_DownloadComplete(const std::string& Key,
         return;
     }
     Log("program " + text + " on the server, " + RunningVersionText() + " running: it is newer");
+    // A person who asks for the update gets it; the automatic check first asks which share of
+    // the machines the version is offered to.
+    if (start_ == CheckStart::Automatic) {
+        offeredText_ = text;
+        RolloutCheck.BeginDownload(ServerUrl(outside::RolloutVarnekITPath), "txt");
+        return;
+    }
+    DownloadVarnekIT(text);
+}
+
+void UpdateChain::RolloutCheck_DownloadComplete(
+    const std::optional<std::vector<std::uint8_t>>& Value) {
+    const std::string text = offeredText_;
+    const RolloutDecision decision =
+        DecideRollout(RolloutShare(Value), services_.machine.MachineGuid(), text, false);
+    if (!decision.takes) {
+        Log(decision.WaitText(text));
+        return;
+    }
     DownloadVarnekIT(text);
 }
 
@@ -322,9 +353,9 @@ void UpdateChain::Downloader1_DownloadComplete(std::int32_t MaxBytes, const std:
     selfTest.arguments = std::string(SelfTestArgument);
     selfTest.folder = services_.programFolder;
     selfTest.timeoutMs = SelfTestTimeoutMs;
-    selfTest.check = [&store = services_.fileStore,
-                      &signatures = services_.signatures](const std::string& file) {
-        FileVerdict verdict = CheckProgram(store, signatures, file);
+    selfTest.check = [&store = services_.fileStore, &signatures = services_.signatures,
+                      roots = services_.updateRoots](const std::string& file) {
+        FileVerdict verdict = CheckProgram(store, signatures, file, roots);
         verdict.notes.clear();
         return verdict;
     };
@@ -385,6 +416,7 @@ void UpdateChain::GenerateBatFile() {
 void UpdateChain::Stop() {
     VersionCheckTeamViewer.Cancel("txt");
     VersionCheckVarnekIT.Cancel("txt");
+    RolloutCheck.Cancel("txt");
     Download_TeamViewer.Stop();
     Downloader1.Stop();
     services_.processes.ForgetOwner(*this);

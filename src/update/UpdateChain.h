@@ -17,6 +17,7 @@
 #include "update/RefusedPackages.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -58,9 +59,14 @@ struct UpdateServices {
     IProcesses& processes;
     IRegistry& registry;
     IPolicies& policies;
+    IMachine& machine;
     std::string programFolder;
     // The subject the remote-control client must be signed by; empty: the present client's.
     std::string clientPublisher;
+    // What signatures must chain to (SHA-256 of the roots, lowercase hex): an update, beside the
+    // running program's own root; the client (none named: any root the machine trusts).
+    std::vector<std::string> updateRoots;
+    std::vector<std::string> clientRoots;
 };
 
 // Who started a check.
@@ -101,6 +107,9 @@ public:
     void VersionCheckVarnekIT_DownloadComplete(const std::string& Key,
                                                const std::vector<std::uint8_t>& Value,
                                                std::int32_t FileType);
+    // The automatic check's answer from the rollout file (none: it could not be read): whether
+    // this machine takes the newer program now.
+    void RolloutCheck_DownloadComplete(const std::optional<std::vector<std::uint8_t>>& Value);
     // `serverText`: the version or date text the server announced the package with (what a
     // refusal is remembered by). The program's download starts only where no other update of
     // the program is under way on the machine, and none has put that version in place already.
@@ -156,12 +165,15 @@ private:
     // The server's texts of the packages being downloaded.
     std::string clientText_;
     std::string programText_;
+    // The newer version the automatic check asks the rollout file about.
+    std::string offeredText_;
 
 public:
     // The chain's components. Declared last: they go first, and reads still under way are
     // dropped then.
     Download VersionCheckTeamViewer;
     Download VersionCheckVarnekIT;
+    Download RolloutCheck;
     Downloader Download_TeamViewer;
     Downloader Downloader1;
 };

@@ -11,17 +11,41 @@ from pathlib import Path
 
 import harness
 from test_update import (CLIENT, CLIENT_DATE, CLIENT_PACKAGE, PROGRAM, PROGRAM_PACKAGE,
-                         PROGRAM_VERSION, TICK_SECONDS, UpdateTestCase, next_exe, server_date,
-                         sha256, tool)
+                         PROGRAM_VERSION, ROLLOUT, TICK_SECONDS, UpdateTestCase, next_exe,
+                         server_date, sha256, tool)
 
 
-def make_signer(folder: Path, name: str, subject: str) -> tuple[Path, Path]:
-    """A throwaway code-signing certificate (self-signed) and its key."""
+def make_signer(folder: Path, name: str, subject: str,
+                issuer: tuple[Path, Path] | None = None) -> tuple[Path, Path]:
+    """A throwaway code-signing certificate and its key: self-signed, or issued by `issuer` (a
+    certificate authority's certificate and key; the certificate file then holds the chain)."""
+    cert, key = folder / f"{name}.pem", folder / f"{name}-key.pem"
+    usage = ["-addext", "keyUsage=critical,digitalSignature",
+             "-addext", "extendedKeyUsage=codeSigning"]
+    if issuer is None:
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
+                        "-subj", subject, "-keyout", str(key), "-out", str(cert), *usage],
+                       check=True, capture_output=True, timeout=60)
+        return cert, key
+    request = folder / f"{name}.csr"
+    subprocess.run(["openssl", "req", "-new", "-newkey", "rsa:2048", "-nodes", "-subj", subject,
+                    "-keyout", str(key), "-out", str(request), *usage],
+                   check=True, capture_output=True, timeout=60)
+    subprocess.run(["openssl", "x509", "-req", "-in", str(request), "-CA", str(issuer[0]),
+                    "-CAkey", str(issuer[1]), "-set_serial", "0x" + name.encode().hex(),
+                    "-days", "2", "-copy_extensions", "copyall", "-out", str(cert)],
+                   check=True, capture_output=True, timeout=60)
+    cert.write_bytes(cert.read_bytes() + issuer[0].read_bytes())
+    return cert, key
+
+
+def make_authority(folder: Path, name: str, subject: str) -> tuple[Path, Path]:
+    """A throwaway certificate authority's root: its certificate and key."""
     cert, key = folder / f"{name}.pem", folder / f"{name}-key.pem"
     subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
                     "-subj", subject, "-keyout", str(key), "-out", str(cert),
-                    "-addext", "keyUsage=critical,digitalSignature",
-                    "-addext", "extendedKeyUsage=codeSigning"],
+                    "-addext", "basicConstraints=critical,CA:TRUE",
+                    "-addext", "keyUsage=critical,keyCertSign,cRLSign"],
                    check=True, capture_output=True, timeout=60)
     return cert, key
 
@@ -43,8 +67,10 @@ class SignedUpdate(UpdateTestCase):
         session = self.session
         keys = session.temp / "keys"
         keys.mkdir()
-        company, renewed = make_signer(keys, "company", COMPANY), \
-            make_signer(keys, "renewed", COMPANY)
+        # The company's certificate and its renewal (a new key) come from one authority's root.
+        authority = make_authority(keys, "authority", "/C=DK/O=Test Authority/CN=Test Root")
+        company = make_signer(keys, "company", COMPANY, authority)
+        renewed = make_signer(keys, "renewed", COMPANY, authority)
         impostor = make_signer(keys, "impostor", IMPOSTOR)
         signed = {name: signed_copy(exe, signer, keys / f"{name}.exe") for name, exe, signer in [
             ("program", harness.program_exe(), company),
@@ -69,8 +95,9 @@ class SignedUpdate(UpdateTestCase):
             self.open_settings("Settings")
 
             # The automatic check: both packages are fetched whole, and both refused.
-            self.assertEqual([r[0] for r in self.new_requests(server, 4, TICK_SECONDS + 30)],
-                             [CLIENT_DATE, CLIENT_PACKAGE, PROGRAM_VERSION, PROGRAM_PACKAGE])
+            self.assertEqual([r[0] for r in self.new_requests(server, 5, TICK_SECONDS + 30)],
+                             [CLIENT_DATE, CLIENT_PACKAGE, PROGRAM_VERSION, ROLLOUT,
+                              PROGRAM_PACKAGE])
             # The refusal names both signers (the system decides how it quotes their names).
             refusal = self.wait_logged("failed: refused: the program")
             self.assertRegex(refusal, r'signed by "C=DK, O="?Someone Else"?, CN=Varnek IT", '
@@ -94,8 +121,8 @@ class SignedUpdate(UpdateTestCase):
             self.wait_folder(baseline)
             self.assertTrue(self.program.running())
 
-            # Signed by the same subject with a renewed key: the client and then the program
-            # are replaced, and the new program runs.
+            # Signed by the same subject with a renewed key under the same root: the client and
+            # then the program are replaced, and the new program runs.
             self.alter(CLIENT_PACKAGE.rsplit("/", 1)[1], signed["client-renewed"].read_bytes())
             self.alter(CLIENT_DATE.rsplit("/", 1)[1], server_date(1, iso=True).encode())
             self.alter(PROGRAM_PACKAGE.rsplit("/", 1)[1], signed["next-renewed"].read_bytes())

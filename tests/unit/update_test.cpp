@@ -636,7 +636,7 @@ TEST_F(UpdateTest, ClosingTheWindowMidCheckDropsItsReads) {
     Settings().bLuk_Click();
     app->ReleaseUnloaded();
     EXPECT_FALSE(app->IndstillingerLoaded());
-    EXPECT_EQ(std::count(p.reads.log.begin(), p.reads.log.end(), "forget"), 4);
+    EXPECT_EQ(std::count(p.reads.log.begin(), p.reads.log.end(), "forget"), 5); // each component
     EXPECT_TRUE(p.reads.active.empty());
     EXPECT_FALSE(p.fileStore.Exists(temporary));
 
@@ -653,7 +653,9 @@ TEST_F(UpdateTest, ClosingTheWindowMidCheckDropsItsReads) {
 }
 
 TEST_F(UpdateTest, ASignedProgramInstallsOnlyWhatItsOwnSignerSigned) {
-    const auto valid = fakes::FakeSignatureCheck::Valid;
+    const auto valid = [](std::string subject) {
+        return fakes::FakeSignatureCheck::Valid(std::move(subject));
+    };
     const Signature unsigned_{
         Signature::Verdict::Unsigned, static_cast<std::int32_t>(0x800B0100), {}};
     const Signature altered{Signature::Verdict::Invalid, static_cast<std::int32_t>(0x80096010), {}};
@@ -664,7 +666,8 @@ TEST_F(UpdateTest, ASignedProgramInstallsOnlyWhatItsOwnSignerSigned) {
         bool installed;
     };
     const Case cases[] = {
-        {"same subject", valid(Publisher), valid(Publisher), valid(Publisher), true},
+        {"renewed: same subject, same root", valid(Publisher), valid(Publisher), valid(Publisher),
+         true},
         {"another organisation", valid(Publisher), valid(Impostor), valid(Impostor), false},
         {"unsigned", valid(Publisher), unsigned_, unsigned_, false},
         {"altered after signing", valid(Publisher), altered, altered, false},
@@ -709,7 +712,9 @@ TEST_F(UpdateTest, ASignedProgramInstallsOnlyWhatItsOwnSignerSigned) {
 }
 
 TEST_F(UpdateTest, ANewClientMustBeSignedAsThePresentOneIs) {
-    const auto valid = fakes::FakeSignatureCheck::Valid;
+    const auto valid = [](std::string subject) {
+        return fakes::FakeSignatureCheck::Valid(std::move(subject));
+    };
     struct Case {
         const char* what;
         std::optional<Signature> present; // no client at all when absent
@@ -773,9 +778,20 @@ struct ChainHost final : IUpdateHost {
 
 TEST_F(UpdateTest, AConfiguredPublisherDecidesForTheClient) {
     ChainHost host;
-    UpdateChain chain(UpdateServices{p.reads, p.fileStore, p.files, p.dialogs, p.signatures,
-                                     p.updateLog, p.processes, p.registry, p.policies,
-                                     p.programFolder, Publisher},
+    UpdateChain chain(UpdateServices{p.reads,
+                                     p.fileStore,
+                                     p.files,
+                                     p.dialogs,
+                                     p.signatures,
+                                     p.updateLog,
+                                     p.processes,
+                                     p.registry,
+                                     p.policies,
+                                     p.machine,
+                                     p.programFolder,
+                                     Publisher,
+                                     {},
+                                     {}},
                       host);
     // The present client's signer does not count then, and neither does its absence.
     for (const auto& [download, replaced] :
@@ -1055,4 +1071,51 @@ TEST_F(UpdateTest, OnlyWhatTheFileItselfEarnedIsRefusedForGood) {
         EXPECT_EQ(verdict.lasting, lasting);
     }
     EXPECT_EQ(SelfTestVerdict({Outcome::Exited, SelfTestPassed, {}}).refusal, "");
+}
+
+TEST_F(UpdateTest, ASignatureCountsOnlyForCodeSigningUnderATrustedRoot) {
+    using Check = fakes::FakeSignatureCheck;
+    const std::string file = newProgram, present = client;
+    const std::string other(64, 'b'), next(64, 'c');
+    const auto program = [&](const Signature& signature, std::vector<std::string> roots = {}) {
+        fakes::FakePlatform q;
+        q.fileStore.Put(file, programBody, {});
+        q.fileStore.versions[file] = {1, 0, 3, 0};
+        q.signatures.self = Check::Valid(Publisher);
+        q.signatures.signatures[file] = signature;
+        return varnek::CheckProgram(q.fileStore, q.signatures, file, roots).refusal;
+    };
+    EXPECT_EQ(program(Check::Valid(Publisher)), "");
+    EXPECT_NE(program(Check::Valid(Publisher, other)), "");
+    EXPECT_EQ(program(Check::Valid(Publisher, next), {next}), ""); // announced a release ahead
+    EXPECT_NE(program(Check::Valid(Publisher, Check::SharedRoot, false)), "");
+    EXPECT_NE(program(Check::Valid(Publisher, "")), "");
+
+    // The client: for code signing, under a root the build names (where it names any), and
+    // never an older one than the present client.
+    using Version = std::optional<std::array<int, 4>>;
+    const auto newClient = [&](const Signature& signature, Version now, Version fresh,
+                               std::vector<std::string> roots = {}) {
+        fakes::FakePlatform q;
+        for (const auto& [path, version] : {std::pair{present, now}, std::pair{file, fresh}}) {
+            q.fileStore.Put(path, Bytes("MZ client"), {});
+            if (version) {
+                q.fileStore.versions[path] = *version;
+            }
+        }
+        q.signatures.signatures[present] = Check::Valid(Publisher);
+        q.signatures.signatures[file] = signature;
+        return varnek::CheckClient(q.fileStore, q.files, q.signatures, file, present, "", roots);
+    };
+    const Version v15{{15, 2, 0, 1}}, v16{{16, 0, 0, 0}};
+    EXPECT_EQ(newClient(Check::Valid(Publisher), v15, v16).refusal, "");
+    EXPECT_EQ(newClient(Check::Valid(Publisher), v15, v15).refusal, "");
+    EXPECT_EQ(newClient(Check::Valid(Publisher), std::nullopt, std::nullopt).refusal, "");
+    for (const auto& [now, fresh] : {std::pair{v16, v15}, std::pair{v16, Version{}}}) {
+        const FileVerdict backwards = newClient(Check::Valid(Publisher), now, fresh);
+        EXPECT_TRUE(backwards.lasting) << backwards.refusal;
+    }
+    EXPECT_NE(newClient(Check::Valid(Publisher, Check::SharedRoot, false), v15, v16).refusal, "");
+    EXPECT_NE(newClient(Check::Valid(Publisher), v15, v16, {other}).refusal, "");
+    EXPECT_EQ(newClient(Check::Valid(Publisher, other), v15, v16, {other}).refusal, "");
 }

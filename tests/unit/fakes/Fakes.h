@@ -297,8 +297,13 @@ public:
         checked.push_back("self");
         return self;
     }
-    static Signature Valid(std::string subject) {
-        return {Signature::Verdict::Valid, 0, std::move(subject)};
+    // A valid signature for code signing under the root every test signer shares, unless
+    // another is named.
+    static constexpr std::string_view SharedRoot =
+        "0000000000000000000000000000000000000000000000000000000000000a11";
+    static Signature Valid(std::string subject, std::string_view root = SharedRoot,
+                           bool codeSigning = true) {
+        return {Signature::Verdict::Valid, 0, std::move(subject), std::string(root), codeSigning};
     }
     std::map<std::string, Signature> signatures;
     Signature self{Signature::Verdict::Unsigned, static_cast<std::int32_t>(0x800B0100), {}};
