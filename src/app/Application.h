@@ -5,7 +5,7 @@
 #include "app/GlobaleVariabler.h"
 #include "app/Languages.h"
 #include "app/Views.h"
-#include "platform/FileStore.h"
+#include "platform/Files.h"
 #include "platform/NotifyShell.h"
 #include "platform/ReadService.h"
 #include "platform/Services.h"
@@ -29,13 +29,13 @@ struct Services {
     INotifyShell& notifyShell;
     IIconMaker& iconMaker;
     IShell& shell;
-    IFileSystem& files;
+    IFiles& files;
     IProcesses& processes;
     IDialogs& dialogs;
     IRegistry& registry;
     IMachine& machine;
     IReadService& reads;
-    IFileStore& fileStore;
+    IClock& clock;
     ISignatureCheck& signatures;
     ILogFile& updateLog;
     IPolicies& policies;

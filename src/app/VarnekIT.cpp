@@ -131,16 +131,16 @@ void VarnekIT::Form_Load() {
     // update, or the one that started this program (it removes itself as its last step).
     auto& services = app_.services;
     const std::string script = app_.LocalPath(outside::ReplacementScriptName);
-    const auto age = services.fileStore.SecondsSinceWritten(script);
+    const auto age = services.files.SecondsSinceWritten(script);
     if (age && *age >= ReplacementScriptLongestRunSeconds) {
         services.files.RemoveFile(script);
     }
     // The program runs: the safety net of a replacement is not needed any more.
     services.registry.DeleteUserValue(RestoreKeyPath, RestoreValueName);
     // What runs and updates that ended midway left behind.
-    UpdateChain::RemoveLeftovers(services.fileStore, services.files, services.programFolder);
+    UpdateChain::RemoveLeftovers(services.files, services.programFolder);
     if (const std::string logFolder = services.updateLog.Folder(); !logFolder.empty()) {
-        UpdateChain::RemoveInterruptedWrites(services.fileStore, services.files, logFolder);
+        UpdateChain::RemoveInterruptedWrites(services.files, logFolder);
     }
 }
 

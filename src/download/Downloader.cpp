@@ -17,7 +17,7 @@ void Downloader::Stop() {
 void Downloader::BeginDownload(std::string_view url, std::string_view SaveFile) {
     static unsigned counter = 0;
     char tag[32];
-    std::snprintf(tag, sizeof tag, ".%x-%u", static_cast<unsigned>(fileStore_.ProcessId()),
+    std::snprintf(tag, sizeof tag, ".%x-%u", static_cast<unsigned>(processes_.ProcessId()),
                   ++counter);
     const std::string saveFile(SaveFile);
     if (const auto earlier = running_.find(saveFile); earlier != running_.end()) {
@@ -31,16 +31,16 @@ void Downloader::BeginDownload(std::string_view url, std::string_view SaveFile) 
     request.readOptions = vbAsyncReadForceUpdate;
     request.maxBytes = MaxBytes;
     request.targetFile = saveFile + tag + std::string(TemporarySuffix);
-    // Runs on the read's worker, so it holds only what outlives this component: the file
-    // store (a service of the whole program) and copies of the settings.
-    request.check = [&store = fileStore_, executable = RequireExecutable,
+    // Runs on the read's worker, so it holds only what outlives this component: the files
+    // service (one of the whole program) and copies of the settings.
+    request.check = [&files = files_, executable = RequireExecutable,
                      accept = Accept](const std::string& file) -> FileVerdict {
-        const auto size = store.FileSize(file);
+        const auto size = files.FileSize(file);
         if (!size || *size <= 0) {
             return {"the answer was empty", false, {}};
         }
         if (executable) {
-            const FileBytes start = store.ReadStart(file, 2);
+            const FileBytes start = files.ReadStart(file, 2);
             if (start.error != 0) {
                 return {"the file cannot be read now (error " + std::to_string(start.error) + ")",
                         false,
@@ -95,7 +95,7 @@ std::string Downloader::Refusal(const AsyncProperty& property, const std::string
         return "the answer was empty";
     }
     // A cut transfer leaves a shorter file than the server announced.
-    if (fileStore_.FileSize(temporary) != std::int64_t{property.BytesMax}) {
+    if (files_.FileSize(temporary) != std::int64_t{property.BytesMax}) {
         return "the file is not whole";
     }
     // Every download has its check; a file it did not pass never takes the place of one.
@@ -135,7 +135,7 @@ void Downloader::AsyncReadComplete(const AsyncProperty& property) {
     const std::string aside = MoveAsideWhenHeld ? saveFile + found->second.tag + ".old" : "";
     running_.erase(found);
     std::string refusal = Refusal(property, temporary.Path());
-    if (refusal.empty() && !temporary.MoveTo(fileStore_, saveFile, aside)) {
+    if (refusal.empty() && !temporary.MoveTo(saveFile, aside)) {
         refusal = "the file cannot be put in place";
     }
     Report(saveFile, property);
@@ -149,10 +149,10 @@ void Downloader::AsyncReadComplete(const AsyncProperty& property) {
     }
 }
 
-void RemoveLeftoverDownloads(IFileStore& store, IFileSystem& files, std::string_view folder,
+void RemoveLeftoverDownloads(IFiles& files, std::string_view folder,
                              std::initializer_list<std::string_view> saveFileNames) {
     for (const std::string_view saveFileName : saveFileNames) {
-        for (const std::string& name : store.FilesIn(folder)) {
+        for (const std::string& name : files.FilesIn(folder)) {
             if (Downloader::IsTemporaryOf(name, saveFileName)) {
                 files.RemoveFile(PathInFolder(folder, name));
             }

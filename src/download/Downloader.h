@@ -4,7 +4,7 @@
 // file.
 #pragma once
 
-#include "platform/FileStore.h"
+#include "platform/Files.h"
 #include "platform/ReadService.h"
 #include "platform/Services.h"
 
@@ -22,7 +22,7 @@ namespace varnek {
 // into place first. The read service writes it; only its owner removes it.
 class TemporaryFile {
 public:
-    TemporaryFile(IFileSystem& files, std::string path) : files_(&files), path_(std::move(path)) {}
+    TemporaryFile(IFiles& files, std::string path) : files_(&files), path_(std::move(path)) {}
     ~TemporaryFile() { Remove(); }
     TemporaryFile(TemporaryFile&& other) noexcept
         : files_(other.files_), path_(std::exchange(other.path_, {})) {}
@@ -35,15 +35,15 @@ public:
     // an `aside` name, a destination that cannot be replaced (a program that runs from it) is
     // renamed to it first (a running program's file may be renamed) and put back when the move
     // still fails.
-    bool MoveTo(IFileStore& store, std::string_view destination, std::string_view aside = {}) {
+    bool MoveTo(std::string_view destination, std::string_view aside = {}) {
         if (path_.empty()) {
             return false;
         }
-        bool moved = store.MoveReplace(path_, destination);
-        if (!moved && !aside.empty() && store.MoveReplace(destination, aside)) {
-            moved = store.MoveReplace(path_, destination);
+        bool moved = files_->MoveReplace(path_, destination);
+        if (!moved && !aside.empty() && files_->MoveReplace(destination, aside)) {
+            moved = files_->MoveReplace(path_, destination);
             if (!moved) {
-                store.MoveReplace(aside, destination);
+                files_->MoveReplace(aside, destination);
             }
         }
         if (moved) {
@@ -59,7 +59,7 @@ public:
     }
 
 private:
-    IFileSystem* files_;
+    IFiles* files_;
     std::string path_;
 };
 
@@ -92,8 +92,8 @@ public:
     // before the destination is touched.
     FileCheck Accept;
 
-    Downloader(IReadService& reads, IFileStore& fileStore, IFileSystem& files, IDialogs& dialogs)
-        : reads_(reads), fileStore_(fileStore), files_(files), dialogs_(dialogs) {}
+    Downloader(IReadService& reads, IFiles& files, IProcesses& processes, IDialogs& dialogs)
+        : reads_(reads), files_(files), processes_(processes), dialogs_(dialogs) {}
     // Ends the downloads under way; their temporary files go.
     ~Downloader() override;
     Downloader(const Downloader&) = delete;
@@ -122,8 +122,8 @@ private:
     void Fail(const std::string& saveFile, const std::string& reason);
 
     IReadService& reads_;
-    IFileStore& fileStore_;
-    IFileSystem& files_;
+    IFiles& files_;
+    IProcesses& processes_;
     IDialogs& dialogs_;
     // By destination: the download's temporary file and its tag ".<process>-<n>".
     struct Running {
@@ -136,7 +136,7 @@ private:
 // Removes the temporary files that earlier runs left in `folder` for downloads to the named
 // files (a run that ended in the middle of a download). A file that another running copy of
 // the program still writes is held open by it and stays.
-void RemoveLeftoverDownloads(IFileStore& store, IFileSystem& files, std::string_view folder,
+void RemoveLeftoverDownloads(IFiles& files, std::string_view folder,
                              std::initializer_list<std::string_view> saveFileNames);
 // Whether `name` is an aside copy of the file `fileName` ("<fileName>.<tag>.old", or the older
 // "<fileName>.old").

@@ -2,7 +2,7 @@
 // worker; every notification reaches its owner on the user-interface thread.
 #pragma once
 
-#include "platform/FileStore.h"
+#include "platform/Files.h"
 
 #include <cstdint>
 #include <functional>

@@ -2,7 +2,7 @@
 // unit tests use in-memory fakes.
 #pragma once
 
-#include "platform/FileStore.h"
+#include "platform/Files.h"
 #include "platform/Handles.h"
 
 #include <cstdint>
@@ -24,15 +24,6 @@ public:
     virtual std::intptr_t Execute(WindowHandle owner, std::string_view verb, std::string_view file,
                                   std::optional<std::string_view> parameters,
                                   std::optional<std::string_view> directory, int showCommand) = 0;
-};
-
-// Files by path (UTF-8, backslash separators). FileExists may be called from any thread.
-class IFileSystem {
-public:
-    virtual ~IFileSystem() = default;
-    virtual bool FileExists(std::string_view path) = 0;
-    // True when the file is gone afterwards.
-    virtual bool RemoveFile(std::string_view path) = 0;
 };
 
 // A program to run hidden and wait for (IProcesses::RunHidden).
@@ -73,6 +64,12 @@ public:
     // first. A process that cannot be opened for ending (another user's, an elevated one) is
     // skipped. Returns how many were asked.
     virtual int TerminateProcessesNamed(std::string_view name) = 0;
+    // Starts the system's command processor on the script (a bare file name in `folder`),
+    // hidden, with `folder` as its working folder, without waiting; false when it could not be
+    // started.
+    virtual bool StartScript(std::string_view script, std::string_view folder) = 0;
+    // This process's id: no other process running at the same time has it.
+    virtual std::uint32_t ProcessId() = 0;
     // Runs the request's check and then its program on a worker: hidden, ended at the time-out,
     // and ended at once where an exception would end it (no error dialog keeps it alive). The
     // end reaches the owner on the user-interface thread, unless the owner was forgotten first.

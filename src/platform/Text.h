@@ -2,7 +2,7 @@
 // update log, and the small text helpers the core writes its lines and scripts with.
 #pragma once
 
-#include "platform/FileStore.h"
+#include "platform/Files.h"
 
 #include <cstdint>
 #include <string>

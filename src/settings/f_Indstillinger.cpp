@@ -55,8 +55,8 @@ const ControlDesign& f_Indstillinger::Design(Ctl control) {
 
 f_Indstillinger::f_Indstillinger(Application& app)
     : app_(app), update_(UpdateServices{app.services.reads,
-                                        app.services.fileStore,
                                         app.services.files,
+                                        app.services.clock,
                                         app.services.dialogs,
                                         app.services.signatures,
                                         app.services.updateLog,
@@ -199,7 +199,7 @@ void f_Indstillinger::Save(std::string_view key, std::string_view value) {
     if (!app_.services.store.SaveSetting(settings::AppName, settings::Section, key, value)) {
         // The window shows nothing of it (as a box would not help the user); the log keeps it.
         app_.services.updateLog.Append(LogLine(
-            app_.services.fileStore.Now(), "setting " + std::string(key) + " could not be saved"));
+            app_.services.clock.Now(), "setting " + std::string(key) + " could not be saved"));
     }
 }
 

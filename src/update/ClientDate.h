@@ -4,7 +4,7 @@
 // blank and a time (h:mm or h:mm:ss), which is ignored.
 #pragma once
 
-#include "platform/FileStore.h"
+#include "platform/Files.h"
 
 #include <optional>
 #include <string>

@@ -32,13 +32,13 @@ struct Machine {
     std::uint32_t error = 0;
 };
 
-Machine MachineOf(IFileStore& store, const std::string& file) {
+Machine MachineOf(IFiles& files, const std::string& file) {
     constexpr std::size_t HeaderAt = 0x3C; // e_lfanew in the DOS header
     constexpr std::uint32_t Farthest = 64 * 1024;
     const auto word = [](const std::vector<std::uint8_t>& bytes, std::size_t at) {
         return static_cast<std::uint32_t>(bytes[at] | (bytes[at + 1] << 8));
     };
-    FileBytes read = store.ReadStart(file, 4096);
+    FileBytes read = files.ReadStart(file, 4096);
     const auto& bytes = read.bytes;
     if (read.error != 0) {
         return {std::nullopt, read.error};
@@ -51,7 +51,7 @@ Machine MachineOf(IFileStore& store, const std::string& file) {
         return {};
     }
     if (bytes.size() < at + 6u) {
-        read = store.ReadStart(file, at + 6u);
+        read = files.ReadStart(file, at + 6u);
         if (read.error != 0) {
             return {std::nullopt, read.error};
         }
@@ -116,10 +116,10 @@ std::string Described(const Signature& signature) {
            ")";
 }
 
-FileVerdict CheckProgram(IFileStore& store, ISignatureCheck& signatures, const std::string& file,
+FileVerdict CheckProgram(IFiles& files, ISignatureCheck& signatures, const std::string& file,
                          const std::vector<std::string>& updateRoots) {
     std::vector<std::string> notes;
-    const Machine machine = MachineOf(store, file);
+    const Machine machine = MachineOf(files, file);
     if (machine.error != 0) {
         return RefusedForNow(Unreadable("the program", machine.error));
     }
@@ -168,7 +168,7 @@ FileVerdict CheckProgram(IFileStore& store, ISignatureCheck& signatures, const s
         }
     }
     // Only once the signature is known good is anything read from inside the file.
-    const FileVersionInfo version = store.FileVersion(file);
+    const FileVersionInfo version = files.FileVersion(file);
     if (version.error != 0) {
         return RefusedForNow(Unreadable("the program's version resource", version.error),
                              std::move(notes));
@@ -184,9 +184,9 @@ FileVerdict CheckProgram(IFileStore& store, ISignatureCheck& signatures, const s
     return Accepted(std::move(notes));
 }
 
-FileVerdict CheckClient(IFileStore& store, IFileSystem& files, ISignatureCheck& signatures,
-                        const std::string& file, const std::string& present,
-                        const std::string& publisher, const std::vector<std::string>& clientRoots) {
+FileVerdict CheckClient(IFiles& files, ISignatureCheck& signatures, const std::string& file,
+                        const std::string& present, const std::string& publisher,
+                        const std::vector<std::string>& clientRoots) {
     std::vector<std::string> notes;
     const bool hasPresent = files.FileExists(present);
     std::string required = publisher;
@@ -232,8 +232,8 @@ FileVerdict CheckClient(IFileStore& store, IFileSystem& files, ISignatureCheck& 
     }
     // Never backwards: an older client, one with known holes perhaps, served again.
     if (hasPresent) {
-        const FileVersionInfo current = store.FileVersion(present);
-        const FileVersionInfo fresh = store.FileVersion(file);
+        const FileVersionInfo current = files.FileVersion(present);
+        const FileVersionInfo fresh = files.FileVersion(file);
         if (current.error != 0 || fresh.error != 0) {
             return RefusedForNow(Unreadable("the clients' version resources",
                                             current.error != 0 ? current.error : fresh.error),

@@ -7,7 +7,7 @@
 // it is fetched again at the next check.
 #pragma once
 
-#include "platform/FileStore.h"
+#include "platform/Files.h"
 #include "platform/Services.h"
 #include "platform/Signatures.h"
 
@@ -42,7 +42,7 @@ std::string Described(const Signature& signature);
 // or one of `updateRoots` (SHA-256, lowercase hex). A name alone is not trust: any authority
 // the machine trusts (a company's own, an inspecting proxy's) can issue a certificate with any
 // subject, but not under another authority's root.
-FileVerdict CheckProgram(IFileStore& store, ISignatureCheck& signatures, const std::string& file,
+FileVerdict CheckProgram(IFiles& files, ISignatureCheck& signatures, const std::string& file,
                          const std::vector<std::string>& updateRoots = {});
 
 // The checks of a downloaded client: a configured publisher's signature; else the signer of a
@@ -51,9 +51,8 @@ FileVerdict CheckProgram(IFileStore& store, ISignatureCheck& signatures, const s
 // all, is any client taken. A signature must be for code signing and, where `clientRoots` names
 // roots, chain to one of them. A client never goes backwards: one whose version resource is
 // lower than the present client's, or that has none where the present one has one, is refused.
-FileVerdict CheckClient(IFileStore& store, IFileSystem& files, ISignatureCheck& signatures,
-                        const std::string& file, const std::string& present,
-                        const std::string& publisher,
+FileVerdict CheckClient(IFiles& files, ISignatureCheck& signatures, const std::string& file,
+                        const std::string& present, const std::string& publisher,
                         const std::vector<std::string>& clientRoots = {});
 
 // What the self-test's run says of the program.

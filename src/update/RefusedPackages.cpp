@@ -31,7 +31,7 @@ std::string ServerText(std::string_view text) {
 }
 
 void RefusedPackages::Log(std::string_view text) {
-    log_.Append(LogLine(store_.Now(), Escaped(text)));
+    log_.Append(LogLine(clock_.Now(), Escaped(text)));
 }
 
 std::map<RefusedPackages::Package, RefusedPackages::Entry> RefusedPackages::Read() {
@@ -40,7 +40,7 @@ std::map<RefusedPackages::Package, RefusedPackages::Entry> RefusedPackages::Read
     if (folder.empty()) {
         return entries;
     }
-    const FileBytes read = store_.ReadStart(PathInFolder(folder, RefusedFileName), 16384);
+    const FileBytes read = files_.ReadStart(PathInFolder(folder, RefusedFileName), 16384);
     const std::string text(read.bytes.begin(), read.bytes.end());
     std::size_t at = 0;
     while (at < text.size()) {
@@ -71,7 +71,7 @@ void RefusedPackages::Write(const std::map<Package, Entry>& entries) {
         text += (package == Package::Client ? "client\t" : "program\t") + entry.text + "\t" +
                 entry.date + "\t" + entry.reason + "\r\n";
     }
-    store_.WriteFile(PathInFolder(folder, RefusedFileName), {text.begin(), text.end()});
+    files_.WriteFile(PathInFolder(folder, RefusedFileName), {text.begin(), text.end()});
 }
 
 bool RefusedPackages::RefusedBefore(Package package, const std::string& text) {
@@ -97,7 +97,7 @@ void RefusedPackages::Remember(Package package, const std::string& text,
         return;
     }
     auto entries = Read();
-    entries[package] = {Escaped(text), IsoDate(store_.Now()), Escaped(reason)};
+    entries[package] = {Escaped(text), IsoDate(clock_.Now()), Escaped(reason)};
     Write(entries);
 }
 

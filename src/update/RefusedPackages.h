@@ -4,7 +4,7 @@
 // in "refused.txt" beside the update log, one tab-separated line per entry.
 #pragma once
 
-#include "platform/FileStore.h"
+#include "platform/Files.h"
 #include "platform/Signatures.h"
 
 #include <map>
@@ -18,7 +18,8 @@ class RefusedPackages {
 public:
     enum class Package { Client, Program };
 
-    RefusedPackages(IFileStore& store, ILogFile& log) : store_(store), log_(log) {}
+    RefusedPackages(IFiles& files, IClock& clock, ILogFile& log)
+        : files_(files), clock_(clock), log_(log) {}
 
     // True (and logged) when the package the server announces with `text` was refused before;
     // a memory of another text is forgotten.
@@ -37,7 +38,8 @@ private:
     void Write(const std::map<Package, Entry>& entries);
     void Log(std::string_view text);
 
-    IFileStore& store_;
+    IFiles& files_;
+    IClock& clock_;
     ILogFile& log_;
 };
 

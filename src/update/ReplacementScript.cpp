@@ -1,7 +1,7 @@
 #include "update/ReplacementScript.h"
 
 #include "app/Outside.h"
-#include "platform/FileStore.h"
+#include "platform/Files.h"
 #include "platform/Text.h"
 
 namespace varnek {

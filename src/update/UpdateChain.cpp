@@ -41,11 +41,12 @@ std::string PercentText(std::int64_t cur, std::int64_t max) {
 }
 
 UpdateChain::UpdateChain(UpdateServices services, IUpdateHost& host)
-    : services_(std::move(services)), host_(host), refused_(services_.fileStore, services_.log),
+    : services_(std::move(services)), host_(host),
+      refused_(services_.files, services_.clock, services_.log),
       VersionCheckTeamViewer(services_.reads), VersionCheckVarnekIT(services_.reads),
       RolloutCheck(services_.reads),
-      Download_TeamViewer(services_.reads, services_.fileStore, services_.files, services_.dialogs),
-      Downloader1(services_.reads, services_.fileStore, services_.files, services_.dialogs) {
+      Download_TeamViewer(services_.reads, services_.files, services_.processes, services_.dialogs),
+      Downloader1(services_.reads, services_.files, services_.processes, services_.dialogs) {
     VersionCheckTeamViewer.DownloadComplete = [this](const std::string& key, const auto& value,
                                                      std::int32_t type) {
         VersionCheckTeamViewer_DownloadComplete(key, value, type);
@@ -81,17 +82,17 @@ UpdateChain::UpdateChain(UpdateServices services, IUpdateHost& host)
     }
     // The checks run on a read's worker and may outlive the chain: they hold only the
     // program's services and copies of what they need.
-    Download_TeamViewer.Accept =
-        [&store = services_.fileStore, &files = services_.files, &signatures = services_.signatures,
-         present = LocalPath(outside::ClientFileName), publisher = services_.clientPublisher,
-         roots = services_.clientRoots](const std::string& file) {
-            return CheckClient(store, files, signatures, file, present, publisher, roots);
-        };
+    Download_TeamViewer.Accept = [&files = services_.files, &signatures = services_.signatures,
+                                  present = LocalPath(outside::ClientFileName),
+                                  publisher = services_.clientPublisher,
+                                  roots = services_.clientRoots](const std::string& file) {
+        return CheckClient(files, signatures, file, present, publisher, roots);
+    };
     // The client may be running: its file is then renamed aside for the new one.
     Download_TeamViewer.MoveAsideWhenHeld = true;
-    Downloader1.Accept = [&store = services_.fileStore, &signatures = services_.signatures,
+    Downloader1.Accept = [&files = services_.files, &signatures = services_.signatures,
                           roots = services_.updateRoots](const std::string& file) {
-        return CheckProgram(store, signatures, file, roots);
+        return CheckProgram(files, signatures, file, roots);
     };
     Download_TeamViewer.Checked = [this](const std::string&, const FileVerdict& verdict) {
         Checked(Package::Client, verdict);
@@ -125,7 +126,7 @@ std::string UpdateChain::LocalPath(std::string_view fileName) const {
 }
 
 void UpdateChain::Log(std::string_view text) {
-    services_.log.Append(LogLine(services_.fileStore.Now(), Escaped(text)));
+    services_.log.Append(LogLine(services_.clock.Now(), Escaped(text)));
 }
 
 void UpdateChain::Checked(Package package, const FileVerdict& verdict) {
@@ -139,7 +140,7 @@ void UpdateChain::Checked(Package package, const FileVerdict& verdict) {
 }
 
 bool UpdateChain::BeginProgramUpdate(const std::string& text) {
-    auto& store = services_.fileStore;
+    auto& files = services_.files;
     if (selfTesting_) {
         Log("the downloaded program is being tested: it is not downloaded again now");
         return false;
@@ -150,7 +151,7 @@ bool UpdateChain::BeginProgramUpdate(const std::string& text) {
     }
     locked_ = true;
     // A script that may still be running belongs to an update that is not over yet.
-    const auto age = store.SecondsSinceWritten(LocalPath(outside::ReplacementScriptName));
+    const auto age = files.SecondsSinceWritten(LocalPath(outside::ReplacementScriptName));
     if (age && *age < ReplacementScriptLongestRunSeconds) {
         Log("a replacement script that may still be running is in the folder (another "
             "session's update): this check is skipped");
@@ -158,7 +159,7 @@ bool UpdateChain::BeginProgramUpdate(const std::string& text) {
         return false;
     }
     // Another session's update may have put the new version in the folder already.
-    const FileVersionInfo present = store.FileVersion(LocalPath(outside::ProgramFileName));
+    const FileVersionInfo present = files.FileVersion(LocalPath(outside::ProgramFileName));
     const auto server = ParseVersion(text);
     if (present.version && server &&
         !std::lexicographical_compare(present.version->begin(), present.version->begin() + 3,
@@ -182,7 +183,7 @@ std::string UpdateChain::AsideName() {
     for (;;) {
         char tag[32];
         std::snprintf(tag, sizeof tag, ".%x-%u.old",
-                      static_cast<unsigned>(services_.fileStore.ProcessId()), ++asides_);
+                      static_cast<unsigned>(services_.processes.ProcessId()), ++asides_);
         std::string name = std::string(outside::ProgramFileName) + tag;
         if (!services_.files.FileExists(LocalPath(name))) {
             return name;
@@ -218,7 +219,7 @@ void UpdateChain::VersionCheckTeamViewer_DownloadComplete(const std::string& /*K
         DownloadTeamViewer(trimmed);
         return;
     }
-    const auto local = services_.fileStore.DateCreated(client);
+    const auto local = services_.files.DateCreated(client);
     if (!local) {
         Log("the present client's date cannot be read: the check ends");
         return;
@@ -232,7 +233,7 @@ void UpdateChain::VersionCheckTeamViewer_DownloadComplete(const std::string& /*K
     }
     // A date from the future would stay newer than any client for ever: a day ahead (another
     // time zone) is believed, no more.
-    if (DayOf(*server) > NextDay(services_.fileStore.Now())) {
+    if (DayOf(*server) > NextDay(services_.clock.Now())) {
         Log("the client's date on the server is more than a day after today, so no date: the "
             "program is checked next");
         StartVarnekITUpdateCheck();
@@ -335,7 +336,7 @@ void UpdateChain::Download_TeamViewer_DownloadComplete(std::int32_t MaxBytes,
         // Dated today: never after today (a date from the server could lie in the future), and
         // never before the server's date, which is at most a day ahead; the next check finds it
         // up to date from tomorrow at the latest.
-        services_.fileStore.SetDateCreated(SaveFile, services_.fileStore.Now());
+        services_.files.SetDateCreated(SaveFile, services_.clock.Now());
     }
     StartVarnekITUpdateCheck();
 }
@@ -353,9 +354,9 @@ void UpdateChain::Downloader1_DownloadComplete(std::int32_t MaxBytes, const std:
     selfTest.arguments = std::string(SelfTestArgument);
     selfTest.folder = services_.programFolder;
     selfTest.timeoutMs = SelfTestTimeoutMs;
-    selfTest.check = [&store = services_.fileStore, &signatures = services_.signatures,
+    selfTest.check = [&files = services_.files, &signatures = services_.signatures,
                       roots = services_.updateRoots](const std::string& file) {
-        FileVerdict verdict = CheckProgram(store, signatures, file, roots);
+        FileVerdict verdict = CheckProgram(files, signatures, file, roots);
         verdict.notes.clear();
         return verdict;
     };
@@ -381,12 +382,12 @@ void UpdateChain::RunComplete(const RunResult& result) {
 void UpdateChain::GenerateBatFile() {
     // The program in New_VarnekIT.exe has passed every check in its place, its self-test
     // included, right before this.
-    auto& store = services_.fileStore;
+    auto& files = services_.files;
     const std::string aside = AsideName();
     const std::string script = LocalPath(outside::ReplacementScriptName);
     // Should the script be cut off between its renames (a logoff, a power loss), the user's next
     // logon puts the old program back.
-    const std::string cmd = PathInFolder(store.SystemFolder(), "cmd.exe");
+    const std::string cmd = PathInFolder(files.SystemFolder(), "cmd.exe");
     if (const long error = services_.registry.SetUserText(
             RestoreKeyPath, RestoreValueName, RestoreCommand(cmd, services_.programFolder, aside));
         error != 0) {
@@ -398,13 +399,13 @@ void UpdateChain::GenerateBatFile() {
         ReleaseLock();
         Log(why);
     };
-    if (!store.WriteFile(script, ReplacementScript(aside))) {
+    if (!files.WriteFile(script, ReplacementScript(aside))) {
         giveUp("the replacement script cannot be written");
         return;
     }
-    if (!store.StartScript(outside::ReplacementScriptName, services_.programFolder)) {
+    if (!services_.processes.StartScript(outside::ReplacementScriptName, services_.programFolder)) {
         // A script that never ran must not look like one under way.
-        services_.files.RemoveFile(script);
+        files.RemoveFile(script);
         giveUp("the replacement script cannot be started");
         return;
     }
@@ -424,13 +425,12 @@ void UpdateChain::Stop() {
     ReleaseLock();
 }
 
-void UpdateChain::RemoveLeftovers(IFileStore& store, IFileSystem& files, std::string_view folder) {
-    RemoveLeftoverDownloads(store, files, folder,
-                            {outside::ClientFileName, outside::NewProgramFileName});
+void UpdateChain::RemoveLeftovers(IFiles& files, std::string_view folder) {
+    RemoveLeftoverDownloads(files, folder, {outside::ClientFileName, outside::NewProgramFileName});
     // The aside copies of the program and the client that updates left: never the last program
     // there is, and not while something runs them (Windows refuses to delete a running
     // program's file: it then stays for a later start).
-    const std::vector<std::string> names = store.FilesIn(folder);
+    const std::vector<std::string> names = files.FilesIn(folder);
     for (const std::string_view file : {outside::ProgramFileName, outside::ClientFileName}) {
         if (!files.FileExists(PathInFolder(folder, file))) {
             continue;
@@ -441,18 +441,17 @@ void UpdateChain::RemoveLeftovers(IFileStore& store, IFileSystem& files, std::st
             }
         }
     }
-    RemoveInterruptedWrites(store, files, folder);
+    RemoveInterruptedWrites(files, folder);
 }
 
-void UpdateChain::RemoveInterruptedWrites(IFileStore& store, IFileSystem& files,
-                                          std::string_view folder) {
-    for (const std::string& name : store.FilesIn(folder)) {
-        if (!store.IsWriteTemporary(name)) {
+void UpdateChain::RemoveInterruptedWrites(IFiles& files, std::string_view folder) {
+    for (const std::string& name : files.FilesIn(folder)) {
+        if (!files.IsWriteTemporary(name)) {
             continue;
         }
         // A write under way (this program's or another session's) is not touched.
         const std::string path = PathInFolder(folder, name);
-        const auto age = store.SecondsSinceWritten(path);
+        const auto age = files.SecondsSinceWritten(path);
         if (age && *age >= InterruptedWriteSeconds) {
             files.RemoveFile(path);
         }

@@ -10,7 +10,7 @@
 
 #include "download/Download.h"
 #include "download/Downloader.h"
-#include "platform/FileStore.h"
+#include "platform/Files.h"
 #include "platform/ReadService.h"
 #include "platform/Services.h"
 #include "platform/Signatures.h"
@@ -51,8 +51,8 @@ public:
 
 struct UpdateServices {
     IReadService& reads;
-    IFileStore& fileStore;
-    IFileSystem& files;
+    IFiles& files;
+    IClock& clock;
     IDialogs& dialogs;
     ISignatureCheck& signatures;
     ILogFile& log;
@@ -132,10 +132,9 @@ public:
     // What earlier runs and updates left in the program folder: temporary files of downloads
     // and of interrupted writes, and aside copies of the program and the client once nothing
     // runs them (a copy that cannot be removed now stays for a later start).
-    static void RemoveLeftovers(IFileStore& store, IFileSystem& files, std::string_view folder);
+    static void RemoveLeftovers(IFiles& files, std::string_view folder);
     // Temporary files of interrupted writes in `folder`.
-    static void RemoveInterruptedWrites(IFileStore& store, IFileSystem& files,
-                                        std::string_view folder);
+    static void RemoveInterruptedWrites(IFiles& files, std::string_view folder);
 
 private:
     using Package = RefusedPackages::Package;

@@ -5,7 +5,7 @@
 
 #include "app/Application.h"
 #include "win32/Authenticode.h"
-#include "win32/FileStore.h"
+#include "win32/Files.h"
 #include "win32/GdiIconMaker.h"
 #include "win32/ReadService.h"
 #include "win32/UiTask.h"
@@ -22,20 +22,20 @@ struct ProgramServices {
     NotifyShell notifyShell;
     GdiIconMaker iconMaker;
     Shell shell;
-    FileSystem files;
+    Files files;
     Processes processes{tasks};
     Dialogs dialogs;
     Registry registry;
     Machine machine;
     ReadService reads;
-    FileStore fileStore;
+    Clock clock;
     Authenticode signatures;
     Policies policies;
     ViewFactory views;
 
     Services Record() {
-        return Services{store,     notifyShell, iconMaker, shell,          files,     processes,
-                        dialogs,   registry,    machine,   reads,          fileStore, signatures,
+        return Services{store,     notifyShell, iconMaker, shell,          files, processes,
+                        dialogs,   registry,    machine,   reads,          clock, signatures,
                         updateLog, policies,    views,     ProgramFolder()};
     }
 };

@@ -1,6 +1,7 @@
 #include "win32/Win32Services.h"
 
 #include "win32/Barrier.h"
+#include "win32/Files.h"
 #include "win32/SystemLibrary.h"
 #include "win32/Text.h"
 #include "win32/UiTask.h"
@@ -167,15 +168,6 @@ std::intptr_t Shell::Execute(WindowHandle owner, std::string_view verb, std::str
     return reinterpret_cast<std::intptr_t>(result);
 }
 
-bool FileSystem::FileExists(std::string_view path) {
-    const DWORD attributes = GetFileAttributesW(Wide(path).c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-bool FileSystem::RemoveFile(std::string_view path) {
-    return DeleteFileW(Wide(path).c_str()) != FALSE || !FileExists(path);
-}
-
 int Processes::TerminateProcessesNamed(std::string_view name) {
     const std::wstring wanted = Wide(name);
     UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
@@ -295,6 +287,33 @@ RunResult Processes::Run(const RunRequest& request) {
     DWORD code = 0;
     GetExitCodeProcess(process.get(), &code);
     return {RunResult::Outcome::Exited, code, {}};
+}
+
+bool Processes::StartScript(std::string_view script, std::string_view folder) {
+    // The command processor from the system folder, by its full path, and without the
+    // AutoRun commands of the registry (/d): neither the .bat association (which hardening may
+    // point at an editor) nor a cmd.exe in the program folder decides what runs.
+    const std::string system = Files().SystemFolder();
+    if (system.empty()) {
+        return false;
+    }
+    if (GetFileAttributesW(Wide(PathInFolder(folder, script)).c_str()) == INVALID_FILE_ATTRIBUTES) {
+        return false;
+    }
+    const std::wstring cmd = Wide(PathInFolder(system, "cmd.exe"));
+    std::wstring commandLine = L"\"" + cmd + L"\" /d /c " + Wide(script);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_HIDE;
+    PROCESS_INFORMATION started{};
+    if (!CreateProcessW(cmd.c_str(), commandLine.data(), nullptr, nullptr, FALSE,
+                        CREATE_NEW_CONSOLE, nullptr, Wide(folder).c_str(), &startup, &started)) {
+        return false;
+    }
+    CloseHandle(started.hThread);
+    CloseHandle(started.hProcess);
+    return true;
 }
 
 Processes::~Processes() {

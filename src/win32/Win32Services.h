@@ -47,12 +47,6 @@ public:
                           std::optional<std::string_view> directory, int showCommand) override;
 };
 
-class FileSystem final : public IFileSystem {
-public:
-    bool FileExists(std::string_view path) override;
-    bool RemoveFile(std::string_view path) override;
-};
-
 class UiTasks;
 
 class Processes final : public IProcesses {
@@ -68,6 +62,9 @@ public:
     Processes& operator=(const Processes&) = delete;
 
     int TerminateProcessesNamed(std::string_view name) override;
+    // %SystemRoot%\System32\cmd.exe /d /c <script>, hidden, in `folder`.
+    bool StartScript(std::string_view script, std::string_view folder) override;
+    std::uint32_t ProcessId() override { return GetCurrentProcessId(); }
     // CreateProcessW of the full path, hidden, in a job that ends it with its last handle and
     // on an unhandled exception (no error dialog), on a thread of its own.
     void RunHidden(IRunOwner& owner, RunRequest request) override;

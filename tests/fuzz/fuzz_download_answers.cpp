@@ -183,7 +183,7 @@ private:
         const AsyncProperty property = Notification(in_);
         if (file && slot.active && in_.ConsumeBool()) {
             // Part of the data is written while the read goes on.
-            store_.Put(slot.temporary, Written(property.BytesRead), store_.now);
+            store_.Put(slot.temporary, Written(property.BytesRead), clock_.now);
         }
         FUZZ_CHECK(reads_.Progress(slot.url, property) == slot.active);
         if (!slot.active) {
@@ -217,7 +217,7 @@ private:
         bool arrived = false;
         if (file && slot.active) {
             if (in_.ConsumeBool()) {
-                store_.Put(temporary, Written(property.BytesMax), store_.now);
+                store_.Put(temporary, Written(property.BytesMax), clock_.now);
             }
             // What the service left in the temporary file, now or while the read went on.
             written = store_.Content(temporary).value_or(std::vector<std::uint8_t>{});
@@ -278,13 +278,14 @@ private:
     }
 
     FuzzedDataProvider& in_;
-    fakes::FakeFileSystem files_;
-    fakes::FakeFileStore store_{files_};
+    fakes::FakeClock clock_;
+    fakes::FakeFiles store_{clock_};
+    fakes::FakeProcesses processes_;
     fakes::FakeReadService reads_;
     fakes::FakeDialogs dialogs_;
     std::unique_ptr<Download> download_ = std::make_unique<Download>(reads_);
     std::unique_ptr<Downloader> downloader_ =
-        std::make_unique<Downloader>(reads_, store_, files_, dialogs_);
+        std::make_unique<Downloader>(reads_, store_, processes_, dialogs_);
     std::array<Slot, 4> slots_{{
         {"http://127.0.0.1:18080/a.txt", "a", vbAsyncTypeByteArray, false, {}},
         {"http://127.0.0.1:18080/b.txt", "b", vbAsyncTypeFile, false, {}},

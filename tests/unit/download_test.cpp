@@ -190,12 +190,13 @@ TEST_F(DownloadTest, AComponentThatIsGoneGetsNothingMore) {
 namespace {
 
 struct DownloaderTest : ::testing::Test {
-    fakes::FakeFileSystem files;
-    fakes::FakeFileStore store{files};
+    fakes::FakeClock clock;
+    fakes::FakeFiles files{clock};
+    fakes::FakeProcesses processes;
     fakes::FakeReadService reads;
     fakes::FakeDialogs dialogs;
     std::unique_ptr<Downloader> downloader =
-        std::make_unique<Downloader>(reads, store, files, dialogs);
+        std::make_unique<Downloader>(reads, files, processes, dialogs);
     std::vector<std::string> events;
 
     const std::string url = "http://127.0.0.1:18080/VarnekITApp/Pkg.zip";
@@ -225,7 +226,7 @@ struct DownloaderTest : ::testing::Test {
 
     // The service wrote `body` to the temporary file and reports the end of the read.
     void Arrive(std::string_view body, std::int32_t announced, std::int32_t status = 6) {
-        store.Put(temporary, Bytes(body), store.now);
+        files.Put(temporary, Bytes(body), clock.now);
         AsyncProperty done;
         done.StatusCode = status;
         done.BytesRead = static_cast<std::int32_t>(body.size());
@@ -251,7 +252,7 @@ TEST_F(DownloaderTest, TheDataGoesToATemporaryFileBesideTheDestination) {
     EXPECT_EQ(downloader->TemporaryFileOf(target), request.targetFile);
     EXPECT_TRUE(
         Downloader::IsTemporaryOf("Pkg.exe" + request.targetFile.substr(target.size()), "Pkg.exe"));
-    Downloader other(reads, store, files, dialogs);
+    Downloader other(reads, files, processes, dialogs);
     other.BeginDownload(url, target);
     EXPECT_NE(reads.requests.back().targetFile, request.targetFile);
     EXPECT_TRUE(dialogs.shown.empty());
@@ -285,24 +286,24 @@ TEST_F(DownloaderTest, ProgressWithoutAKnownSizeIsIgnored) {
 }
 
 TEST_F(DownloaderTest, AWholeDownloadReplacesTheDestinationByAMove) {
-    store.Put(target, Bytes("MZ old program"), old);
+    files.Put(target, Bytes("MZ old program"), old);
     downloader->RequireExecutable = true;
     Begin();
     Arrive("MZ new program!", 15);
     EXPECT_EQ(events, (std::vector<std::string>{"complete 15 " + target}));
-    EXPECT_EQ(store.Content(target), Bytes("MZ new program!"));
-    EXPECT_FALSE(store.Exists(temporary));
-    EXPECT_EQ(store.log, (std::vector<std::string>{"move " + temporary + " -> " + target}));
+    EXPECT_EQ(files.Content(target), Bytes("MZ new program!"));
+    EXPECT_FALSE(files.Exists(temporary));
+    EXPECT_EQ(files.log, (std::vector<std::string>{"move " + temporary + " -> " + target}));
 
     // Without the option any body is taken; a destination that did not exist is created.
     events.clear();
     files.files.clear();
-    Downloader plain(reads, store, files, dialogs);
+    Downloader plain(reads, files, processes, dialogs);
     plain.DownloadComplete = downloader->DownloadComplete;
     Begin(plain);
     Arrive("PK\x03\x04 zip", 8);
     EXPECT_EQ(events, (std::vector<std::string>{"complete 8 " + target}));
-    EXPECT_EQ(store.Content(target), Bytes("PK\x03\x04 zip"));
+    EXPECT_EQ(files.Content(target), Bytes("PK\x03\x04 zip"));
 }
 
 TEST_F(DownloaderTest, AnythingButAWholeValidDownloadLeavesTheDestinationAsItWas) {
@@ -328,14 +329,14 @@ TEST_F(DownloaderTest, AnythingButAWholeValidDownloadLeavesTheDestinationAsItWas
         SCOPED_TRACE(c.what);
         events.clear();
         files.deleted.clear();
-        store.Put(target, Bytes("MZ good"), old);
-        store.moveSucceeds = c.moveSucceeds;
+        files.Put(target, Bytes("MZ good"), old);
+        files.moveSucceeds = c.moveSucceeds;
         downloader->RequireExecutable = true;
         Begin();
         Arrive(c.body, c.announced, c.status);
-        EXPECT_EQ(store.Content(target), Bytes("MZ good"));
-        EXPECT_EQ(store.DateCreated(target), old);
-        EXPECT_FALSE(store.Exists(temporary));
+        EXPECT_EQ(files.Content(target), Bytes("MZ good"));
+        EXPECT_EQ(files.DateCreated(target), old);
+        EXPECT_FALSE(files.Exists(temporary));
         EXPECT_EQ(files.deleted, (std::vector<std::string>{temporary}));
         EXPECT_EQ(events, (std::vector<std::string>{"error " + target, "complete 0 " + target}));
     }
@@ -348,7 +349,7 @@ TEST_F(DownloaderTest, AnythingButAWholeValidDownloadLeavesTheDestinationAsItWas
     done.BytesMax = 12;
     ASSERT_TRUE(reads.Complete(url, done));
     EXPECT_EQ(events, (std::vector<std::string>{"error " + target, "complete 0 " + target}));
-    EXPECT_EQ(store.Content(target), Bytes("MZ good"));
+    EXPECT_EQ(files.Content(target), Bytes("MZ good"));
 }
 
 TEST_F(DownloaderTest, ADownloadThatCannotStartIsShownInAMessageBox) {
@@ -374,19 +375,19 @@ TEST_F(DownloaderTest, ADownloadThatCannotStartIsShownInAMessageBox) {
 }
 
 TEST_F(DownloaderTest, AComponentThatIsGoneGetsNothingAndLeavesNoTemporaryFile) {
-    store.Put(target, Bytes("MZ good"), old);
+    files.Put(target, Bytes("MZ good"), old);
     Begin();
-    store.Put(temporary, Bytes("MZ half"), store.now); // part of the data is written
+    files.Put(temporary, Bytes("MZ half"), clock.now); // part of the data is written
     downloader.reset();
     EXPECT_EQ(reads.log.back(), "forget");
-    EXPECT_FALSE(store.Exists(temporary));
+    EXPECT_FALSE(files.Exists(temporary));
     EXPECT_EQ(files.deleted, (std::vector<std::string>{temporary}));
     AsyncProperty done;
     done.StatusCode = 6;
     done.BytesMax = 7;
     EXPECT_FALSE(reads.Complete(url, done));
     EXPECT_TRUE(events.empty());
-    EXPECT_EQ(store.Content(target), Bytes("MZ good"));
+    EXPECT_EQ(files.Content(target), Bytes("MZ good"));
 }
 
 TEST_F(DownloaderTest, ACheckOfTheWholeFileDecidesBeforeTheDestinationIsTouched) {
@@ -402,10 +403,10 @@ TEST_F(DownloaderTest, ACheckOfTheWholeFileDecidesBeforeTheDestinationIsTouched)
     std::vector<std::string> checked;
     FileVerdict verdict{"refused: signed by someone else", true, {"signed by someone else"}};
     downloader->Accept = [&](const std::string& file) {
-        checked.push_back(file + " " + std::to_string(store.Content(file) == Bytes("MZ new")));
+        checked.push_back(file + " " + std::to_string(files.Content(file) == Bytes("MZ new")));
         return verdict;
     };
-    store.Put(target, Bytes("MZ good"), old);
+    files.Put(target, Bytes("MZ good"), old);
     Begin();
     Arrive("MZ new", 6);
     EXPECT_EQ(checked, (std::vector<std::string>{temporary + " 1"}));
@@ -413,8 +414,8 @@ TEST_F(DownloaderTest, ACheckOfTheWholeFileDecidesBeforeTheDestinationIsTouched)
                                                         "[signed by someone else]"}));
     EXPECT_EQ(reasons, (std::vector<std::string>{target + ": refused: signed by someone else"}));
     EXPECT_EQ(events, (std::vector<std::string>{"error " + target, "complete 0 " + target}));
-    EXPECT_EQ(store.Content(target), Bytes("MZ good"));
-    EXPECT_FALSE(store.Exists(temporary));
+    EXPECT_EQ(files.Content(target), Bytes("MZ good"));
+    EXPECT_FALSE(files.Exists(temporary));
 
     // A cut file never reaches the check.
     checked.clear();
@@ -436,32 +437,32 @@ TEST_F(DownloaderTest, ACheckOfTheWholeFileDecidesBeforeTheDestinationIsTouched)
         // "<target>.<tag>.download" -> "<target>.<tag>.old"
         const std::string copy = temporary.substr(0, temporary.size() - 9) + ".old";
         Arrive("MZ new", 6);
-        EXPECT_EQ(store.Content(target), Bytes(aside ? "MZ new" : "MZ good"));
-        EXPECT_EQ(store.Content(copy), aside ? std::optional(Bytes("MZ good")) : std::nullopt);
+        EXPECT_EQ(files.Content(target), Bytes(aside ? "MZ new" : "MZ good"));
+        EXPECT_EQ(files.Content(copy), aside ? std::optional(Bytes("MZ good")) : std::nullopt);
         EXPECT_EQ(events.back(), aside ? "complete 6 " + target : "complete 0 " + target);
-        EXPECT_FALSE(store.Exists(temporary));
+        EXPECT_FALSE(files.Exists(temporary));
     }
 }
 
 TEST_F(DownloaderTest, ASecondStartOrAStopEndsTheDownloadAndRemovesItsFile) {
-    store.Put(target, Bytes("MZ good"), old);
+    files.Put(target, Bytes("MZ good"), old);
     Begin();
     const std::string first = temporary;
-    store.Put(first, Bytes("MZ ha"), store.now);
+    files.Put(first, Bytes("MZ ha"), clock.now);
     // The same destination again: the first download ends, its file goes, the second goes on.
     Begin();
     EXPECT_NE(temporary, first);
-    EXPECT_FALSE(store.Exists(first));
+    EXPECT_FALSE(files.Exists(first));
     EXPECT_EQ(reads.log,
               (std::vector<std::string>{"read " + url, "cancel " + target, "read " + url}));
     ASSERT_EQ(reads.active.size(), 1u);
     // Stopped: no event, no file, the destination as it was.
-    store.Put(temporary, Bytes("MZ ha"), store.now);
+    files.Put(temporary, Bytes("MZ ha"), clock.now);
     downloader->Stop();
-    EXPECT_FALSE(store.Exists(temporary));
+    EXPECT_FALSE(files.Exists(temporary));
     EXPECT_TRUE(reads.active.empty());
     EXPECT_TRUE(events.empty());
-    EXPECT_EQ(store.Content(target), Bytes("MZ good"));
+    EXPECT_EQ(files.Content(target), Bytes("MZ good"));
     EXPECT_EQ(downloader->TemporaryFileOf(target), "");
 }
 
@@ -469,10 +470,10 @@ TEST_F(DownloaderTest, LeftoversOfEarlierRunsAreRemovedAndNothingElse) {
     const std::string folder = "C:\\Program Files\\Varnek";
     for (const char* name : {"Pkg.exe.download", "Pkg.exe.9c-3.download", "New.exe.1-1.download",
                              "Pkg.exe", "New.exe", "Other.exe.1-1.download", "notes.txt"}) {
-        store.Put(folder + "\\" + name, Bytes("x"), old);
+        files.Put(folder + "\\" + name, Bytes("x"), old);
     }
-    store.Put(folder + "\\sub\\Pkg.exe.1-1.download", Bytes("x"), old);
-    RemoveLeftoverDownloads(store, files, folder, {"Pkg.exe", "New.exe"});
+    files.Put(folder + "\\sub\\Pkg.exe.1-1.download", Bytes("x"), old);
+    RemoveLeftoverDownloads(files, folder, {"Pkg.exe", "New.exe"});
     EXPECT_EQ(files.files,
               (std::set<std::string>{folder + "\\New.exe", folder + "\\Other.exe.1-1.download",
                                      folder + "\\Pkg.exe", folder + "\\notes.txt",

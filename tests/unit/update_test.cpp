@@ -46,7 +46,7 @@ struct UpdateTest : AppFixture {
         return bytes;
     }
 
-    void LocalClient(const DateTime& created) { p.fileStore.Put(client, Bytes("MZ old"), created); }
+    void LocalClient(const DateTime& created) { p.files.Put(client, Bytes("MZ old"), created); }
     // The whole chain starts as the button (or the timer) starts it.
     void Check(std::string_view clientDate) {
         Settings().bUpdateCheck_Click();
@@ -60,7 +60,7 @@ struct UpdateTest : AppFixture {
     void DeliverFile(const std::string& url, const std::vector<std::uint8_t>& body) {
         const auto* read = p.reads.Active(url);
         ASSERT_NE(read, nullptr) << url;
-        p.fileStore.Put(read->request.targetFile, body, p.fileStore.now);
+        p.files.Put(read->request.targetFile, body, p.clock.now);
         AsyncProperty done;
         done.StatusCode = vbAsyncStatusCodeEndDownloadData;
         done.BytesRead = done.BytesMax = static_cast<std::int32_t>(body.size());
@@ -227,7 +227,7 @@ TEST_F(UpdateTest, AnOlderClientIsReplaced) {
 
 TEST_F(UpdateTest, TheClientDateIsReadByFixedRules) {
     LocalClient({2026, 2, 7, 8, 0, 0});
-    p.fileStore.now = {2026, 12, 7, 10, 30, 0};
+    p.clock.now = {2026, 12, 7, 10, 30, 0};
     Start();
     const std::pair<const char*, const char*> valid[] = {
         {"7/12/2026", "7/12/2026"},           {"07/12/2026", "7/12/2026"},
@@ -371,8 +371,8 @@ TEST_F(UpdateTest, ClientDatesAreBelievedUpToADayAheadAndANewClientIsDatedToday)
     Check("15/3/2026");
     EXPECT_EQ(Caption(Ctl::t_TeamViewerDateStat), "Update Avalible");
     DeliverFile(clientPackageUrl, Bytes("MZ new client"));
-    EXPECT_EQ(p.fileStore.Content(client), Bytes("MZ new client"));
-    EXPECT_EQ(p.fileStore.DateCreated(client), p.fileStore.now);
+    EXPECT_EQ(p.files.Content(client), Bytes("MZ new client"));
+    EXPECT_EQ(p.files.DateCreated(client), p.clock.now);
     EXPECT_TRUE(Reading(programVersionUrl));
     Check("14/3/2026");
     EXPECT_EQ(Caption(Ctl::t_TeamViewerDateStat), "Up to Date");
@@ -395,7 +395,7 @@ TEST_F(UpdateTest, ClientDatesAreBelievedUpToADayAheadAndANewClientIsDatedToday)
     Start();
     Check("1/3/2026");
     DeliverFile(clientPackageUrl, Bytes("MZ first client"));
-    EXPECT_EQ(p.fileStore.DateCreated(client), p.fileStore.now);
+    EXPECT_EQ(p.files.DateCreated(client), p.clock.now);
     Check("1/3/2026");
     EXPECT_EQ(Caption(Ctl::t_TeamViewerDateStat), "Up to Date");
 }
@@ -408,7 +408,7 @@ TEST_F(UpdateTest, AFailedClientTransferKeepsTheOldClientAndStillChecksTheProgra
         Check("1/3/2026");
         const std::string temporary = Temporary(clientPackageUrl);
         if (cut) {
-            p.fileStore.Put(temporary, Bytes("MZ ne"), p.fileStore.now);
+            p.files.Put(temporary, Bytes("MZ ne"), p.clock.now);
             AsyncProperty done;
             done.StatusCode = vbAsyncStatusCodeEndDownloadData;
             done.BytesRead = 5;
@@ -417,9 +417,9 @@ TEST_F(UpdateTest, AFailedClientTransferKeepsTheOldClientAndStillChecksTheProgra
         } else {
             FailFile(clientPackageUrl);
         }
-        EXPECT_EQ(p.fileStore.Content(client), Bytes("MZ old")) << cut;
-        EXPECT_EQ(p.fileStore.DateCreated(client), (DateTime{2026, 1, 1, 9, 0, 0})) << cut;
-        EXPECT_FALSE(p.fileStore.Exists(temporary)) << cut;
+        EXPECT_EQ(p.files.Content(client), Bytes("MZ old")) << cut;
+        EXPECT_EQ(p.files.DateCreated(client), (DateTime{2026, 1, 1, 9, 0, 0})) << cut;
+        EXPECT_FALSE(p.files.Exists(temporary)) << cut;
         EXPECT_EQ(Urls(),
                   (std::vector<std::string>{clientDateUrl, clientPackageUrl, programVersionUrl}))
             << cut;
@@ -428,7 +428,7 @@ TEST_F(UpdateTest, AFailedClientTransferKeepsTheOldClientAndStillChecksTheProgra
     p.reads.requests.clear();
     Check("1/3/2026");
     DeliverFile(clientPackageUrl, Bytes("<html>Not found</html>"));
-    EXPECT_EQ(p.fileStore.Content(client), Bytes("MZ old"));
+    EXPECT_EQ(p.files.Content(client), Bytes("MZ old"));
     EXPECT_EQ(Urls().back(), programVersionUrl);
 }
 
@@ -448,25 +448,25 @@ TEST_F(UpdateTest, ANewerProgramReplacesTheRunningOneThroughTheScriptOnceItShowe
     Start();
     CheckProgram("1.0.3");
     const std::string temporary = Temporary(programPackageUrl);
-    p.fileStore.versions[temporary] = {1, 0, 3, 0};
+    p.files.versions[temporary] = {1, 0, 3, 0};
     EXPECT_EQ(p.reads.Active(programPackageUrl)->request.maxBytes, 512 * 1024 * 1024);
     // One update at a time on the machine: its lock is held from the download on.
     EXPECT_EQ(p.processes.locks, std::set<std::string>{"Global\\VarnekIT.Update"});
     DeliverFile(programPackageUrl, programBody);
     // In its place, the new program's self-test runs before anything is replaced.
-    EXPECT_EQ(p.fileStore.Content(newProgram), programBody);
-    EXPECT_FALSE(p.fileStore.Exists(script));
+    EXPECT_EQ(p.files.Content(newProgram), programBody);
+    EXPECT_FALSE(p.files.Exists(script));
     const std::string folder = "C:\\Program Files\\Varnek";
     EXPECT_EQ(p.processes.started,
               std::vector<std::string>{newProgram + " /selftest in " + folder + " (15000 ms)"});
     EXPECT_THROW(p.processes.FinishRuns(), fakes::ProgramEnded);
     const auto script_ = ReplacementScript("VarnekIT.exe.1a2b-1.old");
-    EXPECT_EQ(p.fileStore.log,
+    EXPECT_EQ(p.files.log,
               (std::vector<std::string>{"move " + temporary + " -> " + newProgram,
                                         "write " + script + " (" + std::to_string(script_.size()) +
-                                            " bytes)",
-                                        "start DeleteOLD.bat in " + folder}));
-    EXPECT_EQ(p.fileStore.Content(script), script_);
+                                            " bytes)"}));
+    EXPECT_EQ(p.processes.scripts, std::vector<std::string>{"DeleteOLD.bat in " + folder});
+    EXPECT_EQ(p.files.Content(script), script_);
     // The safety net for the next logon names the same aside copy.
     EXPECT_EQ(p.registry.userValues.at(std::string(RestoreKeyPath) + "\\VarnekIT restore"),
               RestoreCommand("C:\\Windows\\system32\\cmd.exe", folder, "VarnekIT.exe.1a2b-1.old"));
@@ -515,15 +515,14 @@ TEST_F(UpdateTest, TheScriptIsAsciiLinesInTheirOrderAndBounded) {
 TEST_F(UpdateTest, AnExistingScriptIsReplacedAndARootFolderGetsNoDoubleBackslash) {
     p.programFolder = "C:\\";
     Start();
-    p.fileStore.Put("C:\\DeleteOLD.bat", Bytes("echo something else entirely\r\n"), {});
+    p.files.Put("C:\\DeleteOLD.bat", Bytes("echo something else entirely\r\n"), {});
     CheckProgram("1.1.0");
     const std::string temporary = Temporary(programPackageUrl);
     ExpectTemporaryOf(temporary, "C:\\New_VarnekIT.exe");
-    p.fileStore.versions[temporary] = {1, 1, 0, 0};
+    p.files.versions[temporary] = {1, 1, 0, 0};
     EXPECT_THROW(DeliverProgram(programBody), fakes::ProgramEnded);
-    EXPECT_EQ(p.fileStore.Content("C:\\DeleteOLD.bat"),
-              ReplacementScript("VarnekIT.exe.1a2b-1.old"));
-    EXPECT_EQ(p.fileStore.log.back(), "start DeleteOLD.bat in C:\\");
+    EXPECT_EQ(p.files.Content("C:\\DeleteOLD.bat"), ReplacementScript("VarnekIT.exe.1a2b-1.old"));
+    EXPECT_EQ(p.processes.scripts, std::vector<std::string>{"DeleteOLD.bat in C:\\"});
 }
 
 TEST_F(UpdateTest, OnlyAProgramWhoseVersionResourceIsNewerIsInstalled) {
@@ -542,28 +541,28 @@ TEST_F(UpdateTest, OnlyAProgramWhoseVersionResourceIsNewerIsInstalled) {
         CheckProgram("1.0.3"); // the server claims a newer one
         const std::string temporary = Temporary(programPackageUrl);
         if (version) {
-            p.fileStore.versions[temporary] = *version;
+            p.files.versions[temporary] = *version;
         }
         DeliverProgram(programBody);
-        EXPECT_FALSE(p.fileStore.Exists(newProgram));
-        EXPECT_FALSE(p.fileStore.Exists(temporary));
-        EXPECT_FALSE(p.fileStore.Exists(script));
+        EXPECT_FALSE(p.files.Exists(newProgram));
+        EXPECT_FALSE(p.files.Exists(temporary));
+        EXPECT_FALSE(p.files.Exists(script));
         EXPECT_FALSE(IconRemoved());
     }
 }
 
 TEST_F(UpdateTest, AProgramLeftFromAnEarlierRunIsNeverInstalled) {
-    p.fileStore.Put(newProgram, programBody, {2025, 5, 5, 5, 5, 5});
-    p.fileStore.versions[newProgram] = {9, 0, 0, 0};
+    p.files.Put(newProgram, programBody, {2025, 5, 5, 5, 5, 5});
+    p.files.versions[newProgram] = {9, 0, 0, 0};
     Start();
     CheckProgram("1.0.3");
     FailFile(programPackageUrl);
-    EXPECT_FALSE(p.fileStore.Exists(script));
+    EXPECT_FALSE(p.files.Exists(script));
     EXPECT_FALSE(IconRemoved());
     EXPECT_TRUE(app->services.files.FileExists(newProgram));
     // Even when its own completion is raised by hand with nothing written.
     Settings().Downloader1_DownloadComplete(0, newProgram);
-    EXPECT_FALSE(p.fileStore.Exists(script));
+    EXPECT_FALSE(p.files.Exists(script));
 }
 
 TEST_F(UpdateTest, WhenTheScriptCannotBeWrittenOrStartedTheProgramKeepsRunning) {
@@ -571,16 +570,15 @@ TEST_F(UpdateTest, WhenTheScriptCannotBeWrittenOrStartedTheProgramKeepsRunning) 
         SCOPED_TRACE(writeFails ? "write fails" : "start fails");
         app.reset();
         p = {};
-        p.fileStore.writeSucceeds = !writeFails;
-        p.fileStore.startSucceeds = false;
+        p.files.writeSucceeds = !writeFails;
+        p.processes.startSucceeds = false;
         Start();
         CheckProgram("1.0.3");
-        p.fileStore.versions[Temporary(programPackageUrl)] = {1, 0, 3, 0};
+        p.files.versions[Temporary(programPackageUrl)] = {1, 0, 3, 0};
         EXPECT_NO_THROW(DeliverProgram(programBody));
         EXPECT_FALSE(IconRemoved());
         EXPECT_NE(Main().SysTray, nullptr);
-        const bool started = p.fileStore.log.back().starts_with("start ");
-        EXPECT_EQ(started, !writeFails);
+        EXPECT_EQ(p.processes.scripts.size(), writeFails ? 0u : 1u); // tried, and refused
     }
 }
 
@@ -632,13 +630,13 @@ TEST_F(UpdateTest, ClosingTheWindowMidCheckDropsItsReads) {
     Settings().bUpdateCheck_Click();
     CheckProgram("1.0.3"); // the program download is under way too
     const std::string temporary = Temporary(programPackageUrl);
-    p.fileStore.Put(temporary, Bytes("MZ par"), p.fileStore.now);
+    p.files.Put(temporary, Bytes("MZ par"), p.clock.now);
     Settings().bLuk_Click();
     app->ReleaseUnloaded();
     EXPECT_FALSE(app->IndstillingerLoaded());
     EXPECT_EQ(std::count(p.reads.log.begin(), p.reads.log.end(), "forget"), 5); // each component
     EXPECT_TRUE(p.reads.active.empty());
-    EXPECT_FALSE(p.fileStore.Exists(temporary));
+    EXPECT_FALSE(p.files.Exists(temporary));
 
     // The worker's late messages reach nobody, and nothing of the old window survives.
     EXPECT_FALSE(p.reads.CompleteWith(clientDateUrl, "20/3/2026"));
@@ -684,20 +682,20 @@ TEST_F(UpdateTest, ASignedProgramInstallsOnlyWhatItsOwnSignerSigned) {
         Start();
         CheckProgram("1.0.3");
         const std::string temporary = Temporary(programPackageUrl);
-        p.fileStore.versions[temporary] = {1, 0, 3, 0};
+        p.files.versions[temporary] = {1, 0, 3, 0};
         p.signatures.signatures[temporary] = c.download;
         p.signatures.signatures[newProgram] = c.atScript;
         if (c.installed) {
             EXPECT_THROW(DeliverProgram(programBody), fakes::ProgramEnded);
-            EXPECT_TRUE(p.fileStore.Exists(script));
+            EXPECT_TRUE(p.files.Exists(script));
             EXPECT_TRUE(Logged(p.updateLog, "replacement started"));
             continue;
         }
         EXPECT_NO_THROW(DeliverProgram(programBody));
         // Refused: no file stays, nothing is replaced, the program runs on, nobody is asked.
-        EXPECT_FALSE(p.fileStore.Exists(newProgram));
-        EXPECT_FALSE(p.fileStore.Exists(temporary));
-        EXPECT_FALSE(p.fileStore.Exists(script));
+        EXPECT_FALSE(p.files.Exists(newProgram));
+        EXPECT_FALSE(p.files.Exists(temporary));
+        EXPECT_FALSE(p.files.Exists(script));
         EXPECT_FALSE(IconRemoved());
         EXPECT_TRUE(p.dialogs.shown.empty());
         // The log says why, and names the signers.
@@ -748,8 +746,7 @@ TEST_F(UpdateTest, ANewClientMustBeSignedAsThePresentOneIs) {
         Check("1/3/2026");
         p.signatures.signatures[Temporary(clientPackageUrl)] = c.download;
         DeliverFile(clientPackageUrl, Bytes("MZ new client"));
-        EXPECT_EQ(p.fileStore.Content(client),
-                  c.replaced ? Bytes("MZ new client") : Bytes("MZ old"));
+        EXPECT_EQ(p.files.Content(client), c.replaced ? Bytes("MZ new client") : Bytes("MZ old"));
         EXPECT_EQ(Logged(p.updateLog, "client replaced"), c.replaced);
         EXPECT_EQ(Logged(p.updateLog, "refused"), !c.replaced);
         // Either way the program's check follows.
@@ -779,8 +776,8 @@ struct ChainHost final : IUpdateHost {
 TEST_F(UpdateTest, AConfiguredPublisherDecidesForTheClient) {
     ChainHost host;
     UpdateChain chain(UpdateServices{p.reads,
-                                     p.fileStore,
                                      p.files,
+                                     p.clock,
                                      p.dialogs,
                                      p.signatures,
                                      p.updateLog,
@@ -802,7 +799,7 @@ TEST_F(UpdateTest, AConfiguredPublisherDecidesForTheClient) {
         chain.DownloadTeamViewer();
         p.signatures.signatures[Temporary(clientPackageUrl)] = download;
         DeliverFile(clientPackageUrl, Bytes("MZ client"));
-        EXPECT_EQ(p.fileStore.Exists(client), replaced) << download.subject;
+        EXPECT_EQ(p.files.Exists(client), replaced) << download.subject;
     }
     EXPECT_TRUE(Logged(p.updateLog, "not by the configured publisher \"" + Publisher + "\""));
 }
@@ -813,7 +810,7 @@ TEST_F(UpdateTest, EveryDecisionOfTheChainIsLoggedWithTheLocalTime) {
     Check("1/3/2026");
     FailFile(clientPackageUrl);
     ASSERT_TRUE(p.reads.CompleteWith(programVersionUrl, "1.0.3"));
-    p.fileStore.versions[Temporary(programPackageUrl)] = {1, 0, 3, 0};
+    p.files.versions[Temporary(programPackageUrl)] = {1, 0, 3, 0};
     EXPECT_THROW(DeliverProgram(programBody), fakes::ProgramEnded);
     const std::vector<std::string> expected = {
         "update check started by hand",
@@ -872,7 +869,7 @@ TEST_F(UpdateTest, WhileTheAdministratorManagesProgramUpdatesOnlyTheClientIsUpda
     EXPECT_EQ(p.updateLog.lines.back().substr(20),
               "program updates are managed by the administrator");
     EXPECT_EQ(Caption(Ctl::t_Version_Ny), "Ny Version : 1.0.3");
-    EXPECT_TRUE(p.fileStore.log.empty());
+    EXPECT_TRUE(p.files.log.empty());
     // The policy is asked at every check: withdrawn, the next check fetches the program.
     p.policies.programUpdatesManaged = false;
     CheckProgram("1.0.3");
@@ -884,11 +881,11 @@ TEST_F(UpdateTest, ExitMidDownloadAndTheNextStartLeaveOnlyTheFilesThatWereThere)
     Start();
     Check("1/3/2026");
     const std::string temporary = Temporary(clientPackageUrl);
-    p.fileStore.Put(temporary, Bytes("MZ ha"), p.fileStore.now);
+    p.files.Put(temporary, Bytes("MZ ha"), p.clock.now);
     EXPECT_THROW(Main().Form_Unload(), fakes::ProgramEnded);
-    EXPECT_FALSE(p.fileStore.Exists(temporary));
+    EXPECT_FALSE(p.files.Exists(temporary));
     EXPECT_TRUE(p.reads.active.empty());
-    EXPECT_EQ(p.fileStore.Content(client), Bytes("MZ old"));
+    EXPECT_EQ(p.files.Content(client), Bytes("MZ old"));
 
     // A run that could not clean up (it was killed, or the machine went down) left files,
     // some from versions that named them without a tag: the next start removes them.
@@ -898,24 +895,24 @@ TEST_F(UpdateTest, ExitMidDownloadAndTheNextStartLeaveOnlyTheFilesThatWereThere)
         folder + "Varnek_TeamViewer.exe.download", folder + "New_VarnekIT.exe.download",
         folder + "Varnek_TeamViewer.exe.5c-2.download", folder + "New_VarnekIT.exe.5c-3.download"};
     for (const std::string& file : left) {
-        p.fileStore.Put(file, Bytes("MZ half"), p.fileStore.now);
+        p.files.Put(file, Bytes("MZ half"), p.clock.now);
     }
-    p.fileStore.Put(folder + "notes.download", Bytes("mine"), p.fileStore.now);
+    p.files.Put(folder + "notes.download", Bytes("mine"), p.clock.now);
     // The old program an update moved aside goes too, but never when it is all there is.
-    p.fileStore.Put(aside, Bytes("MZ old program"), p.fileStore.now);
-    p.fileStore.Put(folder + "VarnekIT.exe", Bytes("MZ new program"), p.fileStore.now);
+    p.files.Put(aside, Bytes("MZ old program"), p.clock.now);
+    p.files.Put(folder + "VarnekIT.exe", Bytes("MZ new program"), p.clock.now);
     Start();
     for (const std::string& file : left) {
-        EXPECT_FALSE(p.fileStore.Exists(file)) << file;
+        EXPECT_FALSE(p.files.Exists(file)) << file;
     }
-    EXPECT_FALSE(p.fileStore.Exists(aside));
-    EXPECT_TRUE(p.fileStore.Exists(folder + "notes.download"));
-    EXPECT_EQ(p.fileStore.Content(client), Bytes("MZ old"));
+    EXPECT_FALSE(p.files.Exists(aside));
+    EXPECT_TRUE(p.files.Exists(folder + "notes.download"));
+    EXPECT_EQ(p.files.Content(client), Bytes("MZ old"));
     app.reset();
     p.files.files.erase(folder + "VarnekIT.exe");
-    p.fileStore.Put(aside, Bytes("MZ old program"), p.fileStore.now);
+    p.files.Put(aside, Bytes("MZ old program"), p.clock.now);
     Start();
-    EXPECT_TRUE(p.fileStore.Exists(aside));
+    EXPECT_TRUE(p.files.Exists(aside));
 }
 
 TEST_F(UpdateTest, ARefusedPackageIsNotFetchedAgainUntilTheServerAnnouncesAnother) {
@@ -924,13 +921,13 @@ TEST_F(UpdateTest, ARefusedPackageIsNotFetchedAgainUntilTheServerAnnouncesAnothe
     p.processes.runResult = {RunResult::Outcome::Exited, 3, {}};
     Start();
     CheckProgram("1.0.3");
-    p.fileStore.versions[Temporary(programPackageUrl)] = {1, 0, 3, 0};
+    p.files.versions[Temporary(programPackageUrl)] = {1, 0, 3, 0};
     EXPECT_NO_THROW(DeliverProgram(programBody));
-    EXPECT_FALSE(p.fileStore.Exists(newProgram));
-    EXPECT_FALSE(p.fileStore.Exists(script));
+    EXPECT_FALSE(p.files.Exists(newProgram));
+    EXPECT_FALSE(p.files.Exists(script));
     EXPECT_TRUE(Logged(p.updateLog, "failed: refused: the program's self-test ended with code 3"));
     const std::string memory = p.updateLog.folder + "\\refused.txt";
-    ASSERT_TRUE(p.fileStore.Exists(memory));
+    ASSERT_TRUE(p.files.Exists(memory));
     const std::size_t reads = p.reads.requests.size();
     CheckProgram("1.0.3\r\n");
     EXPECT_EQ(p.reads.requests.size(), reads + 1); // the version file only
@@ -954,9 +951,9 @@ TEST_F(UpdateTest, ARefusedPackageIsNotFetchedAgainUntilTheServerAnnouncesAnothe
     // A new text clears the memory: the program is fetched, and this time it starts.
     p.processes.runResult = {RunResult::Outcome::Exited, SelfTestPassed, {}};
     CheckProgram("1.0.4");
-    p.fileStore.versions[Temporary(programPackageUrl)] = {1, 0, 4, 0};
+    p.files.versions[Temporary(programPackageUrl)] = {1, 0, 4, 0};
     EXPECT_THROW(DeliverProgram(programBody), fakes::ProgramEnded);
-    const auto left = p.fileStore.Content(memory);
+    const auto left = p.files.Content(memory);
     ASSERT_TRUE(left);
     EXPECT_EQ(std::string(left->begin(), left->end()).find("program\t"), std::string::npos);
 
@@ -969,9 +966,9 @@ TEST_F(UpdateTest, ARefusedPackageIsNotFetchedAgainUntilTheServerAnnouncesAnothe
         p.processes.runResult = run;
         Start();
         CheckProgram("1.0.3");
-        p.fileStore.versions[Temporary(programPackageUrl)] = {1, 0, 3, 0};
+        p.files.versions[Temporary(programPackageUrl)] = {1, 0, 3, 0};
         DeliverProgram(programBody);
-        EXPECT_FALSE(p.fileStore.Exists(newProgram));
+        EXPECT_FALSE(p.files.Exists(newProgram));
         EXPECT_TRUE(Logged(p.updateLog,
                            lasting ? "cannot be started (error 193)" : "did not end within 15 s"));
         const std::size_t before = p.reads.requests.size();
@@ -995,7 +992,7 @@ TEST_F(UpdateTest, AProgramIsCheckedByItsMachineTypeThenItsSignatureThenItsVersi
         CheckProgram("1.0.3");
         DeliverProgram(body);
         EXPECT_TRUE(Logged(p.updateLog, why));
-        EXPECT_FALSE(p.fileStore.Exists(newProgram));
+        EXPECT_FALSE(p.files.Exists(newProgram));
         // Refused before its signature was looked at.
         EXPECT_TRUE(p.signatures.checked.empty());
         CheckProgram("1.0.4"); // a new text: forgotten
@@ -1015,11 +1012,11 @@ TEST_F(UpdateTest, OnlyWhatTheFileItselfEarnedIsRefusedForGood) {
         Signature::Verdict::CannotCheck, static_cast<std::int32_t>(0x80070020), {}};
     using Arrange = std::function<void(fakes::FakePlatform&)>;
     const auto body = [&](std::vector<std::uint8_t> bytes) {
-        return [&, bytes](fakes::FakePlatform& q) { q.fileStore.Put(file, bytes, {}); };
+        return [&, bytes](fakes::FakePlatform& q) { q.files.Put(file, bytes, {}); };
     };
     // Each row: what the machine or the file shows, and whether the refusal is lasting.
     const std::tuple<const char*, Arrange, bool> checks[] = {
-        {"held by a scanner", [&](auto& q) { q.fileStore.held[file] = 32; }, false},
+        {"held by a scanner", [&](auto& q) { q.files.held[file] = 32; }, false},
         {"no program header", body(Bytes("MZ and then text, long enough for a header")), true},
         {"another machine type", body(Program(ProgramMachine() == 0x14C ? 0x8664 : 0x14C)), true},
         {"own signature unconfirmed", [&](auto& q) { q.signatures.self = cannot; }, false},
@@ -1031,23 +1028,23 @@ TEST_F(UpdateTest, OnlyWhatTheFileItselfEarnedIsRefusedForGood) {
          },
          true},
         {"not signed", [&](auto& q) { q.signatures.signatures.erase(file); }, true},
-        {"version unreadable", [&](auto& q) { q.fileStore.versionHeld[file] = 5; }, false},
+        {"version unreadable", [&](auto& q) { q.files.versionHeld[file] = 5; }, false},
         {"version not newer",
          [&](auto& q) {
-             q.fileStore.versions[file] = {1, 0, 2, 0};
+             q.files.versions[file] = {1, 0, 2, 0};
          },
          true},
     };
     for (const auto& [what, arrange, lasting] : checks) {
         SCOPED_TRACE(what);
         fakes::FakePlatform q;
-        q.fileStore.Put(file, programBody, {});
-        q.fileStore.versions[file] = {1, 0, 3, 0};
+        q.files.Put(file, programBody, {});
+        q.files.versions[file] = {1, 0, 3, 0};
         q.signatures.self = fakes::FakeSignatureCheck::Valid(Publisher);
         q.signatures.signatures[file] = fakes::FakeSignatureCheck::Valid(Publisher);
-        EXPECT_EQ(varnek::CheckProgram(q.fileStore, q.signatures, file).refusal, "");
+        EXPECT_EQ(varnek::CheckProgram(q.files, q.signatures, file).refusal, "");
         arrange(q);
-        const FileVerdict verdict = varnek::CheckProgram(q.fileStore, q.signatures, file);
+        const FileVerdict verdict = varnek::CheckProgram(q.files, q.signatures, file);
         EXPECT_NE(verdict.refusal, "");
         EXPECT_EQ(verdict.lasting, lasting);
     }
@@ -1079,11 +1076,11 @@ TEST_F(UpdateTest, ASignatureCountsOnlyForCodeSigningUnderATrustedRoot) {
     const std::string other(64, 'b'), next(64, 'c');
     const auto program = [&](const Signature& signature, std::vector<std::string> roots = {}) {
         fakes::FakePlatform q;
-        q.fileStore.Put(file, programBody, {});
-        q.fileStore.versions[file] = {1, 0, 3, 0};
+        q.files.Put(file, programBody, {});
+        q.files.versions[file] = {1, 0, 3, 0};
         q.signatures.self = Check::Valid(Publisher);
         q.signatures.signatures[file] = signature;
-        return varnek::CheckProgram(q.fileStore, q.signatures, file, roots).refusal;
+        return varnek::CheckProgram(q.files, q.signatures, file, roots).refusal;
     };
     EXPECT_EQ(program(Check::Valid(Publisher)), "");
     EXPECT_NE(program(Check::Valid(Publisher, other)), "");
@@ -1098,14 +1095,14 @@ TEST_F(UpdateTest, ASignatureCountsOnlyForCodeSigningUnderATrustedRoot) {
                                std::vector<std::string> roots = {}) {
         fakes::FakePlatform q;
         for (const auto& [path, version] : {std::pair{present, now}, std::pair{file, fresh}}) {
-            q.fileStore.Put(path, Bytes("MZ client"), {});
+            q.files.Put(path, Bytes("MZ client"), {});
             if (version) {
-                q.fileStore.versions[path] = *version;
+                q.files.versions[path] = *version;
             }
         }
         q.signatures.signatures[present] = Check::Valid(Publisher);
         q.signatures.signatures[file] = signature;
-        return varnek::CheckClient(q.fileStore, q.files, q.signatures, file, present, "", roots);
+        return varnek::CheckClient(q.files, q.signatures, file, present, "", roots);
     };
     const Version v15{{15, 2, 0, 1}}, v16{{16, 0, 0, 0}};
     EXPECT_EQ(newClient(Check::Valid(Publisher), v15, v16).refusal, "");

@@ -6,6 +6,7 @@
 #include "app/VarnekIT.h"
 #include "fakes/Fakes.h"
 #include "resource.h"
+#include "win32/Files.h"
 #include "win32/SelfTest.h"
 #include "win32/Text.h"
 #include "win32/UiTask.h"
@@ -376,7 +377,7 @@ TEST(DialogsTest, ABoxComesUpInFrontOverTheWindowInFrontOrAloneFromTheTray) {
 TEST(FileSystemTest, ExistenceAndDeletion) {
     const std::wstring path = TempPath(L"DeleteOLD.bat");
     const std::string utf8 = Utf8(path);
-    FileSystem files;
+    Files files;
     EXPECT_FALSE(files.FileExists(utf8));
     HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
     ASSERT_NE(file, INVALID_HANDLE_VALUE);

@@ -52,14 +52,15 @@ std::intptr_t FakeShell::Execute(WindowHandle owner, std::string_view verb, std:
     return result;
 }
 
-FakeFileStore& FakeFileStore::operator=(const FakeFileStore& other) {
+FakeFiles& FakeFiles::operator=(const FakeFiles& other) {
+    files = other.files;
+    deleted = other.deleted;
+    inUse = other.inUse;
     contents = other.contents;
     created = other.created;
     versions = other.versions;
-    now = other.now;
     writeSucceeds = other.writeSucceeds;
     moveSucceeds = other.moveSucceeds;
-    startSucceeds = other.startSucceeds;
     age = other.age;
     held = other.held;
     versionHeld = other.versionHeld;
@@ -67,13 +68,13 @@ FakeFileStore& FakeFileStore::operator=(const FakeFileStore& other) {
     return *this;
 }
 
-void FakeFileStore::Put(const std::string& path, std::vector<std::uint8_t> bytes, DateTime when) {
-    fs_->files.insert(path);
+void FakeFiles::Put(const std::string& path, std::vector<std::uint8_t> bytes, DateTime when) {
+    files.insert(path);
     contents[path] = std::move(bytes);
     created[path] = when;
 }
 
-std::optional<std::vector<std::uint8_t>> FakeFileStore::Content(std::string_view path) const {
+std::optional<std::vector<std::uint8_t>> FakeFiles::Content(std::string_view path) const {
     const auto found = contents.find(std::string(path));
     if (!Exists(path) || found == contents.end()) {
         return std::nullopt;
@@ -81,7 +82,7 @@ std::optional<std::vector<std::uint8_t>> FakeFileStore::Content(std::string_view
     return found->second;
 }
 
-std::optional<DateTime> FakeFileStore::DateCreated(std::string_view path) {
+std::optional<DateTime> FakeFiles::DateCreated(std::string_view path) {
     const auto found = created.find(std::string(path));
     if (!Exists(path) || found == created.end()) {
         return std::nullopt;
@@ -99,7 +100,7 @@ std::string Text(const DateTime& t) {
 
 } // namespace
 
-bool FakeFileStore::SetDateCreated(std::string_view path, const DateTime& when) {
+bool FakeFiles::SetDateCreated(std::string_view path, const DateTime& when) {
     log.push_back("created " + std::string(path) + " " + Text(when));
     if (!Exists(path)) {
         return false;
@@ -108,21 +109,21 @@ bool FakeFileStore::SetDateCreated(std::string_view path, const DateTime& when) 
     return true;
 }
 
-bool FakeFileStore::WriteFile(std::string_view path, const std::vector<std::uint8_t>& bytes) {
+bool FakeFiles::WriteFile(std::string_view path, const std::vector<std::uint8_t>& bytes) {
     log.push_back("write " + std::string(path) + " (" + std::to_string(bytes.size()) + " bytes)");
     if (!writeSucceeds) {
         return false;
     }
     const std::string name(path);
     if (!Exists(name)) {
-        created[name] = now;
+        created[name] = clock_->now;
     }
-    fs_->files.insert(name);
+    files.insert(name);
     contents[name] = bytes;
     return true;
 }
 
-std::optional<std::int64_t> FakeFileStore::FileSize(std::string_view path) {
+std::optional<std::int64_t> FakeFiles::FileSize(std::string_view path) {
     const auto content = Content(path);
     if (!content) {
         return std::nullopt;
@@ -130,7 +131,7 @@ std::optional<std::int64_t> FakeFileStore::FileSize(std::string_view path) {
     return static_cast<std::int64_t>(content->size());
 }
 
-std::optional<std::int64_t> FakeFileStore::SecondsSinceWritten(std::string_view path) {
+std::optional<std::int64_t> FakeFiles::SecondsSinceWritten(std::string_view path) {
     if (!Exists(path)) {
         return std::nullopt;
     }
@@ -138,7 +139,7 @@ std::optional<std::int64_t> FakeFileStore::SecondsSinceWritten(std::string_view 
     return found == age.end() ? 86400 : found->second;
 }
 
-FileBytes FakeFileStore::ReadStart(std::string_view path, std::size_t count) {
+FileBytes FakeFiles::ReadStart(std::string_view path, std::size_t count) {
     if (const auto found = held.find(std::string(path)); found != held.end()) {
         return {{}, found->second};
     }
@@ -150,9 +151,9 @@ FileBytes FakeFileStore::ReadStart(std::string_view path, std::size_t count) {
     return {content, 0};
 }
 
-bool FakeFileStore::MoveReplace(std::string_view from, std::string_view to) {
+bool FakeFiles::MoveReplace(std::string_view from, std::string_view to) {
     log.push_back("move " + std::string(from) + " -> " + std::string(to));
-    if (!moveSucceeds || !Exists(from) || (fs_->inUse.contains(std::string(to)) && Exists(to))) {
+    if (!moveSucceeds || !Exists(from) || (inUse.contains(std::string(to)) && Exists(to))) {
         return false;
     }
     const std::string source(from), target(to);
@@ -170,15 +171,15 @@ bool FakeFileStore::MoveReplace(std::string_view from, std::string_view to) {
         versions.erase(source);
     }
     // A running program's file may be renamed; it goes on running from the new name.
-    if (fs_->inUse.erase(source)) {
-        fs_->inUse.insert(target);
+    if (inUse.erase(source)) {
+        inUse.insert(target);
     }
-    fs_->files.erase(source);
-    fs_->files.insert(target);
+    files.erase(source);
+    files.insert(target);
     return true;
 }
 
-FileVersionInfo FakeFileStore::FileVersion(std::string_view path) {
+FileVersionInfo FakeFiles::FileVersion(std::string_view path) {
     for (const auto* unreadable : {&held, &versionHeld}) {
         if (const auto found = unreadable->find(std::string(path)); found != unreadable->end()) {
             return {std::nullopt, found->second};
@@ -194,9 +195,18 @@ FileVersionInfo FakeFileStore::FileVersion(std::string_view path) {
     return {found->second, 0};
 }
 
-bool FakeFileStore::StartScript(std::string_view script, std::string_view folder) {
-    log.push_back("start " + std::string(script) + " in " + std::string(folder));
+bool FakeProcesses::StartScript(std::string_view script, std::string_view folder) {
+    scripts.push_back(std::string(script) + " in " + std::string(folder));
     return startSucceeds;
+}
+
+bool FakeFiles::RemoveFile(std::string_view path) {
+    deleted.push_back(std::string(path));
+    if (inUse.contains(std::string(path))) {
+        return false;
+    }
+    files.erase(std::string(path));
+    return true;
 }
 
 void FakeReadService::AsyncRead(IAsyncReadOwner& owner, const ReadRequest& request) {
@@ -417,13 +427,13 @@ std::unique_ptr<IMainWindowView> FakeViews::CreateMainView(VarnekIT&) {
     return view;
 }
 
-std::vector<std::string> FakeFileStore::FilesIn(std::string_view folder) {
+std::vector<std::string> FakeFiles::FilesIn(std::string_view folder) {
     std::string prefix(folder);
     if (prefix.empty() || prefix.back() != '\\') {
         prefix += '\\';
     }
     std::vector<std::string> names;
-    for (const std::string& path : fs_->files) {
+    for (const std::string& path : files) {
         if (path.starts_with(prefix) && path.find('\\', prefix.size()) == std::string::npos) {
             names.push_back(path.substr(prefix.size()));
         }

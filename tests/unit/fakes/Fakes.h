@@ -3,7 +3,7 @@
 
 #include "app/Application.h"
 #include "app/Views.h"
-#include "platform/FileStore.h"
+#include "platform/Files.h"
 #include "platform/NotifyShell.h"
 #include "platform/ReadService.h"
 #include "platform/Services.h"
@@ -117,53 +117,46 @@ public:
     std::vector<ShellCall> calls;
 };
 
-class FakeFileSystem final : public IFileSystem {
+class FakeClock final : public IClock {
 public:
-    bool FileExists(std::string_view path) override { return files.count(std::string(path)) > 0; }
-    bool RemoveFile(std::string_view path) override {
-        deleted.push_back(std::string(path));
-        if (inUse.contains(std::string(path))) {
-            return false;
-        }
-        files.erase(std::string(path));
-        return true;
-    }
-    std::set<std::string> files;
-    std::vector<std::string> deleted;
-    // Files a program runs from: they cannot be removed or replaced, only renamed.
-    std::set<std::string> inUse;
+    DateTime Now() override { return now; }
+    DateTime now{2026, 3, 14, 10, 30, 0};
 };
 
-// File contents, creation times, version resources and hidden starts, over the files of a
-// FakeFileSystem (a file exists when it is in that set).
-class FakeFileStore final : public IFileStore {
+// Files in memory: a file exists when it is in `files`; its content, creation time and version
+// resource are kept beside.
+class FakeFiles final : public IFiles {
 public:
-    explicit FakeFileStore(FakeFileSystem& files) : fs_(&files) {}
-    FakeFileStore(const FakeFileStore&) = delete;
-    // Takes the other's data but stays on its own file system.
-    FakeFileStore& operator=(const FakeFileStore& other);
+    // New files are dated by the clock.
+    explicit FakeFiles(const FakeClock& clock) : clock_(&clock) {}
+    FakeFiles(const FakeFiles&) = delete;
+    // Takes the other's files but keeps its own clock.
+    FakeFiles& operator=(const FakeFiles& other);
 
     // Creates or replaces a file with the bytes and the creation time.
     void Put(const std::string& path, std::vector<std::uint8_t> bytes, DateTime created);
-    bool Exists(std::string_view path) const { return fs_->files.count(std::string(path)) > 0; }
+    bool Exists(std::string_view path) const { return files.count(std::string(path)) > 0; }
     // The content of an existing file.
     std::optional<std::vector<std::uint8_t>> Content(std::string_view path) const;
 
+    bool FileExists(std::string_view path) override { return Exists(path); }
+    bool RemoveFile(std::string_view path) override;
+    FileBytes ReadStart(std::string_view path, std::size_t count) override;
+    bool WriteFile(std::string_view path, const std::vector<std::uint8_t>& bytes) override;
+    bool MoveReplace(std::string_view from, std::string_view to) override;
     std::optional<DateTime> DateCreated(std::string_view path) override;
     bool SetDateCreated(std::string_view path, const DateTime& when) override;
     std::optional<std::int64_t> SecondsSinceWritten(std::string_view path) override;
-    bool WriteFile(std::string_view path, const std::vector<std::uint8_t>& bytes) override;
     std::optional<std::int64_t> FileSize(std::string_view path) override;
-    FileBytes ReadStart(std::string_view path, std::size_t count) override;
-    bool MoveReplace(std::string_view from, std::string_view to) override;
     FileVersionInfo FileVersion(std::string_view path) override;
     std::vector<std::string> FilesIn(std::string_view folder) override;
     bool IsWriteTemporary(std::string_view name) override { return name.starts_with("vit"); }
     std::string SystemFolder() override { return "C:\\Windows\\system32"; }
-    DateTime Now() override { return now; }
-    std::uint32_t ProcessId() override { return 0x1a2b; }
-    bool StartScript(std::string_view script, std::string_view folder) override;
 
+    std::set<std::string> files;
+    std::vector<std::string> deleted;
+    // Files a program runs from: they cannot be removed or replaced, only renamed.
+    std::set<std::string> inUse;
     std::map<std::string, std::vector<std::uint8_t>> contents;
     std::map<std::string, DateTime> created;
     std::map<std::string, std::array<int, 4>> versions;
@@ -173,15 +166,13 @@ public:
     // files whose version resource alone cannot be read.
     std::map<std::string, std::uint32_t> held;
     std::map<std::string, std::uint32_t> versionHeld;
-    DateTime now{2026, 3, 14, 10, 30, 0};
     bool writeSucceeds = true;
     bool moveSucceeds = true;
-    bool startSucceeds = true;
-    // "write PATH (N bytes)", "move FROM -> TO", "created PATH d/m/y h:m:s", "start FILE in DIR"
+    // "write PATH (N bytes)", "move FROM -> TO", "created PATH d/m/y h:m:s"
     std::vector<std::string> log;
 
 private:
-    FakeFileSystem* fs_;
+    const FakeClock* clock_;
 };
 
 // A machine whose id the test sets (absent: it cannot be read).
@@ -224,6 +215,8 @@ public:
 class FakeProcesses final : public IProcesses {
 public:
     int TerminateProcessesNamed(std::string_view name) override;
+    bool StartScript(std::string_view script, std::string_view folder) override;
+    std::uint32_t ProcessId() override { return 0x1a2b; }
     void RunHidden(IRunOwner& owner, RunRequest request) override;
     void ForgetOwner(IRunOwner& owner) override;
     bool TakeMachineLock(std::string_view name) override;
@@ -242,6 +235,8 @@ public:
     std::vector<std::string> started;            // "PROGRAM ARGUMENTS in DIR (N ms)"
     std::set<std::string> locks;                 // held by this process
     std::set<std::string> lockedElsewhere;       // held by another process
+    std::vector<std::string> scripts;            // "SCRIPT in FOLDER", started
+    bool startSucceeds = true;                   // of every script
     std::multiset<std::string> running;          // executable names
     std::vector<std::string> terminated;
     // Runs while the call waits for the ended processes, as the messages handled then do.
@@ -392,13 +387,13 @@ struct FakePlatform {
     RecordingNotifyShell notifyShell;
     FakeIconMaker iconMaker;
     FakeShell shell;
-    FakeFileSystem files;
+    FakeClock clock;
+    FakeFiles files{clock};
     FakeProcesses processes;
     FakeDialogs dialogs;
     FakeRegistry registry;
     FakeMachine machine;
     FakeReadService reads;
-    FakeFileStore fileStore{files};
     FakeSignatureCheck signatures;
     MemoryLogFile updateLog;
     FakePolicies policies;
@@ -408,8 +403,8 @@ struct FakePlatform {
     // The services record of these fakes, with the given windows (the real ones in the Win32
     // tests, `views` in the unit tests).
     Services ServicesWith(IViewFactory& windows) {
-        return Services{store,     notifyShell, iconMaker, shell,        files,     processes,
-                        dialogs,   registry,    machine,   reads,        fileStore, signatures,
+        return Services{store,     notifyShell, iconMaker, shell,        files, processes,
+                        dialogs,   registry,    machine,   reads,        clock, signatures,
                         updateLog, policies,    windows,   programFolder};
     }
 };

@@ -1,4 +1,4 @@
-#include "win32/FileStore.h"
+#include "win32/Files.h"
 
 #include "win32/SystemLibrary.h"
 #include "win32/Text.h"
@@ -29,7 +29,7 @@ std::wstring FolderOf(const std::wstring& path) {
 
 } // namespace
 
-std::optional<DateTime> FileStore::ToLocal(const FILETIME& utc) {
+std::optional<DateTime> Files::ToLocal(const FILETIME& utc) {
     SYSTEMTIME universal{};
     SYSTEMTIME local{};
     if (!FileTimeToSystemTime(&utc, &universal) ||
@@ -39,7 +39,7 @@ std::optional<DateTime> FileStore::ToLocal(const FILETIME& utc) {
     return FromSystemTime(local);
 }
 
-std::optional<FILETIME> FileStore::ToFileTime(const DateTime& local) {
+std::optional<FILETIME> Files::ToFileTime(const DateTime& local) {
     SYSTEMTIME time{};
     time.wYear = static_cast<WORD>(local.year);
     time.wMonth = static_cast<WORD>(local.month);
@@ -56,7 +56,7 @@ std::optional<FILETIME> FileStore::ToFileTime(const DateTime& local) {
     return utc;
 }
 
-std::optional<DateTime> FileStore::DateCreated(std::string_view path) {
+std::optional<DateTime> Files::DateCreated(std::string_view path) {
     WIN32_FILE_ATTRIBUTE_DATA data{};
     if (!GetFileAttributesExW(Wide(path).c_str(), GetFileExInfoStandard, &data)) {
         return std::nullopt;
@@ -64,7 +64,7 @@ std::optional<DateTime> FileStore::DateCreated(std::string_view path) {
     return ToLocal(data.ftCreationTime);
 }
 
-bool FileStore::SetDateCreated(std::string_view path, const DateTime& when) {
+bool Files::SetDateCreated(std::string_view path, const DateTime& when) {
     const auto created = ToFileTime(when);
     if (!created) {
         return false;
@@ -85,7 +85,7 @@ bool FileStore::SetDateCreated(std::string_view path, const DateTime& when) {
            CompareFileTime(&data.ftCreationTime, &*created) == 0;
 }
 
-std::optional<std::int64_t> FileStore::SecondsSinceWritten(std::string_view path) {
+std::optional<std::int64_t> Files::SecondsSinceWritten(std::string_view path) {
     WIN32_FILE_ATTRIBUTE_DATA data{};
     if (!GetFileAttributesExW(Wide(path).c_str(), GetFileExInfoStandard, &data)) {
         return std::nullopt;
@@ -99,7 +99,7 @@ std::optional<std::int64_t> FileStore::SecondsSinceWritten(std::string_view path
     return (ticks(now) - ticks(data.ftLastWriteTime)) / 10'000'000; // 100 ns units
 }
 
-bool FileStore::WriteFile(std::string_view path, const std::vector<std::uint8_t>& bytes) {
+bool Files::WriteFile(std::string_view path, const std::vector<std::uint8_t>& bytes) {
     const std::wstring target = Wide(path);
     const DWORD attributes = GetFileAttributesW(target.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES &&
@@ -132,7 +132,7 @@ bool FileStore::WriteFile(std::string_view path, const std::vector<std::uint8_t>
     return false;
 }
 
-std::optional<std::int64_t> FileStore::FileSize(std::string_view path) {
+std::optional<std::int64_t> Files::FileSize(std::string_view path) {
     WIN32_FILE_ATTRIBUTE_DATA data{};
     if (!GetFileAttributesExW(Wide(path).c_str(), GetFileExInfoStandard, &data) ||
         (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
@@ -141,7 +141,16 @@ std::optional<std::int64_t> FileStore::FileSize(std::string_view path) {
     return (static_cast<std::int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
-FileBytes FileStore::ReadStart(std::string_view path, std::size_t count) {
+bool Files::FileExists(std::string_view path) {
+    const DWORD attributes = GetFileAttributesW(Wide(path).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool Files::RemoveFile(std::string_view path) {
+    return DeleteFileW(Wide(path).c_str()) != FALSE || !FileExists(path);
+}
+
+FileBytes Files::ReadStart(std::string_view path, std::size_t count) {
     UniqueHandle file(CreateFileW(Wide(path).c_str(), GENERIC_READ,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -167,12 +176,12 @@ FileBytes FileStore::ReadStart(std::string_view path, std::size_t count) {
     return read;
 }
 
-bool FileStore::MoveReplace(std::string_view from, std::string_view to) {
+bool Files::MoveReplace(std::string_view from, std::string_view to) {
     return MoveFileExW(Wide(from).c_str(), Wide(to).c_str(),
                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
 }
 
-FileVersionInfo FileStore::FileVersion(std::string_view path) {
+FileVersionInfo Files::FileVersion(std::string_view path) {
     // The version library is needed only here, once a check has fetched a program.
     static const auto getSize = SystemFunction<decltype(&GetFileVersionInfoSizeW)>(
         L"version.dll", "GetFileVersionInfoSizeW");
@@ -215,7 +224,7 @@ FileVersionInfo FileStore::FileVersion(std::string_view path) {
             0};
 }
 
-std::vector<std::string> FileStore::FilesIn(std::string_view folder) {
+std::vector<std::string> Files::FilesIn(std::string_view folder) {
     std::wstring pattern = Wide(folder);
     if (pattern.empty() || pattern.back() != L'\\') {
         pattern += L'\\';
@@ -236,7 +245,7 @@ std::vector<std::string> FileStore::FilesIn(std::string_view folder) {
     return names;
 }
 
-bool FileStore::IsWriteTemporary(std::string_view name) {
+bool Files::IsWriteTemporary(std::string_view name) {
     // GetTempFileNameW with the prefix "vit": the prefix, one to four hexadecimal digits, ".tmp".
     constexpr std::string_view Prefix = "vit", Suffix = ".tmp";
     if (name.size() <= Prefix.size() + Suffix.size() ||
@@ -249,43 +258,16 @@ bool FileStore::IsWriteTemporary(std::string_view name) {
     return digits.find_first_not_of("0123456789ABCDEFabcdef") == std::string_view::npos;
 }
 
-std::string FileStore::SystemFolder() {
+std::string Files::SystemFolder() {
     wchar_t system[MAX_PATH];
     const UINT length = GetSystemDirectoryW(system, MAX_PATH);
     return length == 0 || length >= MAX_PATH ? std::string() : Utf8(std::wstring(system, length));
 }
 
-DateTime FileStore::Now() {
+DateTime Clock::Now() {
     SYSTEMTIME now{};
     GetLocalTime(&now);
     return FromSystemTime(now);
-}
-
-bool FileStore::StartScript(std::string_view script, std::string_view folder) {
-    // The command processor from the system folder, by its full path, and without the
-    // AutoRun commands of the registry (/d): neither the .bat association (which hardening may
-    // point at an editor) nor a cmd.exe in the program folder decides what runs.
-    const std::string system = SystemFolder();
-    if (system.empty()) {
-        return false;
-    }
-    if (GetFileAttributesW(Wide(PathInFolder(folder, script)).c_str()) == INVALID_FILE_ATTRIBUTES) {
-        return false;
-    }
-    const std::wstring cmd = Wide(PathInFolder(system, "cmd.exe"));
-    std::wstring commandLine = L"\"" + cmd + L"\" /d /c " + Wide(script);
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESHOWWINDOW;
-    startup.wShowWindow = SW_HIDE;
-    PROCESS_INFORMATION started{};
-    if (!CreateProcessW(cmd.c_str(), commandLine.data(), nullptr, nullptr, FALSE,
-                        CREATE_NEW_CONSOLE, nullptr, Wide(folder).c_str(), &startup, &started)) {
-        return false;
-    }
-    CloseHandle(started.hThread);
-    CloseHandle(started.hProcess);
-    return true;
 }
 
 } // namespace varnek::win32

@@ -2,7 +2,7 @@
 #include "Version.h"
 #include "Win32TestSupport.h"
 #include "update/ReplacementScript.h"
-#include "win32/FileStore.h"
+#include "win32/Files.h"
 #include "win32/Text.h"
 #include "win32/UiTask.h"
 #include "win32/Win32Services.h"
@@ -20,7 +20,7 @@
 
 using namespace varnek;
 using varnek::testing::TempPath;
-using varnek::win32::FileStore;
+using varnek::win32::Files;
 using varnek::win32::Utf8;
 using varnek::win32::Wide;
 
@@ -100,7 +100,7 @@ DateTime FromTm(const std::tm& tm) {
     return {tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec};
 }
 
-struct FileStoreTest : ::testing::Test {
+struct FilesTest : ::testing::Test {
     void SetUp() override {
         folder = Utf8(TempPath(L"opdatering æøå"));
         ASSERT_TRUE(CreateDirectoryW(Wide(folder).c_str(), nullptr));
@@ -120,7 +120,9 @@ struct FileStoreTest : ::testing::Test {
     std::string In(const std::string& name) const { return folder + "\\" + name; }
 
     std::string folder;
-    FileStore store;
+    Files store;
+    win32::UiTasks tasks;
+    win32::Processes processes{tasks};
 };
 
 } // namespace
@@ -148,7 +150,7 @@ TEST(FileTimeTest, TimeStampsTurnIntoLocalTimeByTheRulesOfTheirDate) {
     for (const auto& k : known) {
         SCOPED_TRACE(k.instant);
         const FILETIME stamp = FromTimeT(k.instant);
-        const auto local = FileStore::ToLocal(stamp);
+        const auto local = Files::ToLocal(stamp);
         ASSERT_TRUE(local.has_value());
         if (utc) {
             EXPECT_EQ(*local, k.utc);
@@ -157,14 +159,14 @@ TEST(FileTimeTest, TimeStampsTurnIntoLocalTimeByTheRulesOfTheirDate) {
         } else if (crt) {
             EXPECT_EQ(*local, FromTm(*std::localtime(&k.instant)));
         }
-        const auto back = FileStore::ToFileTime(*local);
+        const auto back = Files::ToFileTime(*local);
         ASSERT_TRUE(back.has_value());
         EXPECT_EQ(CompareFileTime(&*back, &stamp), 0);
     }
-    EXPECT_FALSE(FileStore::ToFileTime(DateTime{2023, 2, 30, 0, 0, 0}).has_value());
+    EXPECT_FALSE(Files::ToFileTime(DateTime{2023, 2, 30, 0, 0, 0}).has_value());
 }
 
-TEST_F(FileStoreTest, CreationTimeIsReadAsLocalTimeAndSetWhereTheFileSystemKeepsIt) {
+TEST_F(FilesTest, CreationTimeIsReadAsLocalTimeAndSetWhereTheFileSystemKeepsIt) {
     const std::string file = In("VarnekIT.exe");
     const DateTime before = LocalNow();
     Put(file, "program");
@@ -209,7 +211,7 @@ TEST_F(FileStoreTest, CreationTimeIsReadAsLocalTimeAndSetWhereTheFileSystemKeeps
     EXPECT_FALSE(store.SetDateCreated(In("missing.exe"), DateTime{2003, 4, 5, 6, 7, 8}));
 }
 
-TEST_F(FileStoreTest, WriteFileReplacesTheWholeContentAndLeavesNothingBeside) {
+TEST_F(FilesTest, WriteFileReplacesTheWholeContentAndLeavesNothingBeside) {
     const std::string file = In("VersionVarnekIT.txt");
     EXPECT_TRUE(store.WriteFile(file, Bytes("a long first content\r\n")));
     EXPECT_EQ(Content(file), "a long first content\r\n");
@@ -228,7 +230,7 @@ TEST_F(FileStoreTest, WriteFileReplacesTheWholeContentAndLeavesNothingBeside) {
     EXPECT_FALSE(store.WriteFile(In("no such folder\\x.txt"), Bytes("x")));
 }
 
-TEST_F(FileStoreTest, AReaderSeesTheOldOrTheNewContentNeverAMix) {
+TEST_F(FilesTest, AReaderSeesTheOldOrTheNewContentNeverAMix) {
     const std::string file = In("VarnekIT.exe");
     const std::string first(1 << 20, 'a');
     const std::string second(2 << 20, 'b');
@@ -263,7 +265,7 @@ TEST_F(FileStoreTest, AReaderSeesTheOldOrTheNewContentNeverAMix) {
     EXPECT_EQ(Names(folder), std::vector<std::string>{"VarnekIT.exe"});
 }
 
-TEST_F(FileStoreTest, AFileThatCannotBeReplacedKeepsItsContent) {
+TEST_F(FilesTest, AFileThatCannotBeReplacedKeepsItsContent) {
     const std::string file = In("VarnekIT.exe");
     Put(file, "the good program");
     // A read-only file.
@@ -283,7 +285,7 @@ TEST_F(FileStoreTest, AFileThatCannotBeReplacedKeepsItsContent) {
     EXPECT_EQ(Names(folder), std::vector<std::string>{"VarnekIT.exe"});
 }
 
-TEST_F(FileStoreTest, ReadStartAndMoveReplace) {
+TEST_F(FilesTest, ReadStartAndMoveReplace) {
     const std::string file = In("VarnekIT_ny.exe");
     Put(file, std::string("MZ\x90\x00 the rest of it", 19));
     EXPECT_EQ(store.ReadStart(file, 4).bytes, Bytes(std::string("MZ\x90\x00", 4)));
@@ -313,7 +315,7 @@ TEST_F(FileStoreTest, ReadStartAndMoveReplace) {
     EXPECT_EQ(Names(folder), std::vector<std::string>{"VarnekIT_old.exe"});
 }
 
-TEST_F(FileStoreTest, FileVersionReadsTheVersionResource) {
+TEST_F(FilesTest, FileVersionReadsTheVersionResource) {
     // This test program carries the program's own version resource.
     wchar_t self[MAX_PATH];
     GetModuleFileNameW(nullptr, self, MAX_PATH);
@@ -336,16 +338,16 @@ TEST_F(FileStoreTest, FileVersionReadsTheVersionResource) {
     EXPECT_NE(store.FileVersion(In("missing.exe")).error, 0u);
 }
 
-TEST_F(FileStoreTest, NowIsTheLocalTime) {
+TEST_F(FilesTest, NowIsTheLocalTime) {
     const DateTime before = LocalNow();
-    const DateTime now = store.Now();
+    const DateTime now = win32::Clock().Now();
     const DateTime after = LocalNow();
     EXPECT_GE(Seconds(now), Seconds(before));
     EXPECT_LE(Seconds(now), Seconds(after));
     EXPECT_LE(Seconds(after) - Seconds(before), 1);
 }
 
-TEST_F(FileStoreTest, StartScriptRunsAScriptByNameInItsFolderWithoutWaiting) {
+TEST_F(FilesTest, StartScriptRunsAScriptByNameInItsFolderWithoutWaiting) {
     // The script waits for a sign from the test, so a start that waited for it would hang here;
     // it writes its mark relative to its working folder. A cmd.exe in that folder is not the
     // one that runs it.
@@ -365,7 +367,7 @@ TEST_F(FileStoreTest, StartScriptRunsAScriptByNameInItsFolderWithoutWaiting) {
     SetCurrentDirectoryW(elsewhere);
 
     const ULONGLONG start = GetTickCount64();
-    EXPECT_TRUE(store.StartScript("DeleteOLD.bat", folder));
+    EXPECT_TRUE(processes.StartScript("DeleteOLD.bat", folder));
     EXPECT_LT(GetTickCount64() - start, 5000u);
     Sleep(300);
     EXPECT_FALSE(Exists(In("marker.txt")));
@@ -377,7 +379,7 @@ TEST_F(FileStoreTest, StartScriptRunsAScriptByNameInItsFolderWithoutWaiting) {
     EXPECT_FALSE(Exists(std::string(Utf8(elsewhere)) + "marker.txt"));
     EXPECT_FALSE(Exists(In("cmd.log")));
 
-    EXPECT_FALSE(store.StartScript("NoSuchScript.bat", folder));
+    EXPECT_FALSE(processes.StartScript("NoSuchScript.bat", folder));
     SetCurrentDirectoryW(current);
 }
 
@@ -402,7 +404,7 @@ int ChildScripts() {
 
 // The real script under the system's cmd, on real files: the stand-in client plays both
 // programs (the new one carries a mark at its end) and writes <name>.log when it starts.
-TEST_F(FileStoreTest, TheReplacementScriptPutsTheNewProgramInPlaceOrLeavesTheOldOne) {
+TEST_F(FilesTest, TheReplacementScriptPutsTheNewProgramInPlaceOrLeavesTheOldOne) {
     const std::wstring tool = varnek::testing::ToolPath(L"standin_client.exe");
     const std::string program = In("VarnekIT.exe"), fresh = In("New_VarnekIT.exe");
     const std::string aside = "VarnekIT.exe.7-1.old";
@@ -441,7 +443,7 @@ TEST_F(FileStoreTest, TheReplacementScriptPutsTheNewProgramInPlaceOrLeavesTheOld
                                            nullptr, OPEN_EXISTING, 0, nullptr)
                              : INVALID_HANDLE_VALUE;
         const ULONGLONG started = GetTickCount64();
-        ASSERT_TRUE(store.StartScript("DeleteOLD.bat", folder));
+        ASSERT_TRUE(processes.StartScript("DeleteOLD.bat", folder));
         // The script ends by deleting itself, once it started the program.
         for (int i = 0; i < 300 && (Exists(In("DeleteOLD.bat")) || !Exists(In("VarnekIT.log")));
              ++i) {
@@ -471,9 +473,7 @@ TEST_F(FileStoreTest, TheReplacementScriptPutsTheNewProgramInPlaceOrLeavesTheOld
 }
 
 // The self-test's run: on a worker, its end handed to the user-interface thread.
-TEST_F(FileStoreTest, RunHiddenWaitsForTheProgramAndTellsHowItEnded) {
-    win32::UiTasks tasks;
-    win32::Processes processes(tasks);
+TEST_F(FilesTest, RunHiddenWaitsForTheProgramAndTellsHowItEnded) {
     struct Owner final : IRunOwner {
         void RunComplete(const RunResult& result) override { ended = result; }
         std::optional<RunResult> ended;

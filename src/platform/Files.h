@@ -1,6 +1,8 @@
-// What the update service needs of files beyond existence and deletion, and what it decides
-// about a file it checks.
+// Files by path (UTF-8, backslash separators): what the program reads, writes, moves and
+// removes, their dates, and what it decides about a file it checks.
 #pragma once
+
+#include "platform/Clock.h"
 
 #include <array>
 #include <cstdint>
@@ -22,13 +24,6 @@ inline std::string PathInFolder(std::string_view folder, std::string_view fileNa
     path += fileName;
     return path;
 }
-
-// A local date and time.
-struct DateTime {
-    int year = 0, month = 0, day = 0;
-    int hour = 0, minute = 0, second = 0;
-    auto operator<=>(const DateTime&) const = default;
-};
 
 // What reading a file gave. `error` is the system's error number (not 0) when the file could not
 // be opened or read: another program holds it (a scanner), access is denied, it is gone. That
@@ -60,26 +55,29 @@ struct FileVerdict {
 // may be gone by the time it ends.
 using FileCheck = std::function<FileVerdict(const std::string& path)>;
 
-// FileSize, ReadStart and FileVersion may be called from any thread (the checks of a download
-// run on a worker); the rest only from the user-interface thread.
-class IFileStore {
+// FileExists, FileSize, ReadStart and FileVersion may be called from any thread (the checks of a
+// download run on a worker); the rest only from the user-interface thread.
+class IFiles {
 public:
-    virtual ~IFileStore() = default;
+    virtual ~IFiles() = default;
+    virtual bool FileExists(std::string_view path) = 0;
+    // True when the file is gone afterwards.
+    virtual bool RemoveFile(std::string_view path) = 0;
+    // Up to `count` bytes from the start of the file.
+    virtual FileBytes ReadStart(std::string_view path, std::size_t count) = 0;
+    // Writes the bytes as the whole new content of the file (replacing it); false on failure.
+    virtual bool WriteFile(std::string_view path, const std::vector<std::uint8_t>& bytes) = 0;
+    // Moves `from` over `to`, replacing it in one step, and returns once the move is on the
+    // disk; false when `to` is unchanged.
+    virtual bool MoveReplace(std::string_view from, std::string_view to) = 0;
     // The file's creation time (local time), if the file exists.
     virtual std::optional<DateTime> DateCreated(std::string_view path) = 0;
     virtual bool SetDateCreated(std::string_view path, const DateTime& when) = 0;
     // How many seconds ago the file was last written (negative for a time in the future), if
     // the file exists.
     virtual std::optional<std::int64_t> SecondsSinceWritten(std::string_view path) = 0;
-    // Writes the bytes as the whole new content of the file (replacing it); false on failure.
-    virtual bool WriteFile(std::string_view path, const std::vector<std::uint8_t>& bytes) = 0;
     // The file's size in bytes, if the file exists.
     virtual std::optional<std::int64_t> FileSize(std::string_view path) = 0;
-    // Up to `count` bytes from the start of the file.
-    virtual FileBytes ReadStart(std::string_view path, std::size_t count) = 0;
-    // Moves `from` over `to`, replacing it in one step, and returns once the move is on the
-    // disk; false when `to` is unchanged.
-    virtual bool MoveReplace(std::string_view from, std::string_view to) = 0;
     virtual FileVersionInfo FileVersion(std::string_view path) = 0;
     // The names (without folder) of the files in a folder; empty when it cannot be read.
     virtual std::vector<std::string> FilesIn(std::string_view folder) = 0;
@@ -87,14 +85,6 @@ public:
     virtual bool IsWriteTemporary(std::string_view name) = 0;
     // The system's own folder of programs (where the command processor lives).
     virtual std::string SystemFolder() = 0;
-    // Local time now.
-    virtual DateTime Now() = 0;
-    // This process's id: no other process running at the same time has it.
-    virtual std::uint32_t ProcessId() = 0;
-    // Starts the system's command processor on the script (a bare file name in `folder`),
-    // hidden, with `folder` as its working folder, without waiting; false when it could not be
-    // started.
-    virtual bool StartScript(std::string_view script, std::string_view folder) = 0;
 };
 
 } // namespace varnek
