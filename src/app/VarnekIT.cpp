@@ -13,6 +13,7 @@
 #include <charconv>
 #include <cstdint>
 #include <exception>
+#include <utility>
 
 namespace varnek {
 
@@ -100,7 +101,9 @@ VarnekIT::VarnekIT(Application& app) : app_(app) {
     view_->SetUpdateTimerEnabled(true);
 }
 
-VarnekIT::~VarnekIT() = default;
+VarnekIT::~VarnekIT() {
+    app_.services.processes.ForgetOwner(*this);
+}
 
 WindowHandle VarnekIT::hWnd() const {
     return view_->hWnd();
@@ -274,21 +277,28 @@ void VarnekIT::OpenSupportPage() {
 }
 
 void VarnekIT::RunTeamviewer() {
-    // Ending the running clients answers the program's messages while it waits: a second command
-    // meanwhile (the launcher's area clicked again, the menu entry) neither ends nor starts
-    // anything more; the client this one starts is the one asked for.
+    // While the running clients are being ended, a second command (the launcher's area clicked
+    // again, the menu entry) neither ends nor starts anything more; the client started then is
+    // the one asked for.
     if (startingClient_) {
         return;
     }
-    startingClient_ = true;
-    const struct Started {
-        bool& flag;
-        ~Started() { flag = false; }
-    } started{startingClient_};
     using namespace settings;
     if (app_.services.store.GetSetting(AppName, Section, Teamviewer, "0") == "1") {
-        KillTeamViewer();
+        startingClient_ = true;
+        KillTeamViewer(); // the client starts once they have ended
+        return;
     }
+    StartClient();
+}
+
+void VarnekIT::ProcessesEnded() {
+    if (std::exchange(startingClient_, false)) {
+        StartClient();
+    }
+}
+
+void VarnekIT::StartClient() {
     const std::string client = app_.LocalPath(outside::ClientFileName);
     if (app_.services.files.FileExists(client)) {
         // By its full path: the shell seeks a bare name in the current folder, the Windows
@@ -300,7 +310,7 @@ void VarnekIT::RunTeamviewer() {
 }
 
 void VarnekIT::KillTeamViewer() {
-    app_.services.processes.TerminateProcessesNamed(outside::RunningClientProcessName);
+    app_.services.processes.TerminateProcessesNamed(outside::RunningClientProcessName, *this);
 }
 
 void VarnekIT::RunFile(std::string_view fileName, std::string_view folder,

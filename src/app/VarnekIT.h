@@ -3,6 +3,7 @@
 #pragma once
 
 #include "app/Views.h"
+#include "platform/Services.h"
 #include "tray/clsSysTray.h"
 
 #include <memory>
@@ -13,7 +14,7 @@ namespace varnek {
 
 class Application;
 
-class VarnekIT : public clsSysTrayEvents, public ITrayWindow {
+class VarnekIT : public clsSysTrayEvents, public ITrayWindow, private IProcessOwner {
 public:
     static constexpr std::string_view Caption = "Hard Drive";
     static constexpr std::string_view Tooltip = "Varnek IT Consulting";
@@ -67,8 +68,13 @@ public:
 private:
     Application& app_;
     std::unique_ptr<IMainWindowView> view_;
-    int trayRetries_ = -1;        // the retries made so far; -1 while the retry timer is off
-    bool startingClient_ = false; // RunTeamviewer is under way
+    int trayRetries_ = -1; // the retries made so far; -1 while the retry timer is off
+    // RunTeamviewer waits for the running clients to end before it starts the client.
+    bool startingClient_ = false;
+
+    // The running clients KillTeamViewer asked to end have ended.
+    void ProcessesEnded() override;
+    void StartClient();
 };
 
 // The login address for a user name and digest: the name percent-encoded (UTF-8, unreserved

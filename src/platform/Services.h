@@ -49,10 +49,14 @@ struct RunResult {
     FileVerdict verdict; // the check's, when the request had one
 };
 
-class IRunOwner {
+// Who hears how the processes service's work on a worker ended: on the user-interface thread.
+class IProcessOwner {
 public:
-    virtual ~IRunOwner() = default;
-    virtual void RunComplete(const RunResult& result) = 0;
+    virtual ~IProcessOwner() = default;
+    // A RunHidden ended.
+    virtual void RunComplete(const RunResult&) {}
+    // The processes a TerminateProcessesNamed asked to end have ended (or 5 s passed).
+    virtual void ProcessesEnded() {}
 };
 
 // The process table.
@@ -60,10 +64,11 @@ class IProcesses {
 public:
     virtual ~IProcesses() = default;
     // Asks every process whose executable name equals `name` (case-insensitively) to end with
-    // exit code 0, then waits until all of them have ended, or 5 s in all, whichever comes
-    // first. A process that cannot be opened for ending (another user's, an elevated one) is
-    // skipped. Returns how many were asked.
-    virtual int TerminateProcessesNamed(std::string_view name) = 0;
+    // exit code 0, and returns how many were asked; a process that cannot be opened for ending
+    // (another user's, an elevated one) is skipped. Once all of them have ended, or 5 s passed,
+    // the owner hears ProcessesEnded (unless it was forgotten first). The caller waits for
+    // nothing: the user-interface thread goes on meanwhile.
+    virtual int TerminateProcessesNamed(std::string_view name, IProcessOwner& owner) = 0;
     // Starts the system's command processor on the script (a bare file name in `folder`),
     // hidden, with `folder` as its working folder, without waiting; false when it could not be
     // started.
@@ -73,10 +78,10 @@ public:
     // Runs the request's check and then its program on a worker: hidden, ended at the time-out,
     // and ended at once where an exception would end it (no error dialog keeps it alive). The
     // end reaches the owner on the user-interface thread, unless the owner was forgotten first.
-    virtual void RunHidden(IRunOwner& owner, RunRequest request) = 0;
+    virtual void RunHidden(IProcessOwner& owner, RunRequest request) = 0;
     // The owner is going away: nothing more reaches it (a program still running runs on to its
-    // end or its time-out).
-    virtual void ForgetOwner(IRunOwner& owner) = 0;
+    // end or its time-out, processes being ended end).
+    virtual void ForgetOwner(IProcessOwner& owner) = 0;
     // A lock of the whole machine, across users and sessions: true when this process took it
     // (no other process holds it); it is held until released or this process ends.
     virtual bool TakeMachineLock(std::string_view name) = 0;

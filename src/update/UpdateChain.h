@@ -87,7 +87,7 @@ inline constexpr std::string_view RestoreValueName = "VarnekIT restore";
 // long.
 inline constexpr std::int64_t InterruptedWriteSeconds = 10 * 60;
 
-class UpdateChain final : private IRunOwner {
+class UpdateChain final : private IProcessOwner {
 public:
     UpdateChain(UpdateServices services, IUpdateHost& host);
     // Reads and runs under way are dropped (their temporary files removed) and the machine's
@@ -148,7 +148,7 @@ private:
     // way, or has already put that version in the folder.
     bool BeginProgramUpdate(const std::string& text);
     void ReleaseLock();
-    // The self-test's end (IRunOwner).
+    // The self-test's end (IProcessOwner).
     void RunComplete(const RunResult& result) override;
     // The name, in the program folder, the old program takes during this replacement: one no
     // file has.

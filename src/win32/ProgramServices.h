@@ -27,7 +27,7 @@ struct ProgramServices {
     Dialogs dialogs;
     Registry registry;
     Machine machine;
-    ReadService reads;
+    ReadService reads{tasks};
     Clock clock;
     Authenticode signatures;
     Policies policies;

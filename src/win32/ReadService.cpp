@@ -4,6 +4,7 @@
 #include "win32/Barrier.h"
 #include "win32/SystemLibrary.h"
 #include "win32/Text.h"
+#include "win32/UiTask.h"
 #include "win32/UniqueHandle.h"
 
 #include <wininet.h>
@@ -22,33 +23,11 @@ namespace varnek::win32 {
 
 namespace {
 
-// The message a worker posts: wParam is the read's id, lParam a Notice the window takes over.
-constexpr UINT NoticeMessage = WM_APP + 1;
-constexpr WindowClass NoticeWindowClass{L"VarnekReadService"};
 // Keep-alive: NTLM and Negotiate, the proxy logins of Windows networks, are a handshake over one
 // connection, which WinINet answers with the user's logon by itself only on a kept connection.
 constexpr DWORD ReadFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
                             INTERNET_FLAG_PRAGMA_NOCACHE | INTERNET_FLAG_NO_UI |
                             INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_KEEP_CONNECTION;
-
-struct Notice {
-    AsyncProperty property;
-    bool complete = false;
-};
-
-// The end of a read whose worker met a program error: a failed completion, so that the read is
-// joined and its owner learns of its end.
-void PostFailedEnd(HWND window, std::uintptr_t id, AsyncProperty failed) {
-    auto* notice = new Notice{std::move(failed), true};
-    for (int tries = 0; !PostMessageW(window, NoticeMessage, id, reinterpret_cast<LPARAM>(notice));
-         ++tries) {
-        if (tries == 100) {
-            delete notice; // the queue stayed full for a second: the read stays unjoined
-            return;
-        }
-        Sleep(10);
-    }
-}
 
 void CALLBACK GuardedStatusCallback(HINTERNET handle, DWORD_PTR context, DWORD status,
                                     LPVOID information, DWORD length);
@@ -226,8 +205,8 @@ void handle_kind::Internet::Release(void* handle) {
 // another thread closed it (WinINet gives a closed handle's value to the next handle at once).
 class ReadService::Worker {
 public:
-    Worker(HWND window, std::uintptr_t id, ReadRequest request, DWORD stallTimeoutMs)
-        : window_(window), id_(id), request_(std::move(request)), timeoutMs_(stallTimeoutMs) {}
+    Worker(ReadService& service, std::uintptr_t id, ReadRequest request, DWORD stallTimeoutMs)
+        : service_(service), id_(id), request_(std::move(request)), timeoutMs_(stallTimeoutMs) {}
 
     // Stops the read: its file closes at once, so whoever owns the file can remove it now;
     // the call the worker is in returns at the latest at the stall timeout, and the worker
@@ -280,16 +259,20 @@ public:
             result.Value.clear();
             result.FileName.clear();
         }
-        // The last message of a read: the service joins this thread when it arrives, so it
-        // must get there (the queue holds 10000 messages; wait while it is full).
-        auto* notice = new Notice{std::move(result), true};
-        while (!PostMessageW(window_, NoticeMessage, id_, reinterpret_cast<LPARAM>(notice))) {
-            if (Closing()) {
-                delete notice;
-                return;
-            }
-            Sleep(10);
-        }
+        // The last notice of a read: the service joins this thread when it arrives, so it must
+        // get there (the queue holds 10000 messages; wait while it is full, unless the service
+        // is going).
+        PostEnd(std::move(result), [this] { return !Closing(); });
+    }
+
+    // The end of the read, for the service to deliver on its thread.
+    bool PostEnd(AsyncProperty property, const std::function<bool()>& keepTrying) const {
+        return service_.tasks_.Post(
+            id_,
+            [&service = service_, id = id_, property = std::move(property)] {
+                service.OnNotice(id, property, true);
+            },
+            keepTrying);
     }
 
     static void CALLBACK StatusCallback(HINTERNET, DWORD_PTR context, DWORD status, LPVOID, DWORD) {
@@ -586,11 +569,15 @@ private:
 
     // A notice; dropped when the queue is full (the completion that follows says it all).
     bool Notify(std::int32_t code, std::int32_t bytesRead, std::int32_t bytesMax) {
-        auto* notice = new Notice{Property(code), false};
-        notice->property.BytesRead = bytesRead;
-        notice->property.BytesMax = bytesMax;
-        if (!PostMessageW(window_, NoticeMessage, id_, reinterpret_cast<LPARAM>(notice))) {
-            delete notice;
+        AsyncProperty property = Property(code);
+        property.BytesRead = bytesRead;
+        property.BytesMax = bytesMax;
+        if (!service_.tasks_.Post(
+                id_,
+                [&service = service_, id = id_, property = std::move(property)] {
+                    service.OnNotice(id, property, false);
+                },
+                [] { return false; })) {
             return false;
         }
         if (code == vbAsyncStatusCodeDownloadingData) {
@@ -616,7 +603,7 @@ private:
         }
     }
 
-    const HWND window_;
+    ReadService& service_;
     const std::uintptr_t id_;
     const ReadRequest request_;
     DWORD timeoutMs_;
@@ -646,9 +633,8 @@ void CALLBACK GuardedStatusCallback(HINTERNET handle, DWORD_PTR context, DWORD s
 
 } // namespace
 
-ReadService::ReadService(std::chrono::milliseconds stallTimeout) : stallTimeout_(stallTimeout) {
-    Create(NoticeWindowClass, 0, 0, L"", 0, 0, 0, 0, HWND_MESSAGE);
-}
+ReadService::ReadService(UiTasks& tasks, std::chrono::milliseconds stallTimeout)
+    : tasks_(tasks), stallTimeout_(stallTimeout) {}
 
 ReadService::~ReadService() {
     for (auto& [id, read] : reads_) {
@@ -656,12 +642,8 @@ ReadService::~ReadService() {
     }
     for (auto& [id, read] : reads_) {
         read.thread.join();
+        tasks_.Forget(id); // what it posted is not delivered
     }
-    MSG message;
-    while (PeekMessageW(&message, hwnd_, NoticeMessage, NoticeMessage, PM_REMOVE)) {
-        delete reinterpret_cast<Notice*>(message.lParam);
-    }
-    Destroy();
 }
 
 void ReadService::AsyncRead(IAsyncReadOwner& owner, const ReadRequest& request) {
@@ -691,7 +673,7 @@ void ReadService::AsyncRead(IAsyncReadOwner& owner, const ReadRequest& request) 
     Read read;
     read.owner = &owner;
     read.propertyName = request.propertyName;
-    read.worker = std::make_unique<Worker>(hwnd_, nextId_++, request,
+    read.worker = std::make_unique<Worker>(*this, tasks_.NewOwner(), request,
                                            static_cast<DWORD>(stallTimeout_.count()));
     Start(std::move(read));
     connected_ = true;
@@ -701,12 +683,13 @@ void ReadService::Start(Read read) {
     const std::uintptr_t id = read.worker->Id();
     AsyncProperty failed = read.worker->Failed("program error");
     try {
-        read.thread = std::thread(
-            [worker = read.worker.get(), window = hwnd_, id, failed = std::move(failed)] {
-                Barrier(
-                    "the read worker", [worker] { worker->Run(); },
-                    [&] { PostFailedEnd(window, id, failed); });
-            });
+        // A worker that met a program error ends with a failed completion, so that it is
+        // joined and its owner learns of its end.
+        read.thread = std::thread([worker = read.worker.get(), failed = std::move(failed)] {
+            Barrier(
+                "the read worker", [worker] { worker->Run(); },
+                [&] { worker->PostEnd(failed, {}); });
+        });
     } catch (const std::system_error&) {
         throw AsyncReadError(ErrorNotEnoughMemory, "cannot start a thread for the read");
     }
@@ -736,28 +719,20 @@ void ReadService::Drop(Read& read) {
     read.worker->Stop(false);
 }
 
-LRESULT ReadService::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == NoticeMessage) {
-        OnNotice(wParam, lParam);
-        return 0;
-    }
-    return Window::Handle(message, wParam, lParam);
-}
-
-void ReadService::OnNotice(WPARAM id, LPARAM lParam) {
-    const std::unique_ptr<Notice> notice(reinterpret_cast<Notice*>(lParam));
+void ReadService::OnNotice(std::uintptr_t id, const AsyncProperty& property, bool complete) {
     const auto found = reads_.find(id);
     if (found == reads_.end()) {
         return;
     }
     IAsyncReadOwner* owner = found->second.owner;
-    if (notice->complete) {
+    if (complete) {
         found->second.thread.join(); // its last act was posting this
         reads_.erase(found);
+        tasks_.Forget(id);
         if (reads_.empty() && std::exchange(connected_, false)) {
             ForgetIdleConnections();
         }
-    } else if (notice->property.StatusCode == vbAsyncStatusCodeDownloadingData) {
+    } else if (property.StatusCode == vbAsyncStatusCodeDownloadingData) {
         found->second.worker->ProgressTaken();
     }
     if (!owner) {
@@ -765,10 +740,10 @@ void ReadService::OnNotice(WPARAM id, LPARAM lParam) {
     }
     // Nothing of the service is touched after this: the owner may start, cancel or forget
     // reads from its handler.
-    if (notice->complete) {
-        owner->AsyncReadComplete(notice->property);
+    if (complete) {
+        owner->AsyncReadComplete(property);
     } else {
-        owner->AsyncReadProgress(notice->property);
+        owner->AsyncReadProgress(property);
     }
 }
 

@@ -3,8 +3,8 @@
 
 #include "Config.h"
 #include "platform/ReadService.h"
+#include "win32/UiTask.h"
 #include "win32/UniqueHandle.h"
-#include "win32/Window.h"
 
 #include <windows.h>
 
@@ -18,13 +18,12 @@
 namespace varnek::win32 {
 
 // Each read runs on a thread of its own, bypassing every cache. The worker never calls an
-// owner: it posts each notification to a message-only window of the service, and there, on the
-// thread that made the service (the user-interface thread), a map from the read's id to its
-// owner decides whether it is delivered. A cancelled or forgotten read leaves that map at once,
-// so nothing more of it reaches anyone, and its file is closed at once; its worker closes its
-// own internet handles when the call it is in returns (at the latest at the stall timeout: the
-// handles are never closed under a call by another thread) and is joined when its last message
-// comes in.
+// owner: it posts each notification as a task (UiTask.h) to the thread that made the service
+// (the user-interface thread), and there a map from the read's id to its owner decides whether
+// it is delivered. A cancelled or forgotten read stays in that map ownerless, so nothing more of
+// it reaches anyone, and its file is closed at once; its worker closes its own internet handles
+// when the call it is in returns (at the latest at the stall timeout: the handles are never
+// closed under a call by another thread) and is joined when its last notice comes in.
 //
 // Notifications of a read, in order: progress 1 (finding resource), 2 (connecting), 11 (sending
 // request), 4 (download started), 5 (BytesRead so far, after a block of up to BlockSize whenever
@@ -60,7 +59,7 @@ namespace varnek::win32 {
 // The request goes through InternetConnectW and HttpOpenRequestW rather than InternetOpenUrlW,
 // with the same flags: the stall timeout must be set on those handles, as Wine does not pass it
 // down from the session handle.
-class ReadService final : public IReadService, private Window {
+class ReadService final : public IReadService {
 public:
     // A read that receives nothing for this long fails.
     static constexpr std::chrono::milliseconds StallTimeout{ReadStallSeconds * 1000};
@@ -77,7 +76,8 @@ public:
     static constexpr std::int32_t ErrorUnrecognizedScheme = 12006; // not http:// or https://
     static constexpr std::int32_t ErrorModuleNotFound = 126;       // no internet library
 
-    explicit ReadService(std::chrono::milliseconds stallTimeout = StallTimeout);
+    // Notices reach their owners through `tasks`, on the thread that made it.
+    explicit ReadService(UiTasks& tasks, std::chrono::milliseconds stallTimeout = StallTimeout);
     ~ReadService() override;
     ReadService(const ReadService&) = delete;
     ReadService& operator=(const ReadService&) = delete;
@@ -85,8 +85,6 @@ public:
     void AsyncRead(IAsyncReadOwner& owner, const ReadRequest& request) override;
     void CancelAsyncRead(IAsyncReadOwner& owner, std::string_view propertyName) override;
     void ForgetOwner(IAsyncReadOwner& owner) override;
-    // Whether its message window was made (the self-test asks).
-    bool Ready() const { return hwnd_ != nullptr; }
 
     class Worker;
 
@@ -98,15 +96,13 @@ private:
         std::thread thread;
     };
 
-    // The message-only window that the workers post to.
-    LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam) override;
     void Start(Read read);
-    void OnNotice(WPARAM id, LPARAM notice);
+    void OnNotice(std::uintptr_t id, const AsyncProperty& property, bool complete);
     void Drop(Read& read);
 
+    UiTasks& tasks_;
     std::chrono::milliseconds stallTimeout_;
-    std::uintptr_t nextId_ = 1;
-    std::map<std::uintptr_t, Read> reads_;
+    std::map<std::uintptr_t, Read> reads_; // by their owner id in the task service
     bool connected_ = false; // a read went to the network since the last one of them ended
 };
 

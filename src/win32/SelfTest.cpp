@@ -41,7 +41,7 @@ int SelfTest() {
     // asked: the main window below is made without its load step (no setting read, no icon
     // added), and goes before its timer's first tick.
     ProgramServices services;
-    if (!services.reads.Ready() || !services.tasks.Ready()) {
+    if (!services.tasks.Ready()) {
         return SelfTestNoWindowClass;
     }
     Application app(services.Record());

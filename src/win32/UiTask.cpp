@@ -39,18 +39,21 @@ void UiTasks::Forget(std::uintptr_t owner) {
     owners_.erase(owner);
 }
 
-bool UiTasks::Post(std::uintptr_t owner, std::function<void()> task) const {
+bool UiTasks::Post(std::uintptr_t owner, std::function<void()> task,
+                   const std::function<bool()>& keepTrying) const {
     auto queued = std::make_unique<Task>(std::move(task));
-    // A full queue empties as the user-interface thread works: tried for a second.
-    for (int tries = 0; tries < 100; ++tries) {
+    // A full queue empties as the user-interface thread works.
+    for (int tries = 1;; ++tries) {
         if (hwnd_ &&
             PostMessageW(hwnd_, TaskMessage, owner, reinterpret_cast<LPARAM>(queued.get()))) {
             queued.release();
             return true;
         }
+        if (keepTrying ? !keepTrying() : tries == 100) {
+            return false;
+        }
         Sleep(10);
     }
-    return false;
 }
 
 LRESULT UiTasks::Handle(UINT message, WPARAM wParam, LPARAM lParam) {

@@ -31,8 +31,11 @@ public:
     void Forget(std::uintptr_t owner);
 
     // Any thread: `task` runs on the user-interface thread unless its owner is forgotten first.
-    // False when it could not be queued within a second; the task is freed then.
-    bool Post(std::uintptr_t owner, std::function<void()> task) const;
+    // While the thread's queue is full it is tried again every 10 ms: for a second, or as long
+    // as `keepTrying` (when given) says after each try. False when it could not be queued; the
+    // task is freed then.
+    bool Post(std::uintptr_t owner, std::function<void()> task,
+              const std::function<bool()>& keepTrying = {}) const;
 
     // Whether the window was made (the self-test asks).
     bool Ready() const { return hwnd_ != nullptr; }

@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 namespace varnek::win32 {
@@ -168,31 +169,33 @@ std::intptr_t Shell::Execute(WindowHandle owner, std::string_view verb, std::str
     return reinterpret_cast<std::intptr_t>(result);
 }
 
-int Processes::TerminateProcessesNamed(std::string_view name) {
+int Processes::TerminateProcessesNamed(std::string_view name, IProcessOwner& owner) {
     const std::wstring wanted = Wide(name);
-    UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-    if (!snapshot) {
-        return 0;
-    }
     // TerminateProcess only starts the end of a process: its handle is signalled once the
-    // process has really gone, so the handles are kept and waited on below.
+    // process has really gone, so the handles are kept and waited on, on a worker.
     std::vector<UniqueHandle> ending;
-    PROCESSENTRY32W entry{};
-    entry.dwSize = sizeof entry;
-    for (BOOL more = Process32FirstW(snapshot.get(), &entry); more;
-         more = Process32NextW(snapshot.get(), &entry)) {
-        if (CompareStringOrdinal(entry.szExeFile, -1, wanted.c_str(), -1, TRUE) != CSTR_EQUAL) {
-            continue;
-        }
-        // Another user's or an elevated process refuses these rights: it is left running.
-        UniqueHandle process(
-            OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID));
-        if (process && TerminateProcess(process.get(), 0)) {
-            ending.push_back(std::move(process));
+    if (const UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0)); snapshot) {
+        PROCESSENTRY32W entry{};
+        entry.dwSize = sizeof entry;
+        for (BOOL more = Process32FirstW(snapshot.get(), &entry); more;
+             more = Process32NextW(snapshot.get(), &entry)) {
+            if (CompareStringOrdinal(entry.szExeFile, -1, wanted.c_str(), -1, TRUE) != CSTR_EQUAL) {
+                continue;
+            }
+            // Another user's or an elevated process refuses these rights: it is left running.
+            UniqueHandle process(
+                OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID));
+            if (process && TerminateProcess(process.get(), 0)) {
+                ending.push_back(std::move(process));
+            }
         }
     }
-    WaitForAll(ending, TerminateWaitMs);
-    return static_cast<int>(ending.size());
+    const int count = static_cast<int>(ending.size());
+    Start(owner, [ending = std::make_shared<std::vector<UniqueHandle>>(std::move(ending))] {
+        WaitForAll(*ending, TerminateWaitMs);
+        return Delivery([](IProcessOwner& owner) { owner.ProcessesEnded(); });
+    });
+    return count;
 }
 
 bool Processes::WaitForAll(const std::vector<UniqueHandle>& processes, DWORD timeoutMs) {
@@ -201,11 +204,8 @@ bool Processes::WaitForAll(const std::vector<UniqueHandle>& processes, DWORD tim
     for (const auto& process : processes) {
         pending.push_back(process.get());
     }
-    // The thread owns the program's windows: it answers their messages while it waits, or every
-    // program that sends them one (a broadcast among them) would wait as long. One wait takes at
-    // most MAXIMUM_WAIT_OBJECTS - 1 handles beside the queue: it waits for the first of them,
-    // and each round drops the ones that have ended, until none is left or the deadline passed.
-    DWORD wake = QS_ALLINPUT;
+    // One wait takes at most MAXIMUM_WAIT_OBJECTS handles: it waits for the first of them, and
+    // each round drops the ones that have ended, until none is left or the deadline passed.
     for (;;) {
         std::erase_if(pending, [](HANDLE process) {
             return WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
@@ -215,14 +215,9 @@ bool Processes::WaitForAll(const std::vector<UniqueHandle>& processes, DWORD tim
             return pending.empty();
         }
         const auto count =
-            static_cast<DWORD>(std::min<std::size_t>(pending.size(), MAXIMUM_WAIT_OBJECTS - 1));
-        const DWORD result = MsgWaitForMultipleObjectsEx(
-            count, pending.data(), static_cast<DWORD>(deadline - now), wake, MWMO_INPUTAVAILABLE);
-        if (result == WAIT_OBJECT_0 + count) {
-            if (!DispatchWaiting()) {
-                wake = 0; // the message loop is to end: the queue is left to it
-            }
-        } else if (result == WAIT_FAILED) {
+            static_cast<DWORD>(std::min<std::size_t>(pending.size(), MAXIMUM_WAIT_OBJECTS));
+        if (WaitForMultipleObjects(count, pending.data(), FALSE,
+                                   static_cast<DWORD>(deadline - now)) == WAIT_FAILED) {
             return false; // the caller goes on either way
         }
     }
@@ -323,38 +318,46 @@ Processes::~Processes() {
     }
 }
 
-void Processes::RunHidden(IRunOwner& owner, RunRequest request) {
-    const std::uintptr_t id = tasks_.NewOwner();
-    Running& run = runs_[id];
-    run.owner = &owner;
-    // The worker touches only its request and the task service; the task it posts runs only
-    // while this service lives (its end forgets the tasks of every run).
-    run.thread = std::thread([&tasks = tasks_, id, this, request = std::move(request)] {
+void Processes::RunHidden(IProcessOwner& owner, RunRequest request) {
+    Start(owner, [request = std::move(request)] {
         RunResult result = Barrier(
             "the run of a program", [&] { return Run(request); },
             [] {
                 return RunResult{RunResult::Outcome::NotStarted, ERROR_INTERNAL_ERROR, {}};
             });
-        tasks.Post(id, [this, id, result = std::move(result)] { Ended(id, result); });
+        return Delivery([result](IProcessOwner& owner) { owner.RunComplete(result); });
     });
 }
 
-void Processes::Ended(std::uintptr_t id, const RunResult& result) {
+void Processes::Start(IProcessOwner& owner, std::function<Delivery()> work) {
+    const std::uintptr_t id = tasks_.NewOwner();
+    Running& run = runs_[id];
+    run.owner = &owner;
+    // The worker touches only its work and the task service; the task it posts runs only while
+    // this service lives (its end forgets the tasks of every run).
+    run.thread = std::thread([&tasks = tasks_, id, this, work = std::move(work)] {
+        Delivery deliver = Barrier("a worker of the processes service", work,
+                                   [] { return Delivery([](IProcessOwner&) {}); });
+        tasks.Post(id, [this, id, deliver = std::move(deliver)] { Ended(id, deliver); });
+    });
+}
+
+void Processes::Ended(std::uintptr_t id, const Delivery& deliver) {
     const auto found = runs_.find(id);
     if (found == runs_.end()) {
         return;
     }
     found->second.thread.join(); // its last act was posting this
-    IRunOwner* const owner = found->second.owner;
+    IProcessOwner* const owner = found->second.owner;
     runs_.erase(found);
     tasks_.Forget(id);
-    // Nothing of the service is touched after this: the owner may start another run.
+    // Nothing of the service is touched after this: the owner may start more work.
     if (owner) {
-        owner->RunComplete(result);
+        deliver(*owner);
     }
 }
 
-void Processes::ForgetOwner(IRunOwner& owner) {
+void Processes::ForgetOwner(IProcessOwner& owner) {
     for (auto& [id, run] : runs_) {
         if (run.owner == &owner) {
             run.owner = nullptr;

@@ -11,6 +11,7 @@
 
 #include "win32/UniqueHandle.h"
 
+#include <functional>
 #include <map>
 #include <string>
 #include <thread>
@@ -61,31 +62,35 @@ public:
     Processes(const Processes&) = delete;
     Processes& operator=(const Processes&) = delete;
 
-    int TerminateProcessesNamed(std::string_view name) override;
+    int TerminateProcessesNamed(std::string_view name, IProcessOwner& owner) override;
     // %SystemRoot%\System32\cmd.exe /d /c <script>, hidden, in `folder`.
     bool StartScript(std::string_view script, std::string_view folder) override;
     std::uint32_t ProcessId() override { return GetCurrentProcessId(); }
     // CreateProcessW of the full path, hidden, in a job that ends it with its last handle and
     // on an unhandled exception (no error dialog), on a thread of its own.
-    void RunHidden(IRunOwner& owner, RunRequest request) override;
-    void ForgetOwner(IRunOwner& owner) override;
+    void RunHidden(IProcessOwner& owner, RunRequest request) override;
+    void ForgetOwner(IProcessOwner& owner) override;
     // A named mutex that exists only while its taker holds it: another process that finds it
     // (or may not open it: another user's) does not get the lock.
     bool TakeMachineLock(std::string_view name) override;
     void ReleaseMachineLock(std::string_view name) override;
 
     // Waits until every process has ended, or until the deadline `timeoutMs` from now passed
-    // (false then), dispatching this thread's messages meanwhile.
+    // (false then), however many there are.
     static bool WaitForAll(const std::vector<UniqueHandle>& processes, DWORD timeoutMs);
     // The run itself, on the calling thread.
     static RunResult Run(const RunRequest& request);
 
 private:
     struct Running {
-        IRunOwner* owner = nullptr; // null once forgotten
+        IProcessOwner* owner = nullptr; // null once forgotten
         std::thread thread;
     };
-    void Ended(std::uintptr_t id, const RunResult& result);
+    // What a worker's end tells its owner.
+    using Delivery = std::function<void(IProcessOwner&)>;
+    // Runs `work` on a worker of its own; what it returns reaches the owner on this thread.
+    void Start(IProcessOwner& owner, std::function<Delivery()> work);
+    void Ended(std::uintptr_t id, const Delivery& deliver);
 
     UiTasks& tasks_;
     std::map<std::uintptr_t, Running> runs_; // by their task owner

@@ -41,6 +41,8 @@ TEST_F(CommandsTest, WithTheOptionOnRunningClientsAreEndedFirstEvenWhenTheFileIs
     EXPECT_EQ(p.processes.terminated.size(), 2u);
     EXPECT_EQ(p.processes.running,
               (std::multiset<std::string>{"Varnek_TeamViewer.exe", "notepad.exe"}));
+    EXPECT_TRUE(p.dialogs.shown.empty()); // not before they have ended
+    EXPECT_EQ(p.processes.FinishRuns(), 1);
     ASSERT_EQ(p.dialogs.shown.size(), 1u);
     EXPECT_EQ(p.dialogs.shown[0].text,
               "Teamviewer was not found, try to Update or contact Varnek for help.");
@@ -54,22 +56,18 @@ TEST_F(CommandsTest, ACommandWhileRunningClientsAreEndedStartsNothingMore) {
     p.files.files.insert(client);
     p.processes.running = {"TeamViewer.exe"};
     Start();
-    // The wait answers the program's messages: the user clicks Fjernstyring again meanwhile.
-    int waits = 0;
-    p.processes.whileWaiting = [&] {
-        if (waits++ == 0) {
-            Main().RunTeamviewer();
-        }
-    };
+    // The program goes on while they end: the user clicks Fjernstyring again meanwhile.
     Main().RunTeamviewer();
-    EXPECT_EQ(waits, 1);
+    Main().RunTeamviewer();
+    EXPECT_TRUE(p.shell.calls.empty());
+    EXPECT_EQ(p.processes.FinishRuns(), 1);
     EXPECT_EQ(p.shell.calls.size(), 1u);
     EXPECT_EQ(p.processes.terminated, std::vector<std::string>{"TeamViewer.exe"});
 
     // Once it is done, the command works again.
     p.shell.calls.clear();
     Main().RunTeamviewer();
-    EXPECT_EQ(waits, 2);
+    EXPECT_EQ(p.processes.FinishRuns(), 1);
     EXPECT_EQ(p.shell.calls.size(), 1u);
 }
 

@@ -474,7 +474,7 @@ TEST_F(FilesTest, TheReplacementScriptPutsTheNewProgramInPlaceOrLeavesTheOldOne)
 
 // The self-test's run: on a worker, its end handed to the user-interface thread.
 TEST_F(FilesTest, RunHiddenWaitsForTheProgramAndTellsHowItEnded) {
-    struct Owner final : IRunOwner {
+    struct Owner final : IProcessOwner {
         void RunComplete(const RunResult& result) override { ended = result; }
         std::optional<RunResult> ended;
     };

@@ -404,7 +404,8 @@ struct ReadServiceTest : ::testing::Test {
     }
 
     TestServer server;
-    std::unique_ptr<ReadService> service = std::make_unique<ReadService>();
+    win32::UiTasks tasks;
+    std::unique_ptr<ReadService> service = std::make_unique<ReadService>(tasks);
     Recorder owner;
 };
 
@@ -500,7 +501,7 @@ TEST_F(ReadServiceTest, EveryAnswerThatIsNotWholeAndGoodFailsWithCodeZero) {
 }
 
 TEST_F(ReadServiceTest, ASilentServerFailsTheReadAfterTheStallTimeout) {
-    service = std::make_unique<ReadService>(std::chrono::milliseconds(1500));
+    service = std::make_unique<ReadService>(tasks, std::chrono::milliseconds(1500));
     const std::size_t block = ReadService::BlockSize;
     server.Serve("/stall", {Answer::Stall, Pattern(4 * block, 3), 200, 5 * block / 2, 20000});
     server.Serve("/stallheaders", {Answer::StallHeaders, "late", 200, 0, 20000});
@@ -695,7 +696,7 @@ TEST_F(ReadServiceTest, EveryReadAsksTheServerAgain) {
     ASSERT_NE(second, nullptr);
     EXPECT_EQ(Text(second->Value), "answer 2");
     // A new service (as after a restart of the program) does not see a cached copy either.
-    service = std::make_unique<ReadService>();
+    service = std::make_unique<ReadService>(tasks);
     const AsyncProperty* third = ReadToEnd(Bytes(url, "third"));
     ASSERT_NE(third, nullptr);
     EXPECT_EQ(Text(third->Value), "answer 3");
@@ -742,7 +743,7 @@ TEST_F(ReadServiceTest, ReadsRunSideBySide) {
 TEST_F(ReadServiceTest, DestroyingTheServiceEndsItsReadsWithoutWaitingForTheServer) {
     // Windows ends a blocked read when its handles are closed; Wine's WinINet only when the
     // socket times out, so the wait is bounded by the stall timeout there.
-    service = std::make_unique<ReadService>(std::chrono::milliseconds(2000));
+    service = std::make_unique<ReadService>(tasks, std::chrono::milliseconds(2000));
     server.Serve("/stall", {Answer::Stall, Pattern(4 * ReadService::BlockSize, 9), 200,
                             5 * ReadService::BlockSize / 2, 20000});
     server.Serve("/stallheaders", {Answer::StallHeaders, "", 200, 0, 20000});
@@ -824,7 +825,7 @@ TEST_F(ReadServiceTest, ADroppedReadFreesItsFileAtOnceForTheNextDownload) {
     // The server sends part of the body, then nothing for far longer than the test lasts; the
     // dropped read's worker, whose handles nobody else closes, ends by itself at its stall
     // timeout.
-    service = std::make_unique<ReadService>(std::chrono::milliseconds(2000));
+    service = std::make_unique<ReadService>(tasks, std::chrono::milliseconds(2000));
     const std::string body = Pattern(300000, 11);
     server.Serve("/stall", {Answer::Stall, body, 200, 1000, 20000});
     server.Serve("/whole", {Answer::Whole, body});

@@ -119,6 +119,16 @@ TEST(NotifyShellTest, TheNativeRecordHasTheBalloonLayoutAndAnsiTexts) {
     EXPECT_EQ(native.dwInfoFlags, 1u);
 }
 
+namespace {
+
+// Counts the ends of the processes it asked to end.
+struct EndedOwner final : IProcessOwner {
+    void ProcessesEnded() override { ++ended; }
+    int ended = 0;
+};
+
+} // namespace
+
 TEST(ProcessesTest, EveryProcessOfTheNameEndsWithCodeZeroAndOthersKeepRunning) {
     // Copies of a Wine program under the client's name, in two spellings, and one other.
     wchar_t system[MAX_PATH];
@@ -143,7 +153,9 @@ TEST(ProcessesTest, EveryProcessOfTheNameEndsWithCodeZeroAndOthersKeepRunning) {
     }
     UiTasks tasks;
     Processes processes(tasks);
-    EXPECT_EQ(processes.TerminateProcessesNamed("TeamViewer.exe"), 3);
+    EndedOwner owner;
+    EXPECT_EQ(processes.TerminateProcessesNamed("TeamViewer.exe", owner), 3);
+    EXPECT_TRUE(varnek::testing::PumpUntil([&] { return owner.ended == 1; }, 10000));
     for (int i = 0; i < 3; ++i) {
         EXPECT_EQ(WaitForSingleObject(started[i].hProcess, 10000), WAIT_OBJECT_0);
         DWORD code = 1;
@@ -157,7 +169,8 @@ TEST(ProcessesTest, EveryProcessOfTheNameEndsWithCodeZeroAndOthersKeepRunning) {
         CloseHandle(process.hThread);
         CloseHandle(process.hProcess);
     }
-    EXPECT_EQ(processes.TerminateProcessesNamed("TeamViewer.exe"), 0);
+    EXPECT_EQ(processes.TerminateProcessesNamed("TeamViewer.exe", owner), 0);
+    EXPECT_TRUE(varnek::testing::PumpUntil([&] { return owner.ended == 2; }, 10000));
     for (const auto& name : names) {
         DeleteFileW((folder + L"\\" + name).c_str());
     }
@@ -231,36 +244,47 @@ TEST(ProcessesTest, TheBatchesShareOneDeadline) {
     EXPECT_TRUE(Processes::WaitForAll(none.handles, 0));
 }
 
-TEST(ProcessesTest, TheMainWindowAnswersWhileTheWaitGoesOn) {
+TEST(ProcessesTest, TheMainWindowAnswersWhileTheServiceWaits) {
     fakes::FakePlatform fake;
     ViewFactory views;
     Application app(fake.ServicesWith(views));
     VarnekIT& main = app.LoadMainWindow();
     const auto window = reinterpret_cast<HWND>(main.hWnd());
     ASSERT_NE(window, nullptr);
-    // Another program asks the main window for its icon while the clients take their time to
-    // end; they end only once it has its answer (or gave up after 3 s).
-    Ends ends(2);
-    std::atomic<bool> waiting = false;
+    // A program that takes two seconds to end: the call returns at once, another program that
+    // asks the main window for its icon meanwhile gets its answer, and the owner hears of the
+    // end only through the message loop, once the program has ended.
+    struct Owner final : IProcessOwner {
+        void RunComplete(const RunResult& result) override { ended = result; }
+        std::optional<RunResult> ended;
+    } owner;
+    const std::wstring folder = TempPath(L"slow");
+    CreateDirectoryW(folder.c_str(), nullptr);
+    const std::wstring exe = folder + L"\\Slow.exe";
+    ASSERT_TRUE(CopyFileW(StandInTeamViewer().c_str(), exe.c_str(), FALSE));
+    UiTasks tasks;
+    Processes processes(tasks);
+    const ULONGLONG start = GetTickCount64();
+    processes.RunHidden(owner, {Utf8(exe), "2", Utf8(folder), 30000, {}});
+    EXPECT_LT(GetTickCount64() - start, 1000u);
     DWORD_PTR answer = 0;
     LRESULT sent = 0;
     std::thread other([&] {
-        while (!waiting) {
-            SwitchToThread();
-        }
-        Sleep(100); // the wait has begun
         sent = SendMessageTimeoutW(window, WM_GETICON, ICON_SMALL, 0, SMTO_BLOCK, 3000, &answer);
-        ends.End(0);
-        ends.End(1);
     });
-    waiting = true;
-    EXPECT_TRUE(Processes::WaitForAll(ends.handles, 10000));
+    EXPECT_TRUE(varnek::testing::PumpUntil([&] { return owner.ended.has_value(); }, 20000));
     other.join();
-    EXPECT_NE(sent, 0) << "the message was not answered during the wait";
+    EXPECT_NE(sent, 0) << "the message was not answered while the service waited";
     EXPECT_EQ(reinterpret_cast<HICON>(answer), reinterpret_cast<HICON>(main.Icon()));
+    ASSERT_TRUE(owner.ended.has_value());
+    EXPECT_EQ(owner.ended->outcome, RunResult::Outcome::Exited);
+    EXPECT_GE(GetTickCount64() - start, 1500u);
+    DeleteFileW(exe.c_str());
+    DeleteFileW((folder + L"\\Slow.log").c_str());
+    RemoveDirectoryW(folder.c_str());
 }
 
-TEST(ProcessesTest, StandInClientsHaveEndedWhenTheCallReturns) {
+TEST(ProcessesTest, StandInClientsHaveEndedWhenTheOwnerHears) {
     const std::wstring folder = TempPath(L"standins");
     CreateDirectoryW(folder.c_str(), nullptr);
     const std::wstring exe = folder + L"\\TeamViewer.exe";
@@ -280,8 +304,10 @@ TEST(ProcessesTest, StandInClientsHaveEndedWhenTheCallReturns) {
     }
     UiTasks tasks;
     Processes processes(tasks);
+    EndedOwner owner;
     const ULONGLONG start = GetTickCount64();
-    EXPECT_EQ(processes.TerminateProcessesNamed("TeamViewer.exe"), 2);
+    EXPECT_EQ(processes.TerminateProcessesNamed("TeamViewer.exe", owner), 2);
+    EXPECT_TRUE(varnek::testing::PumpUntil([&] { return owner.ended == 1; }, 10000));
     EXPECT_LT(GetTickCount64() - start, 5000u);
     for (const auto& process : started) {
         EXPECT_EQ(WaitForSingleObject(process.get(), 0), WAIT_OBJECT_0);

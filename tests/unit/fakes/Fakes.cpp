@@ -302,7 +302,7 @@ bool FakeReadService::CompleteWith(std::string_view url, std::string_view bytes)
     return Complete(url, property);
 }
 
-int FakeProcesses::TerminateProcessesNamed(std::string_view name) {
+int FakeProcesses::TerminateProcessesNamed(std::string_view name, IProcessOwner& owner) {
     int count = 0;
     for (auto it = running.begin(); it != running.end();) {
         std::string lower = *it, wanted(name);
@@ -321,20 +321,19 @@ int FakeProcesses::TerminateProcessesNamed(std::string_view name) {
             ++it;
         }
     }
-    if (whileWaiting) {
-        whileWaiting();
-    }
+    ending.push_back(&owner);
     return count;
 }
 
-void FakeProcesses::RunHidden(IRunOwner& owner, RunRequest request) {
+void FakeProcesses::RunHidden(IProcessOwner& owner, RunRequest request) {
     started.push_back(request.program + " " + request.arguments + " in " + request.folder + " (" +
                       std::to_string(request.timeoutMs) + " ms)");
     runs.push_back({&owner, std::move(request)});
 }
 
-void FakeProcesses::ForgetOwner(IRunOwner& owner) {
+void FakeProcesses::ForgetOwner(IProcessOwner& owner) {
     std::erase_if(runs, [&](const Run& run) { return run.owner == &owner; });
+    std::erase(ending, &owner);
 }
 
 bool FakeProcesses::TakeMachineLock(std::string_view name) {
@@ -352,6 +351,12 @@ void FakeProcesses::ReleaseMachineLock(std::string_view name) {
 
 int FakeProcesses::FinishRuns() {
     int count = 0;
+    while (!ending.empty()) {
+        IProcessOwner* const owner = ending.front();
+        ending.erase(ending.begin());
+        owner->ProcessesEnded();
+        ++count;
+    }
     while (!runs.empty()) {
         const Run run = runs.front();
         runs.erase(runs.begin());

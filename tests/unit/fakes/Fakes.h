@@ -214,19 +214,19 @@ public:
 
 class FakeProcesses final : public IProcesses {
 public:
-    int TerminateProcessesNamed(std::string_view name) override;
+    int TerminateProcessesNamed(std::string_view name, IProcessOwner& owner) override;
     bool StartScript(std::string_view script, std::string_view folder) override;
     std::uint32_t ProcessId() override { return 0x1a2b; }
-    void RunHidden(IRunOwner& owner, RunRequest request) override;
-    void ForgetOwner(IRunOwner& owner) override;
+    void RunHidden(IProcessOwner& owner, RunRequest request) override;
+    void ForgetOwner(IProcessOwner& owner) override;
     bool TakeMachineLock(std::string_view name) override;
     void ReleaseMachineLock(std::string_view name) override;
-    // Ends the runs under way as the worker would: each request's check, then `runResult`.
-    // How many ended.
+    // Ends the runs under way as the worker would (each request's check, then `runResult`), and
+    // tells the owners of processes being ended that they have ended. How many ended.
     int FinishRuns();
 
     struct Run {
-        IRunOwner* owner;
+        IProcessOwner* owner;
         RunRequest request;
     };
     std::vector<Run> runs; // under way
@@ -239,8 +239,7 @@ public:
     bool startSucceeds = true;                   // of every script
     std::multiset<std::string> running;          // executable names
     std::vector<std::string> terminated;
-    // Runs while the call waits for the ended processes, as the messages handled then do.
-    std::function<void()> whileWaiting;
+    std::vector<IProcessOwner*> ending;          // owners waiting for ended processes
     std::vector<std::string>* journal = nullptr; // shared order of events, when set
 };
 
