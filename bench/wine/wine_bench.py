@@ -9,7 +9,7 @@ the same run. Prints one JSON object per figure on stdout:
     wine_bench.py idle [--seconds S]
     wine_bench.py download [--mib M]
 
-The e2e harness (tests/e2e/harness.py) provides the prefix, display and processes; the same
+The e2e harness (tests/e2e/harness/) provides the prefix, display and processes; the same
 VARNEK_* variables name the program, the tools and the prefix template.
 """
 import argparse

@@ -8,7 +8,7 @@ starts is remembered by process id and ended by that id; the test's own wineserv
 with `wineserver -k` for its own prefix only.
 
 Used from unittest files next to this one (see E2ETestCase) and from the command line:
-    python3 harness.py make-template DIR
+    python3 -m harness make-template DIR     (from tests/e2e)
 """
 
 from __future__ import annotations
@@ -35,7 +35,7 @@ from collections import Counter
 from dataclasses import dataclass, field
 from pathlib import Path
 
-HERE = Path(__file__).resolve().parent
+REPOSITORY = Path(__file__).resolve().parents[3]
 
 # Paths handed over by CMake (tests/e2e/CMakeLists.txt); the defaults fit a manual run from a
 # build directory laid out like the i686 one.
@@ -1145,7 +1145,7 @@ class SupportServer:
 
 
 def source_dir() -> Path:
-    return Path(os.environ.get(ENV_SOURCE, HERE.parent.parent))
+    return Path(os.environ.get(ENV_SOURCE, REPOSITORY))
 
 
 def tools_dir() -> Path | None:
@@ -1214,7 +1214,7 @@ class Session:
     def open(self) -> "Session":
         if not template_is_current(self.template):
             raise HarnessError(f"no current prefix template in {self.template} "
-                               "(run: harness.py make-template DIR)")
+                               "(run: python3 -m harness make-template DIR)")
         shutil.rmtree(self.artifacts, ignore_errors=True)
         self.artifacts.mkdir(parents=True)
         self.temp = Path(tempfile.mkdtemp(prefix="varnek-e2e-"))
@@ -1596,15 +1596,3 @@ class E2ETestCase(unittest.TestCase):
             print(f"no final screenshot: {error}", file=sys.stderr)
         finally:
             self.session.close()
-
-
-def main(argv: list[str]) -> int:
-    if len(argv) == 3 and argv[1] == "make-template":
-        make_template(Path(argv[2]))
-        return 0
-    print(__doc__, file=sys.stderr)
-    return 2
-
-
-if __name__ == "__main__":
-    sys.exit(main(sys.argv))
