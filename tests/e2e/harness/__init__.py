@@ -35,17 +35,10 @@ from collections import Counter
 from dataclasses import dataclass, field
 from pathlib import Path
 
-REPOSITORY = Path(__file__).resolve().parents[3]
-
-# Paths handed over by CMake (tests/e2e/CMakeLists.txt); the defaults fit a manual run from a
-# build directory laid out like the i686 one.
-ENV_EXE = "VARNEK_EXE"  # the VarnekIT.exe under test
-ENV_TOOLS = "VARNEK_TOOLS_DIR"  # uidriver.exe, browser_recorder.exe, stand-ins, ...
-ENV_SOURCE = "VARNEK_SOURCE_DIR"  # the repository (for tools/support_server.py)
-ENV_ARTIFACTS = "VARNEK_E2E_ARTIFACTS"  # screenshots and logs, one folder per test
-ENV_TEMPLATE = "VARNEK_E2E_TEMPLATE"  # the prefix template
-ENV_REFERENCE_TRAY = "VARNEK_REFERENCE_TRAY"  # bench/reference_tray's program
-ENV_KEEP = "VARNEK_E2E_KEEP"  # set to 1 to keep each test's temporary folder
+from harness.common import (ENV_ARTIFACTS, ENV_EXE, ENV_KEEP, ENV_REFERENCE_TRAY, ENV_SOURCE,
+                            ENV_TEMPLATE, ENV_TOOLS, REPOSITORY, SUPPORT_BASE, SUPPORT_PORT,
+                            HarnessError, artifacts_root, find_tool, imagemagick, program_exe,
+                            source_dir, template_dir, tools_dir, wait_until)
 
 WINE_ENV = {
     "WINEDEBUG": "-all",
@@ -54,9 +47,6 @@ WINE_ENV = {
     "LC_ALL": "C.UTF-8",
 }
 SCREEN = "1280x1024x24"
-# The port the build under test was configured with (SupportServerUrl); 18080 in the presets.
-SUPPORT_PORT = int(os.environ.get("VARNEK_SUPPORT_PORT", "18080"))
-SUPPORT_BASE = f"http://127.0.0.1:{SUPPORT_PORT}"  # where the test build of the program looks
 TOOLS_FOLDER = r"C:\e2e"  # where each prefix keeps its copy of the test tools
 PROGRAM_FOLDER = r"C:\Varnek"
 TRAY_TITLE = "Wine System Tray"
@@ -80,35 +70,6 @@ TEMPLATE_REG = r"""Windows Registry Editor Version 5.00
 [HKEY_CLASSES_ROOT\https\shell\open\command]
 @="\"C:\\e2e\\browser_recorder.exe\" \"%1\""
 """
-
-
-class HarnessError(Exception):
-    """The harness could not do what it was asked (missing tool, time-out, ...)."""
-
-
-def _tool(name: str) -> str:
-    path = shutil.which(name)
-    if not path:
-        raise HarnessError(f"{name} is not installed")
-    return path
-
-
-def _imagemagick(name: str) -> str:
-    # Prefer the distribution's binary over any wrapper earlier on PATH.
-    system = Path("/usr/bin") / name
-    return str(system) if system.exists() else _tool(name)
-
-
-def wait_until(predicate, timeout: float, interval: float = 0.1, what: str = "condition"):
-    """Polls predicate until it returns something truthy; returns that value."""
-    deadline = time.monotonic() + timeout
-    while True:
-        value = predicate()
-        if value:
-            return value
-        if time.monotonic() >= deadline:
-            raise HarnessError(f"timed out after {timeout:.1f} s waiting for {what}")
-        time.sleep(interval)
 
 
 # ---------------------------------------------------------------------------------------------
@@ -242,7 +203,7 @@ class Xvfb:
         started = time.monotonic()
         try:
             self.popen = subprocess.Popen(
-                [_tool("Xvfb"), "-displayfd", str(write_end), "-screen", "0", self.screen,
+                [find_tool("Xvfb"), "-displayfd", str(write_end), "-screen", "0", self.screen,
                  "-nolisten", "tcp", "-noreset"],
                 pass_fds=(write_end,), stdin=subprocess.DEVNULL, stdout=log, stderr=log,
                 start_new_session=True)
@@ -326,7 +287,7 @@ class Image:
 
     @classmethod
     def load(cls, path: Path) -> "Image":
-        raw = subprocess.run([_imagemagick("convert"), str(path), "-depth", "8", "ppm:-"],
+        raw = subprocess.run([imagemagick("convert"), str(path), "-depth", "8", "ppm:-"],
                              capture_output=True, check=True).stdout
         fields = raw.split(maxsplit=4)  # magic, width, height, maximum value, pixels
         if len(fields) < 5 or fields[0] != b"P6" or fields[3] != b"255":
@@ -355,7 +316,7 @@ class Image:
 
 def ocr(path: Path, psm: int = 6, lang: str | None = None) -> str:
     lang = lang or os.environ.get("VARNEK_E2E_OCR_LANG", "eng")
-    result = subprocess.run([_tool("tesseract"), str(path), "stdout", "--psm", str(psm),
+    result = subprocess.run([find_tool("tesseract"), str(path), "stdout", "--psm", str(psm),
                              "-l", lang], capture_output=True, text=True)
     if result.returncode != 0:
         raise HarnessError(f"tesseract failed on {path}: {result.stderr.strip()}")
@@ -759,7 +720,7 @@ class PopupMenu:
             raise HarnessError(f"the menu {self.window.id:#x} closed before it was read")
         shot = self.session.screenshot(self.name, image=image)
         self.rows = analyse_menu_rows(image)
-        convert = _imagemagick("convert")
+        convert = imagemagick("convert")
         scaled = shot.with_name(shot.stem + "-300.png")
         subprocess.run([convert, str(shot), "-colorspace", "Gray", "-resize", "300%",
                         str(scaled)], check=True)
@@ -1140,40 +1101,6 @@ class SupportServer:
         self.stop()
 
 
-# ---------------------------------------------------------------------------------------------
-# The session: one test's prefix, display and processes
-
-
-def source_dir() -> Path:
-    return Path(os.environ.get(ENV_SOURCE, REPOSITORY))
-
-
-def tools_dir() -> Path | None:
-    value = os.environ.get(ENV_TOOLS)
-    return Path(value) if value else None
-
-
-def program_exe() -> Path:
-    value = os.environ.get(ENV_EXE)
-    if not value:
-        raise HarnessError(f"{ENV_EXE} does not name the program under test")
-    path = Path(value)
-    if not path.is_file():
-        raise HarnessError(f"{path} is missing: build the project first")
-    return path
-
-
-def artifacts_root() -> Path:
-    return Path(os.environ.get(ENV_ARTIFACTS, Path.cwd() / "e2e-artifacts"))
-
-
-def template_dir() -> Path:
-    value = os.environ.get(ENV_TEMPLATE)
-    if not value:
-        raise HarnessError(f"{ENV_TEMPLATE} does not name the prefix template")
-    return Path(value)
-
-
 
 def prefix_processes(prefix: Path) -> list[int]:
     """The ids of the processes that run with WINEPREFIX set to this prefix."""
@@ -1389,7 +1316,7 @@ class Session:
         return result.stdout
 
     def xdotool(self, *args: str) -> str:
-        return self.x_command(_tool("xdotool"), *args)
+        return self.x_command(find_tool("xdotool"), *args)
 
     def pointer(self) -> tuple[int, int]:
         out = self.xdotool("getmouselocation", "--shell")
@@ -1403,7 +1330,7 @@ class Session:
 
     def xdotool_ids(self, *args: str) -> set[int]:
         # xdotool search exits with 1 when nothing matches.
-        out = self.x_command(_tool("xdotool"), *args, check=False)
+        out = self.x_command(find_tool("xdotool"), *args, check=False)
         return {int(line) for line in out.split()}
 
     def x(self) -> XConnection:
@@ -1482,7 +1409,7 @@ class Session:
         scaled to 300 % in grey and read with tesseract; whitespace runs become one space."""
         shot = self.screenshot(name, window=window_id)
         scaled = shot.with_name(shot.stem + "-300.png")
-        subprocess.run([_imagemagick("convert"), str(shot), "-colorspace", "Gray", "-resize",
+        subprocess.run([imagemagick("convert"), str(shot), "-colorspace", "Gray", "-resize",
                         "300%", str(scaled)], check=True)
         return normalise_text(ocr(scaled, psm=psm))
 
