@@ -15,10 +15,14 @@ import tempfile
 from collections import Counter
 from dataclasses import dataclass
 from pathlib import Path
+from typing import TYPE_CHECKING
 
 from harness.common import HarnessError, find_tool, imagemagick, wait_until
 from harness.wine import Process
 from harness.x11 import Image, XWindow
+
+if TYPE_CHECKING:  # a session hands itself over
+    from harness.session import Session
 
 
 TRAY_TITLE = "Wine System Tray"

@@ -1,0 +1,111 @@
+"""The support server of the tests: tools/support_server.py on 127.0.0.1, started and stopped
+by its process id, its fault table changed while it runs, its log read back."""
+
+from __future__ import annotations
+
+import json
+import os
+import select
+import subprocess
+import sys
+import threading
+import time
+import urllib.request
+from pathlib import Path
+from typing import TYPE_CHECKING
+
+from harness.common import SUPPORT_PORT, HarnessError, source_dir
+from harness.wine import Process
+
+if TYPE_CHECKING:  # a session hands itself over
+    from harness.session import Session
+
+
+class SupportServer:
+    """tools/support_server.py on 127.0.0.1, started and stopped by its process id.
+
+    users: {"user name": "password"} or a JSON file of that; faults: {"/path": {"mode": ...}}
+    (see the server's FAULT_MODES) at start, or later through set_faults()."""
+
+    def __init__(self, session: "Session", root: Path, users: dict | Path | None = None,
+                 port: int = SUPPORT_PORT, faults: dict | None = None,
+                 extra_args: list[str] | None = None):
+        self.session = session
+        self.root = Path(root)
+        self.users = users
+        self.port = port
+        self.faults = faults
+        self.extra_args = extra_args or []
+        self.log_path = session.artifacts / "support_server.log"
+        self.process: Process | None = None
+        self.base_url = f"http://127.0.0.1:{port}"
+
+    def _json_file(self, name: str, value) -> str:
+        if isinstance(value, (str, Path)):
+            return str(value)
+        path = self.session.temp / name
+        path.write_text(json.dumps(value, ensure_ascii=False), encoding="utf-8")
+        return str(path)
+
+    def start(self, timeout: float = 20.0) -> "SupportServer":
+        script = source_dir() / "tools" / "support_server.py"
+        if not script.is_file():
+            raise HarnessError(f"{script} is missing")
+        args = [sys.executable, str(script), "--root", str(self.root), "--port", str(self.port),
+                "--log", str(self.log_path)]
+        if self.users is not None:
+            args += ["--users", self._json_file("support-users.json", self.users)]
+        if self.faults is not None:
+            args += ["--faults", self._json_file("support-faults.json", self.faults)]
+        output_path = self.session.artifacts / "support_server.out"
+        with open(output_path, "wb") as output:
+            popen = subprocess.Popen(args + self.extra_args, stdout=subprocess.PIPE,
+                                     stderr=output, stdin=subprocess.DEVNULL,
+                                     start_new_session=True)
+        self.process = self.session.adopt("support_server", popen)
+        deadline = time.monotonic() + timeout
+        line = b""
+        while not line.endswith(b"\n"):
+            ready, _, _ = select.select([popen.stdout], [], [], max(deadline - time.monotonic(), 0))
+            chunk = os.read(popen.stdout.fileno(), 1) if ready else b""
+            if not chunk:
+                self.stop()
+                why = "did not report it was ready" if not ready else "ended before it was ready"
+                raise HarnessError(f"the support server {why} (see {output_path})")
+            line += chunk
+        if line.split()[:2] != [b"ready", str(self.port).encode()]:
+            self.stop()
+            raise HarnessError(f"unexpected first line from the support server: {line!r}")
+        # Keep reading its output so that it never blocks on a full pipe.
+        threading.Thread(target=self._drain, args=(popen.stdout,), daemon=True).start()
+        return self
+
+    @staticmethod
+    def _drain(stream):
+        for _ in iter(lambda: stream.read1(4096), b""):
+            pass
+        stream.close()
+
+    def set_faults(self, faults: dict) -> None:
+        """Replaces the server's fault table while it runs."""
+        request = urllib.request.Request(self.base_url + "/_faults", method="PUT",
+                                         data=json.dumps(faults).encode())
+        with urllib.request.urlopen(request, timeout=10) as reply:
+            reply.read()
+
+    def log_entries(self) -> list[dict]:
+        """The requests the server answered, one dict each, oldest first."""
+        if not self.log_path.exists():
+            return []
+        lines = self.log_path.read_text(encoding="utf-8").splitlines()
+        return [json.loads(line) for line in lines if line]
+
+    def stop(self) -> None:
+        if self.process:
+            self.process.stop()
+
+    def __enter__(self):
+        return self.start() if not self.process else self
+
+    def __exit__(self, *exc):
+        self.stop()
