@@ -10,9 +10,9 @@ import unittest
 from pathlib import Path
 
 import harness
-from test_update import (CLIENT, CLIENT_DATE, CLIENT_PACKAGE, PROGRAM, PROGRAM_PACKAGE,
-                         PROGRAM_VERSION, TICK_SECONDS, UpdateTestCase, next_exe, server_date,
-                         sha256, tool)
+from harness.program import CLIENT, PROGRAM
+from harness.updates import (CLIENT_DATE, CLIENT_PACKAGE, PROGRAM_PACKAGE, PROGRAM_VERSION,
+                             TICK_SECONDS, UpdateTestCase, next_exe, server_date, sha256, tool)
 
 
 def make_signer(folder: Path, name: str, subject: str) -> tuple[Path, Path]:

@@ -7,8 +7,8 @@ import re
 import subprocess
 from pathlib import Path
 
-from harness.common import HarnessError, find_tool, imagemagick, wait_until
-from harness.ui import SystemTray, normalise_text, ocr
+from harness.common import HarnessError, find_tool, wait_until
+from harness.ui import SystemTray
 from harness.wine import Process
 from harness.x11 import IS_VIEWABLE, Image, XConnection, XWindow
 
@@ -111,15 +111,6 @@ class Display:
             raise HarnessError(f"no picture for {name}: window {window:#x} is gone or hidden")
         self._shots += 1
         return image.save_png(self.artifacts / f"{self._shots:02d}-{name}.png")
-
-    def read_window_text(self, window_id: int, name: str, psm: int = 7) -> str:
-        """Reads a window's text from the screen (a tooltip, say): a screenshot of it, kept,
-        scaled to 300 % in grey and read with tesseract; whitespace runs become one space."""
-        shot = self.screenshot(name, window=window_id)
-        scaled = shot.with_name(shot.stem + "-300.png")
-        subprocess.run([imagemagick("convert"), str(shot), "-colorspace", "Gray", "-resize",
-                        "300%", str(scaled)], check=True)
-        return normalise_text(ocr(scaled, psm=psm))
 
     @property
     def tray(self) -> SystemTray:

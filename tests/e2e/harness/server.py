@@ -47,7 +47,20 @@ class SupportServer:
         path.write_text(json.dumps(value, ensure_ascii=False), encoding="utf-8")
         return str(path)
 
-    def start(self, timeout: float = 20.0) -> "SupportServer":
+    def start(self, timeout: float = 20.0, patience: float = 0.0) -> "SupportServer":
+        """Starts the server and waits until it listens. With patience, a port that another
+        run on this machine holds (where the tests do not run in network namespaces of their
+        own) is waited for that many seconds."""
+        deadline = time.monotonic() + patience
+        while True:
+            try:
+                return self._start(timeout)
+            except HarnessError:
+                if time.monotonic() > deadline:
+                    raise
+                time.sleep(2)
+
+    def _start(self, timeout: float) -> "SupportServer":
         script = source_dir() / "tools" / "support_server.py"
         if not script.is_file():
             raise HarnessError(f"{script} is missing")

@@ -9,6 +9,7 @@ and driven through the UI driver."""
 
 from __future__ import annotations
 
+import json
 import os
 import subprocess
 import tempfile
@@ -311,6 +312,22 @@ class SystemTray:
 
     def double_click(self, index: int = 0) -> None:
         self.click(index, 1, repeat=2)
+
+    def tooltip(self, index: int = 0) -> str:
+        """Rests the pointer on an icon and reads the tooltip the shell shows for it, exactly
+        (the tooltip window's text, through the UI driver); a picture of it is kept."""
+        session = self.session
+        [tray] = session.uidriver_records("windows", "--title", TRAY_TITLE)
+        tips = ["--pid", str(tray["pid"]), "--class", "tooltips_class32"]
+        session.move_pointer(640, 700)  # off the icon first, so resting on it shows the tip
+        session.uidriver("wait", *tips, "--visible", "--gone")
+        session.move_pointer(*self.icon_centre(index))
+        [tip] = session.uidriver_records("wait", *tips, "--visible")
+        text = json.loads(session.uidriver("text", "--hwnd", tip["hwnd"], "--json").stdout)
+        session.screenshot("tooltip")
+        session.move_pointer(640, 700)
+        session.uidriver("wait", "--hwnd", tip["hwnd"], "--visible", "--gone")
+        return text
 
     def open_menu(self, index: int = 0, owner: Process | None = None,
                   timeout: float = 10.0, name: str = "menu") -> PopupMenu:
