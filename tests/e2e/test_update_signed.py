@@ -5,32 +5,14 @@ publisher's clients and dates it can believe. Certificates are made here with op
 signatures with osslsigncode."""
 
 import os
-import subprocess
 import unittest
 from pathlib import Path
 
 import harness
+from harness.signing import make_certificate, signed_copy
 from harness.program import CLIENT, PROGRAM
 from harness.updates import (CLIENT_DATE, CLIENT_PACKAGE, PROGRAM_PACKAGE, PROGRAM_VERSION,
                              TICK_SECONDS, UpdateTestCase, next_exe, server_date, sha256, tool)
-
-
-def make_signer(folder: Path, name: str, subject: str) -> tuple[Path, Path]:
-    """A throwaway code-signing certificate (self-signed) and its key."""
-    cert, key = folder / f"{name}.pem", folder / f"{name}-key.pem"
-    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
-                    "-subj", subject, "-keyout", str(key), "-out", str(cert),
-                    "-addext", "keyUsage=critical,digitalSignature",
-                    "-addext", "extendedKeyUsage=codeSigning"],
-                   check=True, capture_output=True, timeout=60)
-    return cert, key
-
-
-def signed_copy(exe: Path, signer: tuple[Path, Path], out: Path) -> Path:
-    subprocess.run(["osslsigncode", "sign", "-certs", str(signer[0]), "-key", str(signer[1]),
-                    "-h", "sha256", "-in", str(exe), "-out", str(out)],
-                   check=True, capture_output=True, timeout=60)
-    return out
 
 
 COMPANY = "/C=DK/O=Varnek IT ApS/CN=Varnek IT"
@@ -43,9 +25,9 @@ class SignedUpdate(UpdateTestCase):
         session = self.session
         keys = session.temp / "keys"
         keys.mkdir()
-        company, renewed = make_signer(keys, "company", COMPANY), \
-            make_signer(keys, "renewed", COMPANY)
-        impostor = make_signer(keys, "impostor", IMPOSTOR)
+        company, renewed = make_certificate(keys, "company", COMPANY), \
+            make_certificate(keys, "renewed", COMPANY)
+        impostor = make_certificate(keys, "impostor", IMPOSTOR)
         signed = {name: signed_copy(exe, signer, keys / f"{name}.exe") for name, exe, signer in [
             ("program", harness.program_exe(), company),
             ("next-impostor", next_exe(), impostor),
@@ -128,7 +110,7 @@ class RefusedRelease(UpdateTestCase):
         session = self.session
         keys = session.temp / "keys"
         keys.mkdir()
-        company = make_signer(keys, "company", COMPANY)
+        company = make_certificate(keys, "company", COMPANY)
         program = signed_copy(harness.program_exe(), company, keys / "program.exe")
         # The next version, signed by the same subject: one that ends with 0 at once whatever
         # it is asked (it never runs its self-test), and one made for the other machine type.
@@ -171,7 +153,7 @@ class ConfiguredPublisher(UpdateTestCase):
         keys.mkdir()
         # The next build names this subject as the client's signer.
         publisher = os.environ["VARNEK_NEXT_PUBLISHER"]
-        signer = make_signer(keys, "publisher",
+        signer = make_certificate(keys, "publisher",
                              "/" + "/".join(part.strip() for part in publisher.split(",")))
         signed = signed_copy(tool("standin_client.exe"), signer, keys / "client.exe")
         later = signed_copy(tool("standin_teamviewer.exe"), signer, keys / "later.exe")
