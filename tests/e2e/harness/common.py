@@ -82,3 +82,11 @@ def template_dir() -> Path:
     if not value:
         raise HarnessError(f"{ENV_TEMPLATE} does not name the prefix template")
     return Path(value)
+
+
+def reference_tray() -> Path:
+    """bench/reference_tray's program: a bare tray program to measure the program against."""
+    path = Path(os.environ.get(ENV_REFERENCE_TRAY, ""))
+    if not path.is_file():
+        raise HarnessError(f"{ENV_REFERENCE_TRAY} does not name reference_tray.exe")
+    return path

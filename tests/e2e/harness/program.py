@@ -56,6 +56,22 @@ def gui_counts(session, windows_pid: str) -> dict:
     return json.loads(result.stdout.decode())
 
 
+def start_program(session, cwd: str | None = None) -> Process:
+    """Starts the program in its folder (the built one is copied there first, unless the test
+    put one there) and returns once its icon is drawn."""
+    if not session.unix_path(PROGRAM_PATH).is_file():
+        session.install_program()
+    program = session.start_wine(PROGRAM_PATH, cwd=cwd)
+    session.tray.wait_icon_count(1, timeout=60)
+    return program
+
+
+def windows_pid(session) -> str:
+    """The Windows process id of the running program (its hidden main window's)."""
+    [main] = session.uidriver_records("windows", "--all", "--title", MAIN_TITLE)
+    return str(main["pid"])
+
+
 class ProgramTestCase(E2ETestCase):
     """Starts the program, drives its tray menu, its settings window and its message boxes."""
 
@@ -63,22 +79,16 @@ class ProgramTestCase(E2ETestCase):
     _windows_pid: str | None = None
 
     def start_program(self, cwd: str | None = None) -> Process:
-        """Starts the program in its folder (the built one is copied there first, unless the
-        test put one there) and returns once its icon is drawn."""
-        session = self.session
-        if not session.unix_path(PROGRAM_PATH).is_file():
-            session.install_program()
-        self.program = session.start_wine(PROGRAM_PATH, cwd=cwd)
+        """Starts the program (see start_program) as self.program."""
         self._windows_pid = None
-        session.tray.wait_icon_count(1, timeout=60)
+        self.program = start_program(self.session, cwd)
         return self.program
 
     @property
     def windows_pid(self) -> str:
         """The Windows process id of the program started last (its hidden main window's)."""
         if self._windows_pid is None:
-            [main] = self.session.uidriver_records("windows", "--all", "--title", MAIN_TITLE)
-            self._windows_pid = str(main["pid"])
+            self._windows_pid = windows_pid(self.session)
         return self._windows_pid
 
     def exit_program(self, label: str) -> None:
