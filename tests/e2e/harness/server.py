@@ -27,23 +27,29 @@ class SupportServer:
     users: {"user name": "password"} or a JSON file of that; faults: {"/path": {"mode": ...}}
     (see the server's FAULT_MODES) at start, or later through set_faults()."""
 
-    def __init__(self, session: "Session", root: Path, users: dict | Path | None = None,
+    def __init__(self, root: Path, folder: Path, users: dict | Path | None = None,
                  port: int = SUPPORT_PORT, faults: dict | None = None,
-                 extra_args: list[str] | None = None):
-        self.session = session
+                 extra_args: list[str] | None = None, session: "Session | None" = None):
+        """The server serves root; its log, its output and the files it is handed go into
+        folder. Port 0 lets it pick a free port. A session ends it with its other processes."""
         self.root = Path(root)
+        self.folder = Path(folder)
         self.users = users
         self.port = port
         self.faults = faults
         self.extra_args = extra_args or []
-        self.log_path = session.artifacts / "support_server.log"
+        self.session = session
+        self.log_path = self.folder / "support_server.log"
         self.process: Process | None = None
-        self.base_url = f"http://127.0.0.1:{port}"
+
+    @property
+    def base_url(self) -> str:
+        return f"http://127.0.0.1:{self.port}"
 
     def _json_file(self, name: str, value) -> str:
         if isinstance(value, (str, Path)):
             return str(value)
-        path = self.session.temp / name
+        path = self.folder / name
         path.write_text(json.dumps(value, ensure_ascii=False), encoding="utf-8")
         return str(path)
 
@@ -70,12 +76,13 @@ class SupportServer:
             args += ["--users", self._json_file("support-users.json", self.users)]
         if self.faults is not None:
             args += ["--faults", self._json_file("support-faults.json", self.faults)]
-        output_path = self.session.artifacts / "support_server.out"
+        output_path = self.folder / "support_server.out"
         with open(output_path, "wb") as output:
             popen = subprocess.Popen(args + self.extra_args, stdout=subprocess.PIPE,
                                      stderr=output, stdin=subprocess.DEVNULL,
                                      start_new_session=True)
-        self.process = self.session.adopt("support_server", popen)
+        self.process = (self.session.adopt("support_server", popen) if self.session
+                        else Process("support_server", popen, time.monotonic()))
         deadline = time.monotonic() + timeout
         line = b""
         while not line.endswith(b"\n"):
@@ -86,9 +93,12 @@ class SupportServer:
                 why = "did not report it was ready" if not ready else "ended before it was ready"
                 raise HarnessError(f"the support server {why} (see {output_path})")
             line += chunk
-        if line.split()[:2] != [b"ready", str(self.port).encode()]:
+        words = line.split()
+        if (len(words) < 2 or words[0] != b"ready" or not words[1].isdigit()
+                or self.port not in (0, int(words[1]))):
             self.stop()
             raise HarnessError(f"unexpected first line from the support server: {line!r}")
+        self.port = int(words[1])
         # Keep reading its output so that it never blocks on a full pipe.
         threading.Thread(target=self._drain, args=(popen.stdout,), daemon=True).start()
         return self
@@ -113,9 +123,12 @@ class SupportServer:
         lines = self.log_path.read_text(encoding="utf-8").splitlines()
         return [json.loads(line) for line in lines if line]
 
-    def stop(self) -> None:
+    def stop(self) -> int | None:
+        """Ends the server by its id; its exit code (0 when SIGTERM ended it as it should)."""
         if self.process:
             self.process.stop()
+            return self.process.popen.returncode
+        return None
 
     def __enter__(self):
         return self.start() if not self.process else self

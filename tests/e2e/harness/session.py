@@ -217,7 +217,9 @@ class Session(Display, Registry, UiDriver):
 
     def support_server(self, root: Path, users: dict | Path | None = None,
                        **kwargs) -> SupportServer:
-        return SupportServer(self, root, users, **kwargs)
+        """The support server on the build's port: its log and output among the artifacts,
+        ended with the session's processes."""
+        return SupportServer(root, self.artifacts, users, session=self, **kwargs)
 
     def browser_log(self) -> list[dict]:
         """Addresses the prefix's browser received, as logged by the browser recorder."""
