@@ -96,7 +96,8 @@ class Tools(harness.E2ETestCase):
     def test_uidriver_finds_and_closes_the_hidden_window(self):
         self.require_tools("uidriver.exe")
         session = self.session
-        program = session.start_wine(session.install_program(r"C:\Reference", harness.reference_tray()))
+        program = session.start_wine(session.install_program(r"C:\Reference",
+                                                             harness.reference_tray()))
         session.tray.wait_icon_count(1, timeout=60)
         [window] = session.uidriver_records("windows", "--all", "--title", "Reference Tray")
         self.assertEqual((window["class"], window["visible"]), ("ReferenceTray", 0))

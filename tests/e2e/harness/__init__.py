@@ -23,8 +23,7 @@ Tests import this package and use the names below; the command line makes the te
 """
 
 from harness.common import (ENV_REFERENCE_TRAY, SUPPORT_BASE, SUPPORT_PORT, HarnessError,
-                            program_exe, reference_tray, source_dir, tools_dir,
-                            wait_until)
+                            program_exe, reference_tray, source_dir, tools_dir, wait_until)
 from harness.registry import RegValue, parse_reg_export
 from harness.server import SupportServer
 from harness.session import E2ETestCase, Session
@@ -34,6 +33,7 @@ from harness.x11 import Image, XWindow
 
 __all__ = [
     "ENV_REFERENCE_TRAY", "SUPPORT_BASE", "SUPPORT_PORT", "HarnessError", "program_exe",
-    "reference_tray", "source_dir", "tools_dir", "wait_until", "RegValue", "parse_reg_export", "SupportServer",
-    "E2ETestCase", "Session", "SEPARATOR", "TRAY_TITLE", "PopupMenu", "SystemTray",
-    "PROGRAM_FOLDER", "TOOLS_FOLDER", "Process", "make_template", "Image", "XWindow"]
+    "reference_tray", "source_dir", "tools_dir", "wait_until", "RegValue", "parse_reg_export",
+    "SupportServer", "E2ETestCase", "Session", "SEPARATOR", "TRAY_TITLE", "PopupMenu",
+    "SystemTray", "PROGRAM_FOLDER", "TOOLS_FOLDER", "Process", "make_template", "Image",
+    "XWindow"]
