@@ -9,8 +9,8 @@ import unittest
 from pathlib import Path
 
 import harness
-from harness.signing import make_certificate, signed_copy
 from harness.program import CLIENT, PROGRAM
+from harness.signing import make_certificate, signed_copy
 from harness.updates import (CLIENT_DATE, CLIENT_PACKAGE, PROGRAM_PACKAGE, PROGRAM_VERSION,
                              TICK_SECONDS, UpdateTestCase, next_exe, server_date, sha256, tool)
 
@@ -154,7 +154,7 @@ class ConfiguredPublisher(UpdateTestCase):
         # The next build names this subject as the client's signer.
         publisher = os.environ["VARNEK_NEXT_PUBLISHER"]
         signer = make_certificate(keys, "publisher",
-                             "/" + "/".join(part.strip() for part in publisher.split(",")))
+                                  "/" + "/".join(part.strip() for part in publisher.split(",")))
         signed = signed_copy(tool("standin_client.exe"), signer, keys / "client.exe")
         later = signed_copy(tool("standin_teamviewer.exe"), signer, keys / "later.exe")
         # A fresh installation of that build: no client yet; the server offers an unsigned one.
