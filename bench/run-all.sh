@@ -56,7 +56,8 @@ export VARNEK_EXE=$WIN/src/VarnekIT.exe VARNEK_TOOLS_DIR=$WIN/tools VARNEK_SOURC
 export VARNEK_E2E_TEMPLATE=$WIN/e2e-template VARNEK_E2E_ARTIFACTS=$WIN/bench-artifacts
 export VARNEK_REFERENCE_TRAY=$WIN/bench/reference_tray/reference_tray.exe
 export PYTHONDONTWRITEBYTECODE=1
-python3 "$ROOT/tests/e2e/harness.py" make-template "$VARNEK_E2E_TEMPLATE" >"$OUT/template.log"
+PYTHONPATH="$ROOT/tests/e2e" python3 -m harness make-template "$VARNEK_E2E_TEMPLATE" \
+    >"$OUT/template.log"
 
 if ((SMALL)); then
     MIN_TIME=0.1 RUNS=2 CYCLES=2 IDLE=5 MIB=8

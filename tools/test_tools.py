@@ -22,6 +22,9 @@ import unittest
 from pathlib import Path
 
 HERE = Path(__file__).resolve().parent
+sys.path.insert(0, str(HERE.parent / "tests" / "e2e"))
+from harness.server import SupportServer as Server  # noqa: E402  (starts support_server.py)
+
 SALT = "8OurOddPepper42"
 TOOLS = None  # the built tools, set in main()
 ENV = None  # the Wine environment of the module's prefix and display
@@ -399,24 +402,16 @@ class SupportServer(unittest.TestCase):
         cls.package = os.urandom(200000)
         (app / "New_VarnekIT.zip").write_bytes(cls.package)
         (cls.temp / "secret.txt").write_text("no")
-        (cls.temp / "users.json").write_text(json.dumps({"Søren": "Smørrebrød42", "a&b": "x=y"}),
-                                             encoding="utf-8")
-        (cls.temp / "faults.json").write_text(json.dumps(
-            {"/VarnekITApp/VersionVarnekIT.txt": {"mode": "500", "times": 1}}))
-        cls.log = cls.temp / "requests.log"
-        cls.server = subprocess.Popen(
-            [sys.executable, str(HERE / "support_server.py"), "--root", str(cls.temp / "root"),
-             "--port", "0", "--users", str(cls.temp / "users.json"), "--log", str(cls.log),
-             "--faults", str(cls.temp / "faults.json")],
-            stdout=subprocess.PIPE, text=True, start_new_session=True)
-        ready = cls.server.stdout.readline().split()
-        assert ready[0] == "ready", ready
-        cls.port = int(ready[1])
+        cls.server = Server(cls.temp / "root", cls.temp, port=0,
+                            users={"Søren": "Smørrebrød42", "a&b": "x=y"},
+                            faults={"/VarnekITApp/VersionVarnekIT.txt": {"mode": "500",
+                                                                          "times": 1}}).start()
+        cls.port = cls.server.port
+        cls.log = cls.server.log_path
 
     @classmethod
     def tearDownClass(cls):
-        cls.server.send_signal(signal.SIGTERM)
-        cls.exit_code = cls.server.wait(10)
+        cls.exit_code = cls.server.stop()  # SIGTERM, by its id
         shutil.rmtree(cls.temp, ignore_errors=True)
         assert cls.exit_code == 0, cls.exit_code
 

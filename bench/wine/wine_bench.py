@@ -9,7 +9,7 @@ the same run. Prints one JSON object per figure on stdout:
     wine_bench.py idle [--seconds S]
     wine_bench.py download [--mib M]
 
-The e2e harness (tests/e2e/harness.py) provides the prefix, display and processes; the same
+The e2e harness (tests/e2e/harness/) provides the prefix, display and processes; the same
 VARNEK_* variables name the program, the tools and the prefix template.
 """
 import argparse
@@ -24,6 +24,9 @@ from pathlib import Path
 HERE = Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE.parents[1] / "tests" / "e2e"))
 import harness  # noqa: E402
+from harness.program import (CLIENT, LAUNCHER_TITLE, SETTINGS_TITLE, gui_counts,  # noqa: E402
+                             start_program, windows_pid)
+from harness.updates import TEMPORARY, TICK_SECONDS, server_date, update_log  # noqa: E402
 
 TICKS = os.sysconf("SC_CLK_TCK")
 
@@ -58,23 +61,16 @@ def windows_process(pid: int) -> int:
     return pid
 
 
-def tray_visible(session: harness.Session) -> bool:
-    result = subprocess.run(["xdotool", "search", "--onlyvisible", "--name",
-                             f"^{harness.TRAY_TITLE}$"], env=session.env,
-                            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-    return bool(result.stdout.strip())
-
-
 # -- start-up ------------------------------------------------------------------------------------
 
 def start_once(session, exe):
     """Starts a program, waits until Wine's tray window shows its icon; returns the seconds
     that took, the private memory (RssAnon, KiB) two seconds later, then ends it."""
-    if tray_visible(session):
-        harness.wait_until(lambda: not tray_visible(session), 30, what="the tray window to go")
+    if session.tray.window():
+        session.tray.wait_gone(30)
     started = time.monotonic()
     program = session.start_wine(exe)
-    while not tray_visible(session):
+    while not session.tray.window():
         if not program.running():
             raise harness.HarnessError(f"{exe} ended before its icon showed")
         if time.monotonic() - started > 60:
@@ -89,10 +85,9 @@ def start_once(session, exe):
 
 
 def bench_startup(runs: int):
-    reference = os.environ.get(harness.ENV_REFERENCE_TRAY)
     with harness.Session("bench_startup") as session:
         exe = session.install_program()
-        ref = session.install_program(r"C:\Reference", Path(reference))
+        ref = session.install_program(r"C:\Reference", harness.reference_tray())
         # Keep one wineserver for the whole run, so every start finds the same warm prefix.
         session.start(["wineserver", "-f", "-p"], name="wineserver")
         start_once(session, ref)  # warm-up, not counted
@@ -114,28 +109,6 @@ def bench_startup(runs: int):
 
 
 # -- handles -------------------------------------------------------------------------------------
-
-MAIN = "Hard Drive"  # the program's hidden main window
-SETTINGS = " Indstillinger"
-LAUNCHER = " Varnek IT Consulting"
-
-
-def gui_counts(session, windows_pid: str) -> dict:
-    """gui_counts' JSON line: gdi, user, handles (and private), each with the way it was counted
-    (gdi_source, user_source, handles_source): the Windows call, or under Wine the process's
-    GDI handle table, its windows and the system's handle list."""
-    result = session.run_wine([harness.TOOLS_FOLDER + r"\gui_counts.exe", windows_pid])
-    return json.loads(result.stdout.decode())
-
-
-def start_program(session):
-    """Starts VarnekIT, waits for its icon; returns its process and its Windows process id."""
-    exe = session.install_program()
-    program = session.start_wine(exe)
-    session.tray.wait_icon_count(1, timeout=60)
-    [main] = session.uidriver_records("windows", "--all", "--title", MAIN)
-    return program, str(main["pid"])
-
 
 def choose_by_position(menu: harness.PopupMenu, index: int, count: int) -> None:
     """Chooses the entry at `index` (of `count`) as a user who knows the menu does: Down presses
@@ -163,33 +136,28 @@ def ui_cycle(session, program, settings_entry: int | None = None,
     else:
         choose_by_position(menu, settings_entry, entries)
     # One UI-driver process for each window's steps.
-    session.uidriver("batch", "wait", "--title", SETTINGS, "--visible",
-                     ";", "click", "--title", SETTINGS, "--text", "Danish",
-                     ";", "click", "--title", SETTINGS, "--text", "Engelsk",
-                     ";", "click", "--title", SETTINGS, "--text", "Close",
-                     ";", "wait", "--title", SETTINGS, "--gone")
+    session.uidriver("batch", "wait", "--title", SETTINGS_TITLE, "--visible",
+                     ";", "click", "--title", SETTINGS_TITLE, "--text", "Danish",
+                     ";", "click", "--title", SETTINGS_TITLE, "--text", "Engelsk",
+                     ";", "click", "--title", SETTINGS_TITLE, "--text", "Close",
+                     ";", "wait", "--title", SETTINGS_TITLE, "--gone")
     session.tray.double_click()
-    session.uidriver("batch", "wait", "--title", LAUNCHER, "--visible",
-                     ";", "close", "--title", LAUNCHER, ";", "wait", "--title", LAUNCHER, "--gone")
+    session.uidriver("batch", "wait", "--title", LAUNCHER_TITLE, "--visible",
+                     ";", "close", "--title", LAUNCHER_TITLE, ";", "wait", "--title",
+                     LAUNCHER_TITLE, "--gone")
     return settings_entry, entries
 
 
-def outside_counts(session, program, windows_pid: str) -> dict:
+def outside_counts(session, program, pid: str) -> dict:
     """What can be counted of the program from outside: gui_counts' GDI, USER and handle
     counts, the Unix descriptors of its Wine process, its top-level windows (hidden ones too)
     and its private memory."""
-    counts = gui_counts(session, windows_pid)
-    pid = windows_process(program.pid)
-    counts["fds"] = len(os.listdir(f"/proc/{pid}/fd"))
-    counts["windows"] = len(session.uidriver_records("windows", "--all", "--pid", windows_pid))
-    counts["rss_anon"] = status_kib(pid, "RssAnon")
+    counts = gui_counts(session, pid)
+    unix_pid = windows_process(program.pid)
+    counts["fds"] = len(os.listdir(f"/proc/{unix_pid}/fd"))
+    counts["windows"] = len(session.uidriver_records("windows", "--all", "--pid", pid))
+    counts["rss_anon"] = status_kib(unix_pid, "RssAnon")
     return counts
-
-
-def update_log(session) -> list[str]:
-    """The lines of the prefix's user's update log (%LOCALAPPDATA%\\VarnekIT\\update.log)."""
-    logs = list(session.unix_path("C:\\users").glob("*/AppData/Local/VarnekIT/update.log"))
-    return logs[0].read_text(encoding="utf-8").splitlines() if logs else []
 
 
 # With no support server the automatic check ends at its first read, which fails.
@@ -213,7 +181,8 @@ def wait_check_ended(session, program) -> None:
 
 def bench_handles(cycles: int):
     with harness.Session("bench_handles") as session:
-        program, pid = start_program(session)
+        program = start_program(session)
+        pid = windows_pid(session)
         position = ui_cycle(session, program)
         # The reference is taken once the update log says the automatic check (the 30th tick)
         # has ended: its first read loads WinINet and what that brings, once for the run, which
@@ -256,17 +225,7 @@ def bench_handles(cycles: int):
 # -- the update check: idle and downloads --------------------------------------------------------
 
 APP = "VarnekITApp"
-CLIENT = "Varnek_TeamViewer.exe"
 CLIENT_PACKAGE = "Varnek_TeamViewer.zip"
-TEMPORARY_SUFFIX = ".download"
-TICK_SECONDS = 30  # the automatic check starts on the 30th tick of the one-second timer
-
-
-def server_date(days: int) -> str:
-    """A date as the server writes it (d/m/yyyy), `days` from today. Under Wine a client copied
-    in now counts as made today, so only a later date makes it out of date."""
-    day = time.localtime(time.time() + days * 86400)
-    return f"{day.tm_mday}/{day.tm_mon}/{day.tm_year}"
 
 
 def publish(session, client_days: int, package_mib: int = 0) -> Path:
@@ -282,20 +241,6 @@ def publish(session, client_days: int, package_mib: int = 0) -> Path:
             package.write(b"MZ")
             package.truncate(package_mib * 1024 * 1024)
     return root
-
-
-def start_server(session, root: Path, patience: float = 300.0) -> harness.SupportServer:
-    """The support server on the bench build's port; it may be shared with other runs on this
-    machine, so a busy port is waited for."""
-    deadline = time.monotonic() + patience
-    while True:
-        server = session.support_server(root)
-        try:
-            return server.start()
-        except harness.HarnessError:
-            if time.monotonic() > deadline:
-                raise
-            time.sleep(2)
 
 
 def install_client(session) -> None:
@@ -329,13 +274,13 @@ def wakes_between(before: dict, after: dict) -> int:
 
 
 def bench_idle(seconds: float):
-    reference = os.environ.get(harness.ENV_REFERENCE_TRAY)
     with harness.Session("bench_idle") as session:
         install_client(session)
         root = publish(session, client_days=-30)
-        with start_server(session, root) as server:
-            program, _ = start_program(session)
-            ref = session.start_wine(session.install_program(r"C:\Reference", Path(reference)))
+        with session.support_server(root).start(patience=300) as server:
+            program = start_program(session)
+            ref = session.start_wine(session.install_program(r"C:\Reference",
+                                                              harness.reference_tray()))
             # The check reads the two version files, finds both up to date and fetches nothing.
             harness.wait_until(lambda: len(server.log_entries()) >= 2, TICK_SECONDS + 60, 0.2,
                                "the automatic check")
@@ -432,9 +377,9 @@ def bench_download(mib: int):
         client = folder / CLIENT
         path = f"/{APP}/{CLIENT_PACKAGE}"
         url = f"{harness.SUPPORT_BASE}{path}"
-        with start_server(session, root) as server:
+        with session.support_server(root).start(patience=300) as server:
             curl = [curl_seconds(session, server, url, path, size) for _ in range(2)]
-            program, _ = start_program(session)
+            program = start_program(session)
             pid = windows_process(program.pid)
             # Idle: once started, before the check begins.
             harness.wait_until(lambda: time.monotonic() - program.started > TICK_SECONDS - 3,
@@ -444,7 +389,7 @@ def bench_download(mib: int):
             window = Window(server, path, size)
 
             def files():  # the download's temporary file, or the client it became
-                return [p for p in folder.iterdir() if p.name.endswith(TEMPORARY_SUFFIX)] + \
+                return [p for p in folder.iterdir() if p.name.endswith(TEMPORARY)] + \
                     [client]
 
             deadline = time.monotonic() + TICK_SECONDS + 600
@@ -459,7 +404,7 @@ def bench_download(mib: int):
             seconds = window.seconds
             # The client in place: the download is checked and moved, then it is the package.
             harness.wait_until(lambda: client.exists() and client.stat().st_size == size and
-                               not any(p.name.endswith(TEMPORARY_SUFFIX)
+                               not any(p.name.endswith(TEMPORARY)
                                        for p in folder.iterdir()), 60, 0.05,
                                "the downloaded client in place")
             peak = max(peak, status_kib(pid, "RssAnon"))

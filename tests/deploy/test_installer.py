@@ -6,9 +6,9 @@ Programs runs it, ending the program and removing what was installed, itself inc
 import os
 import sys
 import unittest
-from pathlib import Path
 
 import harness
+from deploy_common import required_path
 
 sys.path.insert(0, str(harness.source_dir() / "tools"))
 import publish  # noqa: E402  (reads the version resource of the installer and uninstaller)
@@ -33,17 +33,10 @@ NOT_STARTED = ("VarnekIT could not be started for you from the setup. It starts 
                "logon; to start it now, choose VarnekIT in the Start menu.")
 
 
-def installer() -> Path:
-    value = os.environ.get("VARNEK_INSTALLER")
-    if not value or not Path(value).is_file():
-        raise unittest.SkipTest("VARNEK_INSTALLER does not name a built installer")
-    return Path(value)
-
-
 class InstallerTest(harness.E2ETestCase):
 
     def setUp(self):
-        self.setup_exe = installer()
+        self.setup_exe = required_path("VARNEK_INSTALLER")
         self.version = os.environ["VARNEK_PROJECT_VERSION"]
         super().setUp()
 

@@ -9,6 +9,7 @@ import unittest
 from pathlib import Path
 
 import harness
+from deploy_common import required_path
 
 RUN = r"Microsoft\Windows\CurrentVersion\Run"
 UNINSTALL = r"Microsoft\Windows\CurrentVersion\Uninstall"
@@ -26,18 +27,11 @@ PACKAGES = r"C:\packages"
 WRITTEN = ["Varnek_TeamViewer.exe", "New_VarnekIT.exe", "DeleteOLD.bat", "VarnekIT.exe.old"]
 
 
-def package(variable: str) -> Path:
-    value = os.environ.get(variable)
-    if not value or not Path(value).is_file():
-        raise unittest.SkipTest(f"{variable} does not name a built package")
-    return Path(value)
-
-
 class MsiTest(harness.E2ETestCase):
 
     def setUp(self):
-        self.packages = {os.environ["VARNEK_PROJECT_VERSION"]: package("VARNEK_MSI"),
-                         "1.0.3": package("VARNEK_NEXT_MSI")}
+        self.packages = {os.environ["VARNEK_PROJECT_VERSION"]: required_path("VARNEK_MSI"),
+                         "1.0.3": required_path("VARNEK_NEXT_MSI")}
         super().setUp()
         self.shortcut = None
 

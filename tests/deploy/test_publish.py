@@ -13,17 +13,10 @@ import tempfile
 import unittest
 from pathlib import Path
 
-from test_signing import make_certificate, require_signing_tools, signed_copy
+from deploy_common import SOURCE, require_signing_tools, required_path
+from harness.signing import make_certificate, signed_copy
 
-SOURCE = Path(os.environ.get("VARNEK_SOURCE_DIR", Path(__file__).resolve().parents[2]))
 PUBLISH = SOURCE / "tools" / "publish.py"
-
-
-def required_path(variable: str) -> Path:
-    value = os.environ.get(variable)
-    if not value or not Path(value).is_file():
-        raise unittest.SkipTest(f"{variable} does not name a built file")
-    return Path(value)
 
 
 def run_publish(*args) -> subprocess.CompletedProcess:
@@ -294,7 +287,7 @@ class SignedPublishTest(FolderTest):
         self.next_exe = with_file_version(self.exe, self.work / "next-unsigned.exe", 9, 0, 0)
 
     def signed(self, program: Path, name: str, certificate: tuple[Path, Path]) -> Path:
-        return signed_copy(program, self.work / f"{name}.exe", *certificate)
+        return signed_copy(program, certificate, self.work / f"{name}.exe")
 
     def show_signer(self, program: Path, *args) -> subprocess.CompletedProcess:
         return subprocess.run([sys.executable, str(PUBLISH), "--show-signer", str(program),

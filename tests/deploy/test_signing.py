@@ -13,7 +13,9 @@ import tempfile
 import unittest
 from pathlib import Path
 
-SOURCE = Path(os.environ.get("VARNEK_SOURCE_DIR", Path(__file__).resolve().parents[2]))
+from deploy_common import SOURCE, require_signing_tools, required_path
+from harness.signing import make_certificate
+
 SIGNING = SOURCE / "cmake" / "Signing.cmake"
 CMAKE = os.environ.get("VARNEK_CMAKE", "cmake")
 PASSWORD = "throwaway pass"
@@ -32,48 +34,12 @@ def run(*args, check=True, environment: dict | None = None,
     return result
 
 
-def require_signing_tools() -> None:
-    for tool in ("openssl", "osslsigncode"):
-        if not shutil.which(tool):
-            raise unittest.SkipTest(f"{tool} is not installed")
-
-
-CODE_SIGNING = ("keyUsage=critical,digitalSignature", "extendedKeyUsage=codeSigning")
-
-
-def make_certificate(folder: Path, name: str, subject: str,
-                     issuer: tuple[Path, Path] | None = None,
-                     extensions: tuple[str, ...] = CODE_SIGNING) -> tuple[Path, Path]:
-    """A throwaway code-signing certificate (or other, by its extensions) and its key (PEM),
-    valid two days: self-signed, or issued by `issuer` (certificate, key)."""
-    cert, key = folder / f"{name}.pem", folder / f"{name}-key.pem"
-    added = [part for extension in extensions for part in ("-addext", extension)]
-    if issuer is None:
-        run("openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-utf8",
-            "-subj", subject, "-keyout", key, "-out", cert, *added)
-    else:
-        run("openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-utf8",
-            "-subj", subject, "-keyout", key, "-out", cert, "-CA", issuer[0], "-CAkey", issuer[1],
-            *added)
-    return cert, key
-
-
-def signed_copy(program: Path, target: Path, cert: Path, key: Path) -> Path:
-    """A copy of the program signed with the certificate by osslsigncode."""
-    run("osslsigncode", "sign", "-certs", cert, "-key", key, "-h", "sha256", "-in", program,
-        "-out", target)
-    return target
-
-
 class SigningTest(unittest.TestCase):
 
     @classmethod
     def setUpClass(cls):
         require_signing_tools()
-        value = os.environ.get("VARNEK_EXE")
-        if not value or not Path(value).is_file():
-            raise unittest.SkipTest("VARNEK_EXE does not name the built program")
-        cls.exe = Path(value)
+        cls.exe = required_path("VARNEK_EXE")
         cls.temp = tempfile.TemporaryDirectory(prefix="varnek-signing-")
         cls.work = Path(cls.temp.name)
         cls.cert, cls.key = make_certificate(cls.work, "cert",

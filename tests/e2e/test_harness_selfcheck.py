@@ -7,22 +7,14 @@ import time
 import unittest
 import urllib.error
 import urllib.request
-from pathlib import Path
 
 import harness
-
-
-def reference_tray() -> Path:
-    path = Path(os.environ.get(harness.ENV_REFERENCE_TRAY, ""))
-    if not path.is_file():
-        raise harness.HarnessError(f"{harness.ENV_REFERENCE_TRAY} does not name reference_tray.exe")
-    return path
 
 
 class TrayIcon(harness.E2ETestCase):
     def test_icon_appears_and_goes_with_its_process(self):
         session = self.session
-        program = session.install_program(r"C:\Reference", reference_tray())
+        program = session.install_program(r"C:\Reference", harness.reference_tray())
         tray = session.tray
         self.assertIsNone(tray.window(), "a tray window before any program ran")
 
@@ -104,7 +96,8 @@ class Tools(harness.E2ETestCase):
     def test_uidriver_finds_and_closes_the_hidden_window(self):
         self.require_tools("uidriver.exe")
         session = self.session
-        program = session.start_wine(session.install_program(r"C:\Reference", reference_tray()))
+        program = session.start_wine(session.install_program(r"C:\Reference",
+                                                             harness.reference_tray()))
         session.tray.wait_icon_count(1, timeout=60)
         [window] = session.uidriver_records("windows", "--all", "--title", "Reference Tray")
         self.assertEqual((window["class"], window["visible"]), ("ReferenceTray", 0))

@@ -2,16 +2,13 @@
 areas hit with real clicks at 100, 150 and 200 % DPI, their commands seen through the browser
 recorder, the stand-in client, message boxes and the settings window."""
 
-import json
 import unittest
 
 import harness
-from test_settings import (KEY, PASSWORD, SETTINGS, USER, ProgramTestCase, digest,
-                           login_address)
+from harness.program import (HOME_PAGE, LAUNCHER_TITLE, PASSWORD, SETTINGS_TITLE, SUPPORT_KEY,
+                             USER, ProgramTestCase, digest, login_address)
 
-LAUNCHER = " Varnek IT Consulting"
 DESKTOP = r"HKEY_CURRENT_USER\Control Panel\Desktop"
-HOME_PAGE = f"{harness.SUPPORT_BASE}/home.html"
 
 # The areas over the picture's painted buttons at 96 DPI: left, top, width, height in pixels.
 AREAS = {
@@ -35,8 +32,8 @@ class Launcher(ProgramTestCase):
     def open_launcher(self) -> dict:
         """Opens the launcher with a real double click on the tray icon; its rect record."""
         self.session.tray.double_click()
-        self.session.uidriver("wait", "--title", LAUNCHER, "--visible")
-        [rect] = self.session.uidriver_records("rect", "--title", LAUNCHER)
+        self.session.uidriver("wait", "--title", LAUNCHER_TITLE, "--visible")
+        [rect] = self.session.uidriver_records("rect", "--title", LAUNCHER_TITLE)
         self.client = rect["client"]
         self.dpi = rect["dpi"]
         return rect
@@ -62,18 +59,10 @@ class Launcher(ProgramTestCase):
         self.click_launcher(*centre(area))
 
     def launcher_open(self) -> bool:
-        return bool(self.session.uidriver_records("windows", "--title", LAUNCHER))
+        return bool(self.session.uidriver_records("windows", "--title", LAUNCHER_TITLE))
 
     def settings_open(self) -> bool:
-        return bool(self.session.uidriver_records("windows", "--title", SETTINGS))
-
-    def client_log(self):
-        return self.session.unix_path(rf"{harness.PROGRAM_FOLDER}\Varnek_TeamViewer.log")
-
-    def client_starts(self) -> list[dict]:
-        log = self.client_log()
-        lines = log.read_text(encoding="utf-8").splitlines() if log.exists() else []
-        return [json.loads(line) for line in lines]
+        return bool(self.session.uidriver_records("windows", "--title", SETTINGS_TITLE))
 
     def assert_browser(self, count: int, address: str) -> None:
         log = self.session.wait_browser_log(count)
@@ -91,13 +80,13 @@ class Launcher(ProgramTestCase):
     def test_areas_outside_and_close_at_96_dpi(self):
         session = self.session
         self.start_program()
-        session.reg_add(KEY, "Brugernavn", USER)
-        session.reg_add(KEY, "Kodeord", digest(PASSWORD))
+        session.reg_add(SUPPORT_KEY, "Brugernavn", USER)
+        session.reg_add(SUPPORT_KEY, "Kodeord", digest(PASSWORD))
         rect = self.open_launcher()
         self.assertEqual(self.dpi, 96)
         width, height = self.client[2] - self.client[0], self.client[3] - self.client[1]
         self.assertEqual((width, height), CLIENT_SIZE[96])
-        self.screenshot_window(LAUNCHER, "launcher")
+        self.screenshot_window(LAUNCHER_TITLE, "launcher")
 
         for point in OUTSIDE:
             self.click_launcher(*point)
@@ -114,18 +103,18 @@ class Launcher(ProgramTestCase):
         self.assertTrue(self.launcher_open())
         session.install_tool("standin_client.exe", harness.PROGRAM_FOLDER, "Varnek_TeamViewer.exe")
         self.click_area("Fjernstyring")
-        [started] = harness.wait_until(self.client_starts, 20, 0.2, "the client to start")
+        [started] = self.wait_client_starts(1)
         self.assertEqual((started["exe"], started["show"]), (r"C:\Varnek\Varnek_TeamViewer.exe", 5))
         self.assertIn(started["cwd"], (r"C:\Varnek", "C:\\Varnek\\"))
 
         self.click_area("Indstillinger")
-        session.uidriver("wait", "--title", SETTINGS, "--visible")
+        session.uidriver("wait", "--title", SETTINGS_TITLE, "--visible")
         self.assertTrue(self.launcher_open())
 
         # Luk closes the launcher only: the program, the settings window, the icon and its
         # menu go on, and the icon opens the launcher again.
         self.click_area("Luk")
-        session.uidriver("wait", "--title", LAUNCHER, "--gone")
+        session.uidriver("wait", "--title", LAUNCHER_TITLE, "--gone")
         self.assertTrue(self.program.running())
         self.assertTrue(self.settings_open())
         self.menu("Varnek IT")
@@ -143,8 +132,8 @@ class Launcher(ProgramTestCase):
         order, Enter runs the focused area, Esc closes the window."""
         session = self.session
         self.start_program()
-        session.reg_add(KEY, "Brugernavn", USER)
-        session.reg_add(KEY, "Kodeord", digest(PASSWORD))
+        session.reg_add(SUPPORT_KEY, "Brugernavn", USER)
+        session.reg_add(SUPPORT_KEY, "Kodeord", digest(PASSWORD))
         self.open_launcher()
         self.keys_to_launcher()
         session.xdotool("key", "space")  # Hjemmeside has the focus
@@ -152,13 +141,13 @@ class Launcher(ProgramTestCase):
         session.xdotool("key", "Tab", "Tab", "Return")  # Fjernstyring, Support System
         self.assert_browser(2, login_address(USER, PASSWORD))
         session.xdotool("key", "shift+Tab", "shift+Tab", "shift+Tab", "Return")  # round to Luk
-        session.uidriver("wait", "--title", LAUNCHER, "--gone")
+        session.uidriver("wait", "--title", LAUNCHER_TITLE, "--gone")
         self.assertTrue(self.program.running())
 
         self.open_launcher()
         self.keys_to_launcher()
         session.xdotool("key", "Escape")
-        session.uidriver("wait", "--title", LAUNCHER, "--gone")
+        session.uidriver("wait", "--title", LAUNCHER_TITLE, "--gone")
         self.assertTrue(self.program.running())
         self.assertEqual(len(session.browser_log()), 2)
         self.assertEqual(self.client_starts(), [])
@@ -173,7 +162,7 @@ class Launcher(ProgramTestCase):
         self.assertEqual(self.dpi, dpi, "Wine did not take the DPI from LogPixels")
         width, height = self.client[2] - self.client[0], self.client[3] - self.client[1]
         self.assertEqual((width, height), CLIENT_SIZE[dpi])
-        self.screenshot_window(LAUNCHER, name)
+        self.screenshot_window(LAUNCHER_TITLE, name)
 
         self.click_launcher(*OUTSIDE[0])
         self.click_launcher(*OUTSIDE[3])
@@ -185,11 +174,11 @@ class Launcher(ProgramTestCase):
         self.click_area("Fjernstyring")
         self.assert_client_missing_box("English")
         self.click_area("Indstillinger")
-        session.uidriver("wait", "--title", SETTINGS, "--visible")
-        [settings] = session.uidriver_records("rect", "--title", SETTINGS)
+        session.uidriver("wait", "--title", SETTINGS_TITLE, "--visible")
+        [settings] = session.uidriver_records("rect", "--title", SETTINGS_TITLE)
         self.assertEqual(settings["dpi"], dpi)
         self.click_area("Luk")
-        session.uidriver("wait", "--title", LAUNCHER, "--gone")
+        session.uidriver("wait", "--title", LAUNCHER_TITLE, "--gone")
         self.assertTrue(self.program.running())
         self.assertTrue(self.settings_open())
 

@@ -3,26 +3,16 @@ Wine, its settings in the real registry, the tray menu opened with real clicks a
 the remote-control client and running clients as stand-in processes, the browser as the
 prefix's recorder and the support system as the loopback support server."""
 
-import hashlib
-import json
 import subprocess
 import unittest
-import urllib.parse
 import urllib.request
 
 import harness
+from harness.program import (MENU_DANISH, MENU_ENGLISH, PASSWORD, SETTINGS_TITLE, SUPPORT_KEY,
+                             USER, ProgramTestCase, digest, login_address)
 
-KEY = r"HKEY_CURRENT_USER\Software\VB and VBA Program Settings\VarnekIT\Support"
 RUN_KEY = r"HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion\Run"
-SETTINGS = " Indstillinger"
-MAIN = "Hard Drive"  # the program's hidden main window
-SALT = "8OurOddPepper42"
 ES_PASSWORD = 0x20
-SEP = harness.SEPARATOR
-
-MENU_ENGLISH = ["Varnek IT", SEP, "RemoteSupport", "Support System", SEP, "Settings", SEP, "Exit"]
-MENU_DANISH = ["Varnek IT", SEP, "Fjernstyring", "Support System", SEP, "Indstillinger", SEP,
-               "Afslut"]
 
 # Every caption of the settings window (buttons, frames, options, labels) in each language.
 CAPTIONS_ENGLISH = [
@@ -42,63 +32,13 @@ NOTE = {"English": CAPTIONS_ENGLISH[3], "Danish": CAPTIONS_DANISH[3]}
 DELETE_QUESTION = {
     "English": "Are you sure yoy want to delete all USer Data ?",
     "Danish": "Er du sikker på du ønsker at slette alle bruger informationerne ?"}
-CLIENT_MISSING = {
-    "English": "Teamviewer was not found, try to Update or contact Varnek for help.",
-    "Danish": "Teamviewer blev ikke fundet, prøv at opdater VarnekIT, eller Kontakt Varnek for "
-              "hjælp."}
-
-USER = "Søren & Co"  # a space, "&" and "ø": all of them must be percent-encoded
-PASSWORD = "Hemmelig ø42"
 
 
-def digest(password: str) -> str:
-    """The stored form of a password: SHA-256 of password + salt over its Latin-1 bytes."""
-    return hashlib.sha256((password + SALT).encode("latin-1")).hexdigest()
-
-
-def login_address(user: str, password: str) -> str:
-    return (f"{harness.SUPPORT_BASE}/AppLogin.asp?Username={urllib.parse.quote(user, safe='')}"
-            f"&Password={digest(password)}")
-
-
-class ProgramTestCase(harness.E2ETestCase):
-    """Starts the program, drives its tray menu and its settings window."""
-
-    def start_program(self) -> harness.Process:
-        session = self.session
-        self.exe = session.install_program()
-        self.program = session.start_wine(self.exe)
-        session.tray.wait_icon_count(1, timeout=60)
-        [main] = session.uidriver_records("windows", "--all", "--title", MAIN)
-        self.windows_pid = str(main["pid"])  # the program's Windows process id
-        return self.program
-
-    def exit_program(self, label: str) -> None:
-        self.menu(label)
-        self.assertEqual(self.program.wait(20), 0)
-        self.session.tray.wait_icon_count(0, timeout=30)
-
-    def menu(self, choose: str | None = None, expect: list[str] | None = None) -> list[str]:
-        """Opens the tray menu with a real right click, reads it, then chooses an entry (or
-        closes it with Escape)."""
-        menu = self.session.tray.open_menu(owner=self.program)
-        labels = menu.labels()
-        if expect is not None:
-            self.assertEqual(labels, expect)
-        if choose:
-            menu.choose(choose)
-        else:
-            menu.close()
-        return labels
-
-    # -- the settings window ------------------------------------------------------------------
-
-    def open_settings(self, label: str) -> None:
-        self.menu(label)
-        self.session.uidriver("wait", "--title", SETTINGS, "--visible")
+class SettingsTestCase(ProgramTestCase):
+    """The settings window's controls and what it stores."""
 
     def controls(self) -> list[dict]:
-        return self.session.uidriver_records("children", "--title", SETTINGS)
+        return self.session.uidriver_records("children", "--title", SETTINGS_TITLE)
 
     def captions(self) -> list[str]:
         return sorted(c["text"] for c in self.controls() if c["class"] != "Edit")
@@ -117,57 +57,18 @@ class ProgramTestCase(harness.E2ETestCase):
 
     def type_into(self, field: dict, text: str) -> None:
         """Empties the field and types the text into it, character by character."""
-        self.session.uidriver("type", "--title", SETTINGS, "--id", str(field["id"]), "--clear",
-                              "--", text)
+        self.session.uidriver("type", "--title", SETTINGS_TITLE, "--id", str(field["id"]),
+                              "--clear", "--", text)
 
     def field_text(self, field: dict) -> str:
-        out = self.session.uidriver("text", "--title", SETTINGS, "--id", str(field["id"]),
-                                    "--json").stdout
-        return json.loads(out)
-
-    def click(self, caption: str) -> str:
-        return self.session.uidriver("click", "--title", SETTINGS, "--text", caption).stdout.strip()
-
-    def close_settings(self, caption: str | None = None) -> None:
-        """Closes the window with its Close button, or as the window manager does."""
-        if caption:
-            self.assertEqual(self.click(caption), "clicked")
-        else:
-            [window] = self.session.find_windows(SETTINGS, visible_only=True)
-            self.session.request_close(window)
-        self.session.uidriver("wait", "--title", SETTINGS, "--gone")
-
-    def screenshot_window(self, title: str, name: str) -> None:
-        """Keeps a picture of a shown window, once painted, as <artifacts>/<name>.png."""
-        [window] = self.session.find_windows(title, visible_only=True)
-        self.session.wait_window_settled(window)
-        shot = self.session.screenshot(name, window=window)
-        shot.rename(shot.with_name(f"{name}.png"))
-
-    # -- registry and message boxes -----------------------------------------------------------
+        return self.label(field["id"])
 
     def stored(self) -> dict[str, str]:
         """The program's stored values (all REG_SZ)."""
-        values = self.session.reg_values(KEY) or {}
+        values = self.session.reg_values(SUPPORT_KEY) or {}
         for name, value in values.items():
             self.assertEqual(value.type, "REG_SZ", name)
         return {name: value.data for name, value in values.items()}
-
-    def message_box(self) -> dict:
-        [box] = self.session.uidriver_records("msgbox", "--pid", self.windows_pid)
-        return box
-
-    def press(self, button: str) -> None:
-        """Presses a button of the open message box and waits until the box is destroyed: the
-        call that showed it has then returned (hiding a window takes Wine up to 2 s here,
-        where no window manager answers)."""
-        box = self.message_box()
-        self.session.uidriver("msgbox", "--pid", self.windows_pid, "--press", button)
-        self.session.uidriver("wait", "--hwnd", box["hwnd"], "--gone")
-
-    def assert_no_message_box(self, ms: int = 1500) -> None:
-        result = self.session.uidriver("msgbox", "--none", "--timeout", str(ms), check=False)
-        self.assertEqual(result.returncode, 0, f"unexpected message box: {result.stdout}")
 
     def assert_delete_question(self, language: str) -> None:
         box = self.message_box()
@@ -175,19 +76,12 @@ class ProgramTestCase(harness.E2ETestCase):
         self.assertEqual(box["text"], DELETE_QUESTION[language])
         self.assertEqual([b["id"] for b in box["buttons"]], [6, 7])  # Yes, No
 
-    def assert_client_missing_box(self, language: str) -> None:
-        """The box that says the client is missing, in the language; answered with OK."""
-        box = self.message_box()
-        self.assertEqual((box["title"], box["text"]), ("Error", CLIENT_MISSING[language]))
-        self.assertEqual([b["id"] for b in box["buttons"]], [1])  # OK
-        self.press("OK")
 
-
-class SettingsWindow(ProgramTestCase):
+class SettingsWindow(SettingsTestCase):
     def test_save_reload_delete_and_autostart(self):
         session = self.session
         self.start_program()
-        self.assertIsNone(session.reg_values(KEY), "settings before the first save")
+        self.assertIsNone(session.reg_values(SUPPORT_KEY), "settings before the first save")
         self.open_settings("Settings")
 
         # The design state in English: nothing stored, so no note.
@@ -199,7 +93,7 @@ class SettingsWindow(ProgramTestCase):
         self.assertEqual(self.control("Version : 1.0.2")["visible"], 1)
         name, password = self.edits()
         self.assertEqual((name["text"], password["text"]), ("", ""))
-        self.screenshot_window(SETTINGS, "settings_english")
+        self.screenshot_window(SETTINGS_TITLE, "settings_english")
 
         # Save stores the name, the digest, the client option and the language.
         self.type_into(name, USER)
@@ -283,13 +177,13 @@ class SettingsWindow(ProgramTestCase):
         self.assertEqual(self.captions(), sorted(CAPTIONS_DANISH))
         self.assertEqual((self.control("Dansk")["checked"], self.control("Engelsk")["checked"]),
                          (1, 0))
-        self.screenshot_window(SETTINGS, "settings_danish")
-        self.assertIsNone(session.reg_values(KEY))
+        self.screenshot_window(SETTINGS_TITLE, "settings_danish")
+        self.assertIsNone(session.reg_values(SUPPORT_KEY))
         self.menu(expect=MENU_DANISH)
         self.assertEqual(self.click("Slet Brugerdata"), "pending")
         self.assert_delete_question("Danish")
         self.press("No")
-        self.assertIsNone(session.reg_values(KEY))
+        self.assertIsNone(session.reg_values(SUPPORT_KEY))
         # Loaded again, the window keeps the language in use.
         self.close_settings("Luk")
         self.open_settings("Indstillinger")
@@ -326,7 +220,7 @@ class SettingsWindow(ProgramTestCase):
         self.exit_program("Exit")
 
 
-class MenuCommands(ProgramTestCase):
+class MenuCommands(SettingsTestCase):
     def test_remote_control_support_system_and_home_page(self):
         session = self.session
         root = session.temp / "www"
@@ -344,7 +238,7 @@ class MenuCommands(ProgramTestCase):
             # No client in the program folder: an error box, nothing started.
             self.menu("RemoteSupport")
             self.assert_client_missing_box("English")
-            client_log = session.unix_path(rf"{harness.PROGRAM_FOLDER}\Varnek_TeamViewer.log")
+            client_log = self.client_log()
             session.install_tool("standin_client.exe", harness.PROGRAM_FOLDER,
                                  "Varnek_TeamViewer.exe")
             self.assertFalse(client_log.exists())
@@ -365,7 +259,7 @@ class MenuCommands(ProgramTestCase):
             self.assertEqual(session.windows_processes("TeamViewer.exe", gone=True), [])
             for process in running:
                 self.assertEqual(process.wait(20), 0)  # ended by TerminateProcess(h, 0)
-            [started] = self.client_starts(client_log, 1)
+            [started] = self.wait_client_starts(1)
             self.assertEqual(started["exe"], r"C:\Varnek\Varnek_TeamViewer.exe")
             # The program names "C:\Varnek\"; the client sees the folder without the backslash.
             self.assertIn(started["cwd"], (r"C:\Varnek", "C:\\Varnek\\"))
@@ -373,10 +267,10 @@ class MenuCommands(ProgramTestCase):
             self.assert_no_message_box(500)
 
             # With the option off, a running client is left alone.
-            session.reg_add(KEY, "Teamviewer", "0")
+            session.reg_add(SUPPORT_KEY, "Teamviewer", "0")
             [other] = self.start_running_clients(1)
             self.menu("RemoteSupport")
-            self.assertEqual(len(self.client_starts(client_log, 2)), 2)
+            self.assertEqual(len(self.wait_client_starts(2)), 2)
             # A running client would have been ended before the start.
             self.assertEqual(len(session.windows_processes("TeamViewer.exe")), 1)
             self.assertTrue(other.running())
@@ -403,13 +297,6 @@ class MenuCommands(ProgramTestCase):
             0.2, f"{count} running client(s)")
         return processes
 
-    def client_starts(self, log, count: int) -> list[dict]:
-        def read():
-            lines = log.read_text(encoding="utf-8").splitlines() if log.exists() else []
-            return lines if len(lines) >= count else None
-
-        lines = harness.wait_until(read, 20, 0.2, f"{count} client start(s)")
-        return [json.loads(line) for line in lines]
 
 
 def reg_export_lines(session: harness.Session, key: str) -> list[str]:

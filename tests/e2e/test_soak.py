@@ -10,12 +10,11 @@ import json
 import os
 import time
 import unittest
-from pathlib import Path
 
 import harness
-from test_settings import SETTINGS, ProgramTestCase
-from test_update import (CLIENT, CLIENT_DATE, CLIENT_PACKAGE, PROGRAM, PROGRAM_VERSION,
-                         TEMPORARY, TICK_SECONDS, publish_release)
+from harness.program import CLIENT, PROGRAM, gui_counts
+from harness.updates import (CLIENT_DATE, CLIENT_PACKAGE, PROGRAM_VERSION, TEMPORARY,
+                             TICK_SECONDS, UpdateTestCase, publish_release, server_date, tool)
 
 # Every fault mode that ends a read within a moment (a stall waits for the read's time-out and
 # is left to the update tests). A 200 answer with a page instead of the file counts as one.
@@ -38,11 +37,6 @@ AFTER_FAULT = {CLIENT_DATE: [CLIENT_DATE], CLIENT_PACKAGE: CHAIN, PROGRAM_VERSIO
 NO_DATE = [{"mode": "empty"}, {"mode": "status", "code": 200}]
 
 
-def server_date(days: int) -> str:
-    day = time.localtime(time.time() + days * 86400)
-    return f"{day.tm_mday}/{day.tm_mon}/{day.tm_year}"
-
-
 def rounds() -> list[dict]:
     """Good answers every other round; between them each fault on each file in turn."""
     faults = [{path: fault} for fault in FAULTS for path in CHAIN
@@ -51,7 +45,7 @@ def rounds() -> list[dict]:
     return [{} if i % 2 == 0 else faults[(i // 2) % len(faults)] for i in range(count)]
 
 
-class UpdateSoak(ProgramTestCase):
+class UpdateSoak(UpdateTestCase):
     def counts(self) -> dict:
         """What can be counted of the program from outside: its GDI objects, USER objects and
         handles through gui_counts, the Unix descriptors of its Wine process and its windows.
@@ -59,9 +53,7 @@ class UpdateSoak(ProgramTestCase):
         socket and file) when the server has answered, so the counts are read until two
         readings half a second apart agree."""
         def read() -> dict:
-            result = self.session.run_wine([harness.TOOLS_FOLDER + r"\gui_counts.exe",
-                                            self.windows_pid])
-            counts = json.loads(result.stdout.decode())
+            counts = gui_counts(self.session, self.windows_pid)
             counts = {k: counts[k] for k in ("gdi", "user", "handles")}
             counts["windows"] = len(self.session.uidriver_records("windows", "--all", "--pid",
                                                                    self.windows_pid))
@@ -76,49 +68,27 @@ class UpdateSoak(ProgramTestCase):
             previous = current
         self.fail(f"the program's counts did not settle: last {previous}")
 
-    def start_server(self, root: Path, patience: float = 300.0) -> harness.SupportServer:
-        """The support server on port 18080, waiting while another run on this machine holds
-        the port."""
-        deadline = time.monotonic() + patience
-        while True:
-            try:
-                return self.session.support_server(root).start()
-            except harness.HarnessError:
-                if time.monotonic() > deadline:
-                    raise
-                time.sleep(2)
-
-    def requests(self, count: int, timeout: float = 20.0) -> list[tuple]:
-        harness.wait_until(lambda: len(self.server.log_entries()) >= self.seen + count,
-                           timeout, 0.05, f"{count} more request(s)")
-        time.sleep(0.5)  # nothing else may follow
-        entries = self.server.log_entries()[self.seen:]
-        self.seen += len(entries)
-        return [(e["path"], e.get("fault")) for e in entries]
-
     def folder_names(self) -> set[str]:
         return {p.name for p in self.folder.iterdir()}
 
     def test_update_check_over_and_over(self):
         session = self.session
-        root = session.temp / "www"
-        published = root / "VarnekITApp"
+        published = self.published
         # Published with the publish command: a newer client every time (the copy in the
         # folder counts as made today; a day ahead is the furthest a date is believed), and the
         # running program itself, so nothing newer.
-        client = harness.tools_dir() / "standin_client.exe"
+        client = tool("standin_client.exe")
         result = publish_release(published, harness.program_exe(), client, server_date(1))
         self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
         self.assertEqual((published / "VersionVarnekIT.txt").read_bytes(), b"1.0.2")
         self.assertEqual((published / "Varnek_TeamViewer.zip").read_bytes(), client.read_bytes())
         session.install_tool("standin_teamviewer.exe", harness.PROGRAM_FOLDER, CLIENT)
-        self.folder = session.unix_path(harness.PROGRAM_FOLDER)
-        self.seen = 0
 
-        self.server = self.start_server(root)
+        self.server = session.support_server(self.root).start(patience=300)
         self.start_program()
         # The automatic check comes first, with good answers; the rounds follow it.
-        self.assertEqual([p for p, _ in self.requests(3, timeout=TICK_SECONDS + 30)], CHAIN)
+        self.assertEqual([p for p, _, _ in self.new_requests(self.server, 3, TICK_SECONDS + 30,
+                                                          settle=0.5)], CHAIN)
         self.assertEqual((self.folder / CLIENT).read_bytes(), client.read_bytes())
         self.open_settings("Settings")
         first = None
@@ -139,9 +109,9 @@ class UpdateSoak(ProgramTestCase):
                 expected = AFTER_FAULT[path] if path else CHAIN
                 if path == CLIENT_DATE and faults[path] in NO_DATE:
                     expected = [CLIENT_DATE, PROGRAM_VERSION]
-                got = self.requests(len(expected))
-                self.assertEqual([p for p, _ in got], expected)
-                self.assertEqual({p: f for p, f in got if f}, {p: f["mode"]
+                got = self.new_requests(self.server, len(expected), settle=0.5)
+                self.assertEqual([p for p, _, _ in got], expected)
+                self.assertEqual({p: f for p, _, f in got if f}, {p: f["mode"]
                                                                for p, f in faults.items()})
                 self.assertTrue(self.program.running())
                 names = self.folder_names()

@@ -2,25 +2,17 @@
 each language and its commands, clicks on the icon, a second start, and the ways the program
 ends. Real clicks on Wine's tray window, the menu read from the screen."""
 
-import json
+import os
 import time
 import unittest
 
 import harness
+from harness.program import (CLIENT, CLIENT_MISSING, HOME_PAGE, LAUNCHER_TITLE, MAIN_TITLE,
+                             MENU_DANISH, MENU_ENGLISH, PROGRAM_PATH, SETTINGS_TITLE,
+                             SUPPORT_KEY, ProgramTestCase)
 
-KEY = r"HKEY_CURRENT_USER\Software\VB and VBA Program Settings\VarnekIT\Support"
-MAIN_TITLE = "Hard Drive"
-LAUNCHER_TITLE = " Varnek IT Consulting"
-SETTINGS_TITLE = " Indstillinger"
 TOOLTIP = "Varnek IT Consulting"
-HOME_PAGE = f"{harness.SUPPORT_BASE}/home.html"
-CLIENT = "Varnek_TeamViewer.exe"
-NOT_FOUND_ENGLISH = "Teamviewer was not found, try to Update or contact Varnek for help."
-
 SEP = harness.SEPARATOR
-ENGLISH_MENU = ["Varnek IT", SEP, "RemoteSupport", "Support System", SEP, "Settings", SEP, "Exit"]
-DANISH_MENU = ["Varnek IT", SEP, "Fjernstyring", "Support System", SEP, "Indstillinger", SEP,
-               "Afslut"]
 DESIGN_MENU = ["Varnek IT", SEP, "Fjernstyring", "Support System", SEP, "Indstillinger", SEP,
                "Exit"]
 
@@ -28,17 +20,8 @@ WM_MOUSEMOVE = 0x200  # also the icon's callback message: the notification code 
 WM_LBUTTONDBLCLK = 0x203
 
 
-class TrayTestCase(harness.E2ETestCase):
-    """Starts the program and finds its windows; the checks shared by the tests below."""
-
-    def start_program(self, cwd: str | None = None) -> harness.Process:
-        """Installs (once) and starts the program; returns once its icon is drawn."""
-        session = self.session
-        if not session.unix_path(harness.PROGRAM_FOLDER + r"\VarnekIT.exe").is_file():
-            session.install_program()
-        program = session.start_wine(harness.PROGRAM_FOLDER + r"\VarnekIT.exe", cwd=cwd)
-        session.tray.wait_icon_count(1, timeout=60)
-        return program
+class TrayTestCase(ProgramTestCase):
+    """Finds the program's windows; the checks shared by the tests below."""
 
     def main_window(self) -> dict:
         """The program's hidden main window, as the UI driver sees it (there must be one)."""
@@ -48,11 +31,6 @@ class TrayTestCase(harness.E2ETestCase):
 
     def visible_windows(self, pid: int) -> list[dict]:
         return self.session.uidriver_records("windows", "--pid", str(pid))
-
-    def assert_no_message_box(self, pid: int, wait_ms: int = 1500):
-        result = self.session.uidriver("msgbox", "--pid", str(pid), "--none", "--timeout",
-                                       str(wait_ms), check=False)
-        self.assertEqual(result.returncode, 0, f"a message box appeared: {result.stdout}")
 
     def answer_error_box(self, pid: int) -> dict:
         """Waits for the program's "Error" box, answers it with OK and returns what it showed."""
@@ -72,48 +50,11 @@ class TrayTestCase(harness.E2ETestCase):
     def viewable_windows(self) -> set[int]:
         return {w.id for w in self.session.top_windows() if self.session.window_viewable(w.id)}
 
-    def read_tooltip(self, index: int = 0) -> str:
-        """Rests the pointer on the icon and reads the tooltip the shell shows for it."""
-        session = self.session
-        session.move_pointer(640, 700)  # off the icon first, so resting on it shows the tip
-        time.sleep(0.3)
-        before = self.viewable_windows()
-        session.move_pointer(*session.tray.icon_centre(index))
-        tray = session.tray.window()
-
-        def tip():
-            for window in session.top_windows():
-                if (window.id not in before and window.id != tray.id and window.height >= 8
-                        and (window.wm_class or "").lower() == "explorer.exe"
-                        and session.window_viewable(window.id)):
-                    return window
-            return None
-
-        window = harness.wait_until(tip, 10, what="the icon's tooltip")
-        session.wait_window_settled(window.id)
-        text = session.read_window_text(window.id, "tooltip")
-        session.move_pointer(640, 700)
-        harness.wait_until(lambda: not session.window_viewable(window.id), 10,
-                           what="the tooltip to go")
-        return text
-
-    def choose(self, program: harness.Process, label: str, expected_menu: list[str]):
-        """Opens the menu with a real right click, checks what it reads, chooses label."""
-        menu = self.session.tray.open_menu(owner=program, name="menu-" + label.replace(" ", "_"))
-        self.assertEqual(menu.labels(), expected_menu, menu.lines)
-        menu.choose(label)
-
-    def client_log(self) -> list[dict]:
-        log = self.session.unix_path(harness.PROGRAM_FOLDER + r"\Varnek_TeamViewer.log")
-        if not log.exists():
-            return []
-        return [json.loads(line) for line in log.read_text(encoding="utf-8").splitlines() if line]
-
 
 class StartAndMenu(TrayTestCase):
     def test_fresh_profile_shows_the_english_menu_and_exit_ends_the_program(self):
         session = self.session
-        self.assertIsNone(session.reg_values(KEY), "the profile is not fresh")
+        self.assertIsNone(session.reg_values(SUPPORT_KEY), "the profile is not fresh")
         program = self.start_program()
         session.timings["start_to_icon"] = time.monotonic() - program.started
 
@@ -121,20 +62,20 @@ class StartAndMenu(TrayTestCase):
         self.assertEqual((main["class"], main["visible"]), ("VarnekIT", 0))
         self.assertEqual(session.find_windows(MAIN_TITLE, visible_only=True), [])
         self.assertEqual(self.visible_windows(main["pid"]), [])
-        self.assertEqual(self.read_tooltip(), TOOLTIP)
+        self.assertEqual(session.tray.tooltip(), TOOLTIP)
 
         # Without the client beside it, "RemoteSupport" explains in English what is missing.
-        self.choose(program, "RemoteSupport", ENGLISH_MENU)
+        self.menu("RemoteSupport", MENU_ENGLISH, program)
         box = self.answer_error_box(main["pid"])
-        self.assertEqual(box["text"], NOT_FOUND_ENGLISH)
-        self.assertEqual(self.client_log(), [])
+        self.assertEqual(box["text"], CLIENT_MISSING["English"])
+        self.assertEqual(self.client_starts(), [])
 
-        self.choose(program, "Settings", ENGLISH_MENU)
+        self.menu("Settings", MENU_ENGLISH, program)
         session.uidriver("wait", "--title", SETTINGS_TITLE, "--pid", str(main["pid"]),
                          "--visible")
 
         menu = session.tray.open_menu(owner=program, name="menu-exit")
-        self.assertEqual(menu.labels(), ENGLISH_MENU, menu.lines)
+        self.assertEqual(menu.labels(), MENU_ENGLISH, menu.lines)
         session.screenshot("menu-open")  # the whole display with the menu open
         menu.choose("Exit")
         self.assertEqual(program.wait(20), 0)
@@ -146,46 +87,46 @@ class StartAndMenu(TrayTestCase):
         session = self.session
         program_folder = session.unix_path(harness.PROGRAM_FOLDER)
         # A stored language the program does not know applies none: the design captions stay.
-        session.reg_add(KEY, "Language", "")
+        session.reg_add(SUPPORT_KEY, "Language", "")
         # Started from another folder: the program's own folder counts, not the working one.
         program = self.start_program(cwd=harness.TOOLS_FOLDER)
         pid = self.main_window()["pid"]
 
-        self.choose(program, "Support System", DESIGN_MENU)
+        self.menu("Support System", DESIGN_MENU, program)
         log = session.wait_browser_log(1)
         self.assertEqual(log[0]["args"], [harness.SUPPORT_BASE])
 
-        self.choose(program, "Varnek IT", DESIGN_MENU)
+        self.menu("Varnek IT", DESIGN_MENU, program)
         log = session.wait_browser_log(2)
         self.assertEqual(log[1]["args"], [HOME_PAGE])
 
         # No client yet: the error box comes, with no text as no language was applied.
-        self.choose(program, "Fjernstyring", DESIGN_MENU)
+        self.menu("Fjernstyring", DESIGN_MENU, program)
         box = self.answer_error_box(pid)
         self.assertEqual(box["text"], "")
-        self.assertEqual(self.client_log(), [])
+        self.assertEqual(self.client_starts(), [])
 
         session.install_tool("standin_client.exe", harness.PROGRAM_FOLDER, CLIENT)
-        self.choose(program, "Fjernstyring", DESIGN_MENU)
-        [client] = harness.wait_until(self.client_log, 20, what="the client to start")
+        self.menu("Fjernstyring", DESIGN_MENU, program)
+        [client] = self.wait_client_starts(1)
         self.assertEqual(client["exe"], rf"{harness.PROGRAM_FOLDER}\{CLIENT}")
         self.assertEqual(client["cwd"], harness.PROGRAM_FOLDER)
         self.assertEqual(client["show"], 5)
-        self.assert_no_message_box(pid)
+        self.assert_no_message_box(pid=pid)
         self.assertEqual(len(session.browser_log()), 2)
 
-        self.choose(program, "Exit", DESIGN_MENU)
+        self.menu("Exit", DESIGN_MENU, program)
         self.assertEqual(program.wait(20), 0)
         session.tray.wait_gone(30)
-        self.assertEqual(session.reg_get(KEY, "Language"), "")  # left as it was
+        self.assertEqual(session.reg_get(SUPPORT_KEY, "Language"), "")  # left as it was
         self.assertTrue((program_folder / CLIENT).is_file())
 
-        session.reg_add(KEY, "Language", "1")
+        session.reg_add(SUPPORT_KEY, "Language", "1")
         program = self.start_program()
-        self.choose(program, "Afslut", DANISH_MENU)
+        self.menu("Afslut", MENU_DANISH, program)
         self.assertEqual(program.wait(20), 0)
         session.tray.wait_gone(30)
-        self.assertEqual(len(self.client_log()), 1)
+        self.assertEqual(len(self.client_starts()), 1)
         self.assertEqual(len(session.browser_log()), 2)
 
 
@@ -196,6 +137,8 @@ class StartUp(TrayTestCase):
         folder = session.unix_path(harness.PROGRAM_FOLDER)
         script = folder / "DeleteOLD.bat"
         script.write_bytes(b"@echo off\r\ndel New_VarnekIT.exe\r\n")
+        hour_ago = time.time() - 3600  # left by an update long ago: no script runs that long
+        os.utime(script, (hour_ago, hour_ago))
         other = folder / "DeleteOLD.txt"
         other.write_bytes(b"keep\r\n")
         in_working_folder = session.unix_path(harness.TOOLS_FOLDER) / "DeleteOLD.bat"
@@ -211,7 +154,7 @@ class StartUp(TrayTestCase):
         self.assertTrue(in_working_folder.exists(), "the working folder's script was deleted")
         main = self.main_window()
 
-        second = session.start_wine(harness.PROGRAM_FOLDER + r"\VarnekIT.exe")
+        second = session.start_wine(PROGRAM_PATH)
         # While it lives, it makes no window (best effort: sampled until it ends).
         windows_seen, looks = set(), 0
         deadline = time.monotonic() + 10
@@ -231,9 +174,9 @@ class StartUp(TrayTestCase):
         self.assertTrue(first.running())
 
         # The first keeps its icon and its menu.
-        self.choose(first, "Support System", ENGLISH_MENU)
+        self.menu("Support System", MENU_ENGLISH, first)
         self.assertEqual(session.wait_browser_log(1)[0]["args"], [harness.SUPPORT_BASE])
-        self.choose(first, "Exit", ENGLISH_MENU)
+        self.menu("Exit", MENU_ENGLISH, first)
         self.assertEqual(first.wait(20), 0)
         session.tray.wait_gone(30)
 
@@ -244,7 +187,7 @@ class IconMessages(TrayTestCase):
                               "--wparam", str(wparam), "--lparam", str(lparam))
 
     def assert_nothing_happened(self, program: harness.Process, pid: int, before: set[int]):
-        self.assert_no_message_box(pid)
+        self.assert_no_message_box(pid=pid)
         self.assertEqual(self.visible_windows(pid), [])
         self.assertEqual(self.new_program_popups(program, before), [])
         self.assertEqual(self.session.browser_log(), [])
@@ -298,9 +241,9 @@ class EndAndShellRestart(TrayTestCase):
         session.uidriver("post", "--broadcast", "--message", "TaskbarCreated")
         session.tray.wait_icon_count(1, timeout=10)
         session.screenshot("icon-back")
-        self.assertEqual(self.read_tooltip(), TOOLTIP)
+        self.assertEqual(session.tray.tooltip(), TOOLTIP)
         menu = session.tray.open_menu(owner=program)
-        self.assertEqual(menu.labels(), ENGLISH_MENU, menu.lines)
+        self.assertEqual(menu.labels(), MENU_ENGLISH, menu.lines)
         menu.close()
         self.assertTrue(program.running())
 

@@ -5,56 +5,24 @@ publisher's clients and dates it can believe. Certificates are made here with op
 signatures with osslsigncode."""
 
 import os
-import subprocess
 import unittest
 from pathlib import Path
 
 import harness
-from test_update import (CLIENT, CLIENT_DATE, CLIENT_PACKAGE, PROGRAM, PROGRAM_PACKAGE,
-                         PROGRAM_VERSION, ROLLOUT, TICK_SECONDS, UpdateTestCase, next_exe,
-                         server_date, sha256, tool)
+from harness.program import CLIENT, PROGRAM
+from harness.signing import make_certificate, signed_copy
+from harness.updates import (CLIENT_DATE, CLIENT_PACKAGE, PROGRAM_PACKAGE, PROGRAM_VERSION,
+                             ROLLOUT, TICK_SECONDS, UpdateTestCase, next_exe, server_date,
+                             sha256, tool)
+
+AUTHORITY = ("basicConstraints=critical,CA:TRUE", "keyUsage=critical,keyCertSign,cRLSign")
 
 
-def make_signer(folder: Path, name: str, subject: str,
-                issuer: tuple[Path, Path] | None = None) -> tuple[Path, Path]:
-    """A throwaway code-signing certificate and its key: self-signed, or issued by `issuer` (a
-    certificate authority's certificate and key; the certificate file then holds the chain)."""
-    cert, key = folder / f"{name}.pem", folder / f"{name}-key.pem"
-    usage = ["-addext", "keyUsage=critical,digitalSignature",
-             "-addext", "extendedKeyUsage=codeSigning"]
-    if issuer is None:
-        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
-                        "-subj", subject, "-keyout", str(key), "-out", str(cert), *usage],
-                       check=True, capture_output=True, timeout=60)
-        return cert, key
-    request = folder / f"{name}.csr"
-    subprocess.run(["openssl", "req", "-new", "-newkey", "rsa:2048", "-nodes", "-subj", subject,
-                    "-keyout", str(key), "-out", str(request), *usage],
-                   check=True, capture_output=True, timeout=60)
-    subprocess.run(["openssl", "x509", "-req", "-in", str(request), "-CA", str(issuer[0]),
-                    "-CAkey", str(issuer[1]), "-set_serial", "0x" + name.encode().hex(),
-                    "-days", "2", "-copy_extensions", "copyall", "-out", str(cert)],
-                   check=True, capture_output=True, timeout=60)
-    cert.write_bytes(cert.read_bytes() + issuer[0].read_bytes())
-    return cert, key
-
-
-def make_authority(folder: Path, name: str, subject: str) -> tuple[Path, Path]:
-    """A throwaway certificate authority's root: its certificate and key."""
-    cert, key = folder / f"{name}.pem", folder / f"{name}-key.pem"
-    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
-                    "-subj", subject, "-keyout", str(key), "-out", str(cert),
-                    "-addext", "basicConstraints=critical,CA:TRUE",
-                    "-addext", "keyUsage=critical,keyCertSign,cRLSign"],
-                   check=True, capture_output=True, timeout=60)
-    return cert, key
-
-
-def signed_copy(exe: Path, signer: tuple[Path, Path], out: Path) -> Path:
-    subprocess.run(["osslsigncode", "sign", "-certs", str(signer[0]), "-key", str(signer[1]),
-                    "-h", "sha256", "-in", str(exe), "-out", str(out)],
-                   check=True, capture_output=True, timeout=60)
-    return out
+def with_chain(signer: tuple[Path, Path], authority: tuple[Path, Path]) -> tuple[Path, Path]:
+    """The signer with its authority's certificate after its own, for the signature to carry the
+    chain up to the root."""
+    signer[0].write_bytes(signer[0].read_bytes() + authority[0].read_bytes())
+    return signer
 
 
 COMPANY = "/C=DK/O=Varnek IT ApS/CN=Varnek IT"
@@ -68,10 +36,11 @@ class SignedUpdate(UpdateTestCase):
         keys = session.temp / "keys"
         keys.mkdir()
         # The company's certificate and its renewal (a new key) come from one authority's root.
-        authority = make_authority(keys, "authority", "/C=DK/O=Test Authority/CN=Test Root")
-        company = make_signer(keys, "company", COMPANY, authority)
-        renewed = make_signer(keys, "renewed", COMPANY, authority)
-        impostor = make_signer(keys, "impostor", IMPOSTOR)
+        authority = make_certificate(keys, "authority", "/C=DK/O=Test Authority/CN=Test Root",
+                                     extensions=AUTHORITY)
+        company = with_chain(make_certificate(keys, "company", COMPANY, authority), authority)
+        renewed = with_chain(make_certificate(keys, "renewed", COMPANY, authority), authority)
+        impostor = make_certificate(keys, "impostor", IMPOSTOR)
         signed = {name: signed_copy(exe, signer, keys / f"{name}.exe") for name, exe, signer in [
             ("program", harness.program_exe(), company),
             ("next-impostor", next_exe(), impostor),
@@ -155,7 +124,7 @@ class RefusedRelease(UpdateTestCase):
         session = self.session
         keys = session.temp / "keys"
         keys.mkdir()
-        company = make_signer(keys, "company", COMPANY)
+        company = make_certificate(keys, "company", COMPANY)
         program = signed_copy(harness.program_exe(), company, keys / "program.exe")
         # The next version, signed by the same subject: one that ends with 0 at once whatever
         # it is asked (it never runs its self-test), and one made for the other machine type.
@@ -198,8 +167,8 @@ class ConfiguredPublisher(UpdateTestCase):
         keys.mkdir()
         # The next build names this subject as the client's signer.
         publisher = os.environ["VARNEK_NEXT_PUBLISHER"]
-        signer = make_signer(keys, "publisher",
-                             "/" + "/".join(part.strip() for part in publisher.split(",")))
+        signer = make_certificate(keys, "publisher",
+                                  "/" + "/".join(part.strip() for part in publisher.split(",")))
         signed = signed_copy(tool("standin_client.exe"), signer, keys / "client.exe")
         later = signed_copy(tool("standin_teamviewer.exe"), signer, keys / "later.exe")
         # A fresh installation of that build: no client yet; the server offers an unsigned one.
