@@ -13,6 +13,9 @@ namespace varnek {
 
 class Application;
 
+// The tray menu before a language is applied: each command's design caption, "-" between.
+MenuCaptions DesignMenuCaptions();
+
 class VarnekIT : public clsSysTrayEvents, public ITrayWindow {
 public:
     static constexpr std::string_view Caption = "Hard Drive";
@@ -35,6 +38,8 @@ public:
     void KillTeamViewer();
     void RunFile(std::string_view fileName, std::string_view folder, std::string_view showMode);
     void ShowBallonMessageUpdating();
+    // Shows the settings window, not modal (made first if it is not there).
+    void ShowSettingsWindow();
 
     // Handlers.
     void Form_Load();
@@ -59,8 +64,7 @@ public:
     WindowHandle hWnd() const override;
     IconHandle Icon() const override;
 
-    MenuCaptions mnuPopup = {"Varnek IT",     "-", "Fjernstyring", "Support System", "-",
-                             "Indstillinger", "-", "Exit"};
+    MenuCaptions mnuPopup = DesignMenuCaptions(); // captions as MenuCommands has them
     std::unique_ptr<clsSysTray> SysTray;
     IMainWindowView& View() { return *view_; }
 
@@ -69,6 +73,27 @@ private:
     std::unique_ptr<IMainWindowView> view_;
     int trayRetries_ = -1;        // the retries made so far; -1 while the retry timer is off
     bool startingClient_ = false; // RunTeamviewer is under way
+};
+
+// The tray menu's commands: where each stands in mnuPopup, its caption before any language is
+// applied, in Danish and in English, and the operation it runs; the items between (1, 4 and 6)
+// are separators. The language operations write the captions from here and mnuPopup_Click finds
+// the chosen item's caption here: the captions are the menu's state and the order never
+// changes, so an item runs the command its caption names, in either language.
+struct MenuCommand {
+    int index;
+    std::string_view design;
+    std::string_view danish;
+    std::string_view english;
+    void (VarnekIT::*run)();
+};
+
+inline constexpr MenuCommand MenuCommands[] = {
+    {0, "Varnek IT", "Varnek IT", "Varnek IT", &VarnekIT::OpenHomePage},
+    {2, "Fjernstyring", "Fjernstyring", "RemoteSupport", &VarnekIT::RunTeamviewer},
+    {3, "Support System", "Support System", "Support System", &VarnekIT::OpenSupportPage},
+    {5, "Indstillinger", "Indstillinger", "Settings", &VarnekIT::ShowSettingsWindow},
+    {7, "Exit", "Afslut", "Exit", &VarnekIT::Form_Unload},
 };
 
 // The login address for a user name and digest: the name percent-encoded (UTF-8, unreserved
