@@ -45,6 +45,8 @@ public:
     void Form_Load();
     [[noreturn]] void Form_Unload();
     void UpdateTimer_Timer();
+    // A mouse move over the window, X and Y in pixels: X is the tray's notification code, which
+    // SysTray decodes. (The window's view hands the tray's callbacks to SysTray itself.)
     void Form_MouseMove(int Button, int Shift, float X, float Y);
     void pic_MouseMove(int Button, int Shift, float X, float Y);
     void mnuPopup_Click(int Index);

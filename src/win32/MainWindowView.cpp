@@ -183,10 +183,11 @@ LRESULT MainWindowView::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
     }
     switch (message) {
     case WM_MOUSEMOVE:
-        // Also the tray icon's callback: the notification code arrives as the x position.
-        model_.Form_MouseMove(Buttons(wParam), ShiftState(wParam),
-                              static_cast<float>(GET_X_LPARAM(lParam)),
-                              static_cast<float>(GET_Y_LPARAM(lParam)));
+        // The tray icon's callback (the window is never shown, so no other mouse moves it): the
+        // notification code arrives as the x position, and the icon's object decodes it.
+        if (clsSysTray* const tray = model_.SysTray.get()) {
+            tray->MouseMove(Buttons(wParam), GET_X_LPARAM(lParam), &model_);
+        }
         return 0;
     case WM_TIMER:
         if (wParam == UpdateTimerId) {
