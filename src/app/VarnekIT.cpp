@@ -173,11 +173,17 @@ void VarnekIT::Form_Load() {
 }
 
 void VarnekIT::Form_Unload() {
-    // The process ends at once; the downloads under way end first and take their files along.
+    Shutdown();
+}
+
+void VarnekIT::Shutdown() {
+    // The downloads under way end first and take their files along.
     app_.EndUpdates();
     SysTray.reset(); // removes the icon
     view_->EndProgram();
-    std::terminate(); // not reached: the view ends the process
+    // The view has ended the process. A call through its interface does not tell the compiler
+    // so, and were a view ever to return, nothing may run on past the program's end.
+    std::terminate();
 }
 
 void VarnekIT::UpdateTimer_Timer() {

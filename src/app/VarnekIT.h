@@ -40,9 +40,15 @@ public:
     void ShowBallonMessageUpdating();
     // Shows the settings window, not modal (made first if it is not there).
     void ShowSettingsWindow();
+    // The one way the program ends, whatever asks: the main window's unload (the menu's Exit,
+    // Windows closing the window or ending the session), the replacement script taking over, a
+    // message loop that stops. The update checks and downloads stop and their temporary files
+    // go, the icon goes, and the process ends at once.
+    [[noreturn]] void Shutdown();
 
     // Handlers.
     void Form_Load();
+    // The main window unloads, and with it the program: Shutdown.
     [[noreturn]] void Form_Unload();
     void UpdateTimer_Timer();
     // A mouse move over the window, X and Y in pixels: X is the tray's notification code, which

@@ -5,6 +5,7 @@
 #include "win32/Barrier.h"
 #include "win32/SystemLibrary.h"
 #include "win32/Text.h"
+#include "win32/WinMain.h"
 #include "win32/WindowUtil.h"
 
 #include <windowsx.h>
@@ -205,14 +206,14 @@ LRESULT MainWindowView::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
         model_.DpiChanged();
         return 0;
     }
+    case WM_CLOSE:
     case WM_ENDSESSION:
-        if (wParam) {
+        // Windows closes the window, or ends the session (a WM_ENDSESSION with wParam FALSE
+        // only says that the session goes on): the window unloads and the program ends here.
+        if (message == WM_CLOSE || wParam) {
             model_.Form_Unload();
         }
         return 0;
-    case WM_CLOSE:
-        // Every way out removes the icon before the process ends.
-        model_.Form_Unload();
     default:
         return DefWindowProcW(hwnd_, message, wParam, lParam);
     }
