@@ -283,8 +283,9 @@ bool FileStore::StartScript(std::string_view script, std::string_view folder) {
                         CREATE_NEW_CONSOLE, nullptr, Wide(folder).c_str(), &startup, &started)) {
         return false;
     }
-    CloseHandle(started.hThread);
-    CloseHandle(started.hProcess);
+    // Nothing here waits for the script: its process and thread handles go at once.
+    const UniqueHandle process(started.hProcess);
+    const UniqueHandle thread(started.hThread);
     return true;
 }
 
