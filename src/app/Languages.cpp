@@ -1,6 +1,7 @@
 #include "app/Languages.h"
 
 #include "app/GlobaleVariabler.h"
+#include "app/VarnekIT.h"
 #include "settings/f_Indstillinger.h"
 
 #include <string_view>
@@ -18,14 +19,6 @@ struct Texts {
 std::string_view Pick(const Texts& texts, Language language) {
     return language == Language::Danish ? texts.danish : texts.english;
 }
-
-constexpr std::pair<int, Texts> MenuTexts[] = {
-    {0, {"Varnek IT", "Varnek IT"}},
-    {2, {"Fjernstyring", "RemoteSupport"}},
-    {3, {"Support System", "Support System"}},
-    {5, {"Indstillinger", "Settings"}},
-    {7, {"Afslut", "Exit"}},
-};
 
 constexpr std::pair<Ctl, Texts> SettingsTexts[] = {
     {Ctl::Frame1,
@@ -58,8 +51,8 @@ constexpr Texts DeleteUserData = {
 } // namespace
 
 void ApplyMenuCaptions(MenuCaptions& menu, Language language) {
-    for (const auto& [index, texts] : MenuTexts) {
-        menu[index] = std::string(Pick(texts, language));
+    for (const MenuCommand& command : MenuCommands) {
+        menu[command.index] = std::string(Pick({command.danish, command.english}, language));
     }
 }
 

@@ -10,7 +10,7 @@ struct GlobaleVariabler;
 
 enum class Language { English = 0, Danish = 1 };
 
-// Sets the tray menu's captions (the separators are not touched).
+// Sets the tray menu's captions as MenuCommands has them (the separators are not touched).
 void ApplyMenuCaptions(MenuCaptions& menu, Language language);
 // Sets the settings window's captions, in the window's language order.
 void ApplySettingsCaptions(f_Indstillinger& window, Language language);

@@ -33,7 +33,35 @@ bool IsPasswordDigest(std::string_view value) {
     return value.size() == 64 && value.find_first_not_of("0123456789abcdef") == value.npos;
 }
 
+// Every caption an item can carry names one command: the design caption is the Danish or the
+// English one, and no caption belongs to two commands.
+constexpr bool EveryCaptionNamesOneCommand() {
+    for (const MenuCommand& command : MenuCommands) {
+        if (command.design != command.danish && command.design != command.english) {
+            return false;
+        }
+        for (const MenuCommand& other : MenuCommands) {
+            if (&other != &command &&
+                (other.danish == command.danish || other.danish == command.english ||
+                 other.english == command.danish || other.english == command.english)) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+static_assert(EveryCaptionNamesOneCommand());
+
 } // namespace
+
+MenuCaptions DesignMenuCaptions() {
+    MenuCaptions captions;
+    captions.fill("-");
+    for (const MenuCommand& command : MenuCommands) {
+        captions[command.index] = std::string(command.design);
+    }
+    return captions;
+}
 
 std::string LoginAddress(std::string_view userName, std::string_view digest) {
     static constexpr char Hex[] = "0123456789ABCDEF";
@@ -148,11 +176,17 @@ void VarnekIT::Form_Load() {
 }
 
 void VarnekIT::Form_Unload() {
-    // The process ends at once; the downloads under way end first and take their files along.
+    Shutdown();
+}
+
+void VarnekIT::Shutdown() {
+    // The downloads under way end first and take their files along.
     app_.EndUpdates();
     SysTray.reset(); // removes the icon
     view_->EndProgram();
-    std::terminate(); // not reached: the view ends the process
+    // The view has ended the process. A call through its interface does not tell the compiler
+    // so, and were a view ever to return, nothing may run on past the program's end.
+    std::terminate();
 }
 
 void VarnekIT::UpdateTimer_Timer() {
@@ -228,23 +262,16 @@ void VarnekIT::SysTray_DoubleClick() {
 
 void VarnekIT::mnuPopup_Click(int Index) {
     const std::string caption = mnuPopup[Index];
-    if (caption == "Indstillinger") {
-        app_.Indstillinger().Show();
-    } else if (caption == "Varnek IT") {
-        OpenHomePage();
-    } else if (caption == "Support System") {
-        OpenSupportPage();
-    } else if (caption == "Fjernstyring") {
-        RunTeamviewer();
-    } else if (caption == "Settings") {
-        app_.Indstillinger().Show();
-    } else if (caption == "RemoteSupport") {
-        RunTeamviewer();
-    } else if (caption == "Exit") {
-        Form_Unload();
-    } else if (caption == "Afslut") {
-        Form_Unload();
+    for (const MenuCommand& command : MenuCommands) {
+        if (caption == command.danish || caption == command.english) {
+            (this->*command.run)();
+            return;
+        }
     }
+}
+
+void VarnekIT::ShowSettingsWindow() {
+    app_.Indstillinger().Show();
 }
 
 void VarnekIT::SetLanguageDK() {

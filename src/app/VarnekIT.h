@@ -14,6 +14,9 @@ namespace varnek {
 
 class Application;
 
+// The tray menu before a language is applied: each command's design caption, "-" between.
+MenuCaptions DesignMenuCaptions();
+
 class VarnekIT : public clsSysTrayEvents, public ITrayWindow, private IProcessOwner {
 public:
     static constexpr std::string_view Caption = "Hard Drive";
@@ -36,11 +39,21 @@ public:
     void KillTeamViewer();
     void RunFile(std::string_view fileName, std::string_view folder, std::string_view showMode);
     void ShowBallonMessageUpdating();
+    // Shows the settings window, not modal (made first if it is not there).
+    void ShowSettingsWindow();
+    // The one way the program ends, whatever asks: the main window's unload (the menu's Exit,
+    // Windows closing the window or ending the session), the replacement script taking over, a
+    // message loop that stops. The update checks and downloads stop and their temporary files
+    // go, the icon goes, and the process ends at once.
+    [[noreturn]] void Shutdown();
 
     // Handlers.
     void Form_Load();
+    // The main window unloads, and with it the program: Shutdown.
     [[noreturn]] void Form_Unload();
     void UpdateTimer_Timer();
+    // A mouse move over the window, X and Y in pixels: X is the tray's notification code, which
+    // SysTray decodes. (The window's view hands the tray's callbacks to SysTray itself.)
     void Form_MouseMove(int Button, int Shift, float X, float Y);
     void pic_MouseMove(int Button, int Shift, float X, float Y);
     void mnuPopup_Click(int Index);
@@ -60,8 +73,7 @@ public:
     WindowHandle hWnd() const override;
     IconHandle Icon() const override;
 
-    MenuCaptions mnuPopup = {"Varnek IT",     "-", "Fjernstyring", "Support System", "-",
-                             "Indstillinger", "-", "Exit"};
+    MenuCaptions mnuPopup = DesignMenuCaptions(); // captions as MenuCommands has them
     std::unique_ptr<clsSysTray> SysTray;
     IMainWindowView& View() { return *view_; }
 
@@ -75,6 +87,27 @@ private:
     // The running clients KillTeamViewer asked to end have ended.
     void ProcessesEnded() override;
     void StartClient();
+};
+
+// The tray menu's commands: where each stands in mnuPopup, its caption before any language is
+// applied, in Danish and in English, and the operation it runs; the items between (1, 4 and 6)
+// are separators. The language operations write the captions from here and mnuPopup_Click finds
+// the chosen item's caption here: the captions are the menu's state and the order never
+// changes, so an item runs the command its caption names, in either language.
+struct MenuCommand {
+    int index;
+    std::string_view design;
+    std::string_view danish;
+    std::string_view english;
+    void (VarnekIT::*run)();
+};
+
+inline constexpr MenuCommand MenuCommands[] = {
+    {0, "Varnek IT", "Varnek IT", "Varnek IT", &VarnekIT::OpenHomePage},
+    {2, "Fjernstyring", "Fjernstyring", "RemoteSupport", &VarnekIT::RunTeamviewer},
+    {3, "Support System", "Support System", "Support System", &VarnekIT::OpenSupportPage},
+    {5, "Indstillinger", "Indstillinger", "Settings", &VarnekIT::ShowSettingsWindow},
+    {7, "Exit", "Afslut", "Exit", &VarnekIT::Form_Unload},
 };
 
 // The login address for a user name and digest: the name percent-encoded (UTF-8, unreserved

@@ -243,7 +243,7 @@ void f_Indstillinger::ShowUpdatingBalloon() {
 
 void f_Indstillinger::EndForReplacement() {
     // The script waits for this program to end: the icon goes first, then the process.
-    app_.MainWindow().Form_Unload();
+    app_.MainWindow().Shutdown();
 }
 
 void f_Indstillinger::bUpdateCheck_Click(CheckStart start) {

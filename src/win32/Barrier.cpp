@@ -65,11 +65,4 @@ void LogException(std::string_view where) noexcept {
     }
 }
 
-void EndProcess(UINT code) {
-    TerminateProcess(GetCurrentProcess(), code);
-    // Not reached: the call ends this thread with the others. Were it ever refused, the ordinary
-    // way out is all there is.
-    ExitProcess(code);
-}
-
 } // namespace varnek::win32

@@ -72,9 +72,4 @@ template <class Where, class Body> void Barrier(const Where& where, Body&& body)
     Barrier(where, std::forward<Body>(body), [] {});
 }
 
-// Ends this process now with `code`, without the libraries' detach code: a worker thread may be
-// inside WinINet holding its locks, and a detach that waits for one would keep the process, and
-// with it the single-instance mutex, for good.
-[[noreturn]] void EndProcess(UINT code);
-
 } // namespace varnek::win32

@@ -5,6 +5,7 @@
 #include "win32/Barrier.h"
 #include "win32/SystemLibrary.h"
 #include "win32/Text.h"
+#include "win32/WinMain.h"
 #include "win32/WindowUtil.h"
 
 #include <windowsx.h>
@@ -183,10 +184,11 @@ LRESULT MainWindowView::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
     }
     switch (message) {
     case WM_MOUSEMOVE:
-        // Also the tray icon's callback: the notification code arrives as the x position.
-        model_.Form_MouseMove(Buttons(wParam), ShiftState(wParam),
-                              static_cast<float>(GET_X_LPARAM(lParam)),
-                              static_cast<float>(GET_Y_LPARAM(lParam)));
+        // The tray icon's callback (the window is never shown, so no other mouse moves it): the
+        // notification code arrives as the x position, and the icon's object decodes it.
+        if (clsSysTray* const tray = model_.SysTray.get()) {
+            tray->MouseMove(Buttons(wParam), GET_X_LPARAM(lParam), &model_);
+        }
         return 0;
     case WM_TIMER:
         if (wParam == UpdateTimerId) {
@@ -204,14 +206,14 @@ LRESULT MainWindowView::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
         model_.DpiChanged();
         return 0;
     }
+    case WM_CLOSE:
     case WM_ENDSESSION:
-        if (wParam) {
+        // Windows closes the window, or ends the session (a WM_ENDSESSION with wParam FALSE
+        // only says that the session goes on): the window unloads and the program ends here.
+        if (message == WM_CLOSE || wParam) {
             model_.Form_Unload();
         }
         return 0;
-    case WM_CLOSE:
-        // Every way out removes the icon before the process ends.
-        model_.Form_Unload();
     default:
         return DefWindowProcW(hwnd_, message, wParam, lParam);
     }

@@ -306,8 +306,8 @@ bool Processes::StartScript(std::string_view script, std::string_view folder) {
                         CREATE_NEW_CONSOLE, nullptr, Wide(folder).c_str(), &startup, &started)) {
         return false;
     }
-    CloseHandle(started.hThread);
-    CloseHandle(started.hProcess);
+    const UniqueHandle process(started.hProcess);
+    const UniqueHandle thread(started.hThread);
     return true;
 }
 

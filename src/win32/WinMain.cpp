@@ -1,5 +1,8 @@
 // The program's entry point: one instance per session, then the main window and the message
-// loop until the main window is unloaded. `VarnekIT.exe /selftest` runs the self-test instead.
+// loop until the program's one shutdown (VarnekIT::Shutdown) ends the process with EndProcess
+// below. `VarnekIT.exe /selftest` runs the self-test instead.
+#include "win32/WinMain.h"
+
 #include "app/Application.h"
 #include "app/VarnekIT.h"
 #include "win32/Barrier.h"
@@ -62,6 +65,14 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR commandLine, int) {
         DispatchQueued(message);
         app.ReleaseUnloaded();
     }
-    // Not reached in normal use: the main window's unload ends the process.
-    app.MainWindow().Form_Unload();
+    // The program never posts WM_QUIT, but another program can; the loop also stops when the
+    // queue fails. Either way the program ends as it always does.
+    app.MainWindow().Shutdown();
+}
+
+void varnek::win32::EndProcess(UINT code) {
+    TerminateProcess(GetCurrentProcess(), code);
+    // Not reached: the call ends this thread with the others. Were it ever refused, the ordinary
+    // way out is all there is.
+    ExitProcess(code);
 }
