@@ -1,6 +1,8 @@
 // Local date and time.
 #pragma once
 
+#include <compare>
+
 namespace varnek {
 
 // A local date and time.
