@@ -11,13 +11,11 @@
 #include "update/VersionText.h"
 
 using namespace varnek;
+using varnek::fakes::Bytes;
+using varnek::fakes::Notification;
 using varnek::testing::AppFixture;
 
 namespace {
-
-std::vector<std::uint8_t> Bytes(std::string_view text) {
-    return {text.begin(), text.end()};
-}
 
 const std::string server(SupportServerUrl);
 const std::string clientDateUrl = server + "/VarnekITApp/VersionTeamViewer.txt";
@@ -61,10 +59,9 @@ struct UpdateTest : AppFixture {
         const auto* read = p.reads.Active(url);
         ASSERT_NE(read, nullptr) << url;
         p.files.Put(read->request.targetFile, body, p.clock.now);
-        AsyncProperty done;
-        done.StatusCode = vbAsyncStatusCodeEndDownloadData;
-        done.BytesRead = done.BytesMax = static_cast<std::int32_t>(body.size());
-        ASSERT_TRUE(p.reads.Complete(url, done));
+        const auto size = static_cast<std::int32_t>(body.size());
+        ASSERT_TRUE(
+            p.reads.Complete(url, Notification(vbAsyncStatusCodeEndDownloadData, size, size)));
     }
     // The program package arrives, passes its checks and, in its place, its self-test.
     void DeliverProgram(const std::vector<std::uint8_t>& body) {
@@ -72,9 +69,7 @@ struct UpdateTest : AppFixture {
         p.processes.FinishRuns();
     }
     void FailFile(const std::string& url) {
-        AsyncProperty failed;
-        failed.Status = "HTTP 500";
-        ASSERT_TRUE(p.reads.Complete(url, failed));
+        ASSERT_TRUE(p.reads.Complete(url, Notification(vbAsyncStatusCodeError, 0, 0, "HTTP 500")));
     }
     bool Reading(const std::string& url) { return p.reads.Active(url) != nullptr; }
     // The temporary file the active download of that URL writes.
@@ -409,11 +404,8 @@ TEST_F(UpdateTest, AFailedClientTransferKeepsTheOldClientAndStillChecksTheProgra
         const std::string temporary = Temporary(clientPackageUrl);
         if (cut) {
             p.files.Put(temporary, Bytes("MZ ne"), p.clock.now);
-            AsyncProperty done;
-            done.StatusCode = vbAsyncStatusCodeEndDownloadData;
-            done.BytesRead = 5;
-            done.BytesMax = 13;
-            ASSERT_TRUE(p.reads.Complete(clientPackageUrl, done));
+            ASSERT_TRUE(p.reads.Complete(clientPackageUrl,
+                                         Notification(vbAsyncStatusCodeEndDownloadData, 5, 13)));
         } else {
             FailFile(clientPackageUrl);
         }
@@ -607,17 +599,12 @@ TEST_F(UpdateTest, DownloadProgressIsShownInWholePercentRoundedHalfToEven) {
         {&programPackageUrl, Ctl::t_VarnekIT_Status}};
     for (const auto& [url, label] : downloads) {
         for (const auto& [cur, max, shown] : steps) {
-            AsyncProperty step;
-            step.StatusCode = vbAsyncStatusCodeDownloadingData;
-            step.BytesRead = cur;
-            step.BytesMax = max;
-            ASSERT_TRUE(p.reads.Progress(*url, step));
+            ASSERT_TRUE(
+                p.reads.Progress(*url, Notification(vbAsyncStatusCodeDownloadingData, cur, max)));
             EXPECT_EQ(Caption(label), shown) << cur << " of " << max;
         }
-        AsyncProperty unknownSize;
-        unknownSize.StatusCode = vbAsyncStatusCodeDownloadingData;
-        unknownSize.BytesRead = 5;
-        ASSERT_TRUE(p.reads.Progress(*url, unknownSize));
+        // Of unknown size.
+        ASSERT_TRUE(p.reads.Progress(*url, Notification(vbAsyncStatusCodeDownloadingData, 5)));
         EXPECT_EQ(Caption(label), "100%"); // unchanged
     }
     EXPECT_EQ(Caption(Ctl::t_TeamViewer_Status), "100%");
@@ -640,11 +627,8 @@ TEST_F(UpdateTest, ClosingTheWindowMidCheckDropsItsReads) {
 
     // The worker's late messages reach nobody, and nothing of the old window survives.
     EXPECT_FALSE(p.reads.CompleteWith(clientDateUrl, "20/3/2026"));
-    AsyncProperty step;
-    step.StatusCode = vbAsyncStatusCodeDownloadingData;
-    step.BytesRead = 1;
-    step.BytesMax = 2;
-    EXPECT_FALSE(p.reads.Progress(programPackageUrl, step));
+    EXPECT_FALSE(
+        p.reads.Progress(programPackageUrl, Notification(vbAsyncStatusCodeDownloadingData, 1, 2)));
     EXPECT_EQ(Caption(Ctl::t_TeamViewerDateStat), ""); // a new window
     EXPECT_EQ(Caption(Ctl::t_VarnekIT_Status), "");
     EXPECT_FALSE(IconRemoved());
@@ -837,9 +821,8 @@ TEST_F(UpdateTest, EveryDecisionOfTheChainIsLoggedWithTheLocalTime) {
     p = {};
     Start();
     Settings().bUpdateCheck_Click();
-    AsyncProperty failed;
-    failed.Status = "timed out";
-    ASSERT_TRUE(p.reads.Complete(clientDateUrl, failed));
+    ASSERT_TRUE(
+        p.reads.Complete(clientDateUrl, Notification(vbAsyncStatusCodeError, 0, 0, "timed out")));
     EXPECT_EQ(p.updateLog.lines.back().substr(20), "reading the client's date failed: timed out");
 
     // What the server says is data: no line of its own, and no screenful.
