@@ -10,12 +10,10 @@
 #include <memory>
 
 using namespace varnek;
+using varnek::fakes::Bytes;
+using varnek::fakes::Notification;
 
 namespace {
-
-std::vector<std::uint8_t> Bytes(std::string_view text) {
-    return {text.begin(), text.end()};
-}
 
 struct DownloadTest : ::testing::Test {
     fakes::FakeReadService reads;
@@ -39,16 +37,6 @@ struct DownloadTest : ::testing::Test {
             events.push_back("complete " + key + " [" + std::string(value.begin(), value.end()) +
                              "] " + std::to_string(type));
         };
-    }
-
-    AsyncProperty Notification(std::int32_t status, std::int32_t read = 0, std::int32_t max = 0,
-                               std::string text = "") {
-        AsyncProperty property;
-        property.StatusCode = status;
-        property.BytesRead = read;
-        property.BytesMax = max;
-        property.Status = std::move(text);
-        return property;
     }
 };
 
@@ -227,11 +215,8 @@ struct DownloaderTest : ::testing::Test {
     // The service wrote `body` to the temporary file and reports the end of the read.
     void Arrive(std::string_view body, std::int32_t announced, std::int32_t status = 6) {
         files.Put(temporary, Bytes(body), clock.now);
-        AsyncProperty done;
-        done.StatusCode = status;
-        done.BytesRead = static_cast<std::int32_t>(body.size());
-        done.BytesMax = announced;
-        ASSERT_TRUE(reads.Complete(url, done));
+        const auto size = static_cast<std::int32_t>(body.size());
+        ASSERT_TRUE(reads.Complete(url, Notification(status, size, announced)));
     }
 };
 
@@ -271,10 +256,7 @@ TEST_F(DownloaderTest, TheDataGoesToATemporaryFileBesideTheDestination) {
 
 TEST_F(DownloaderTest, ProgressWithoutAKnownSizeIsIgnored) {
     Begin();
-    AsyncProperty step;
-    step.StatusCode = 5;
-    step.BytesRead = 100;
-    step.BytesMax = 0;
+    AsyncProperty step = Notification(5, 100, 0);
     EXPECT_TRUE(reads.Progress(url, step));
     step.BytesMax = 400;
     EXPECT_TRUE(reads.Progress(url, step));
@@ -344,10 +326,7 @@ TEST_F(DownloaderTest, AnythingButAWholeValidDownloadLeavesTheDestinationAsItWas
     // The temporary file missing altogether is a failure too.
     events.clear();
     Begin();
-    AsyncProperty done;
-    done.StatusCode = 6;
-    done.BytesMax = 12;
-    ASSERT_TRUE(reads.Complete(url, done));
+    ASSERT_TRUE(reads.Complete(url, Notification(6, 0, 12)));
     EXPECT_EQ(events, (std::vector<std::string>{"error " + target, "complete 0 " + target}));
     EXPECT_EQ(files.Content(target), Bytes("MZ good"));
 }
@@ -382,10 +361,7 @@ TEST_F(DownloaderTest, AComponentThatIsGoneGetsNothingAndLeavesNoTemporaryFile) 
     EXPECT_EQ(reads.log.back(), "forget");
     EXPECT_FALSE(files.Exists(temporary));
     EXPECT_EQ(files.deleted, (std::vector<std::string>{temporary}));
-    AsyncProperty done;
-    done.StatusCode = 6;
-    done.BytesMax = 7;
-    EXPECT_FALSE(reads.Complete(url, done));
+    EXPECT_FALSE(reads.Complete(url, Notification(6, 0, 7)));
     EXPECT_TRUE(events.empty());
     EXPECT_EQ(files.Content(target), Bytes("MZ good"));
 }

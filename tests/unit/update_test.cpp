@@ -11,13 +11,11 @@
 #include "update/VersionText.h"
 
 using namespace varnek;
+using varnek::fakes::Bytes;
+using varnek::fakes::Notification;
 using varnek::testing::AppFixture;
 
 namespace {
-
-std::vector<std::uint8_t> Bytes(std::string_view text) {
-    return {text.begin(), text.end()};
-}
 
 const std::string server(SupportServerUrl);
 const std::string clientDateUrl = server + "/VarnekITApp/VersionTeamViewer.txt";
@@ -61,10 +59,9 @@ struct UpdateTest : AppFixture {
         const auto* read = p.reads.Active(url);
         ASSERT_NE(read, nullptr) << url;
         p.files.Put(read->request.targetFile, body, p.clock.now);
-        AsyncProperty done;
-        done.StatusCode = vbAsyncStatusCodeEndDownloadData;
-        done.BytesRead = done.BytesMax = static_cast<std::int32_t>(body.size());
-        ASSERT_TRUE(p.reads.Complete(url, done));
+        const auto size = static_cast<std::int32_t>(body.size());
+        ASSERT_TRUE(
+            p.reads.Complete(url, Notification(vbAsyncStatusCodeEndDownloadData, size, size)));
     }
     // The program package arrives, passes its checks and, in its place, its self-test.
     void DeliverProgram(const std::vector<std::uint8_t>& body) {
@@ -72,9 +69,7 @@ struct UpdateTest : AppFixture {
         p.processes.FinishRuns();
     }
     void FailFile(const std::string& url) {
-        AsyncProperty failed;
-        failed.Status = "HTTP 500";
-        ASSERT_TRUE(p.reads.Complete(url, failed));
+        ASSERT_TRUE(p.reads.Complete(url, Notification(vbAsyncStatusCodeError, 0, 0, "HTTP 500")));
     }
     bool Reading(const std::string& url) { return p.reads.Active(url) != nullptr; }
     // The temporary file the active download of that URL writes.
@@ -104,13 +99,29 @@ struct UpdateTest : AppFixture {
     }
 };
 
-} // namespace
+// A case of a test that runs once for each case, on a fresh fixture: its name, as googletest
+// shows it, and its data.
+template <class Data> struct Named {
+    const char* name;
+    Data data;
+};
+template <class Data> void PrintTo(const Named<Data>& named, std::ostream* out) {
+    *out << named.name;
+}
+const auto CaseName = [](const auto& info) { return std::string(info.param.name); };
 
-namespace {
+template <class Data> struct UpdateCase : UpdateTest, ::testing::WithParamInterface<Named<Data>> {
+    const Data& Case() const { return this->GetParam().data; }
+};
 
 const std::string Publisher = "C=DK, O=Varnek IT ApS, CN=Varnek IT";
 // The same common name, another organisation: another signer.
 const std::string Impostor = "C=DK, O=Someone Else, CN=Varnek IT";
+const Signature Unsigned{Signature::Verdict::Unsigned, static_cast<std::int32_t>(0x800B0100), {}};
+const Signature Altered{Signature::Verdict::Invalid, static_cast<std::int32_t>(0x80096010), {}};
+const Signature CannotCheck{Signature::Verdict::CannotCheck, 0, {}};
+const Signature ByPublisher = fakes::FakeSignatureCheck::Valid(Publisher);
+const Signature ByImpostor = fakes::FakeSignatureCheck::Valid(Impostor);
 
 bool Logged(const fakes::MemoryLogFile& log, std::string_view part) {
     return std::any_of(log.lines.begin(), log.lines.end(),
@@ -317,18 +328,31 @@ TEST_F(UpdateTest, TheProgramVersionIsComparedAsNumbers) {
     EXPECT_EQ(Caption(Ctl::t_VarnekITNyVer), "0.9");
     EXPECT_FALSE(Reading(programPackageUrl));
 
-    for (const char* newer : {"1.0.10", "1.0.3", "1.1", "2", "1.0.2.1", "01.000.0003\n"}) {
-        app.reset();
-        p = {};
-        Start();
-        CheckProgram(newer);
-        EXPECT_TRUE(Reading(programPackageUrl)) << newer;
-        EXPECT_EQ(Caption(Ctl::t_VarnekITNyVer), TrimBlanks(newer)) << newer;
-    }
     EXPECT_GT(ParseVersion("1.0.10"), ParseVersion("1.0.9"));
     EXPECT_EQ(ParseVersion("1.0"), ParseVersion("1.0.0"));
     EXPECT_EQ(ParseVersion("999999999.0"), (VersionNumber{999999999, 0, 0, 0}));
 }
+
+namespace {
+
+// A version above the running one, in the forms the version file may hold.
+struct NewerProgramVersion : UpdateCase<const char*> {};
+const Named<const char*> newerVersions[] = {
+    {"TenthPatch", "1.0.10"}, {"NextPatch", "1.0.3"},    {"NextMinor", "1.1"},
+    {"NextMajor", "2"},       {"FourthPart", "1.0.2.1"}, {"ZerosAndLineBreak", "01.000.0003\n"},
+};
+
+TEST_P(NewerProgramVersion, StartsTheProgramDownload) {
+    const char* newer = Case();
+    Start();
+    CheckProgram(newer);
+    EXPECT_TRUE(Reading(programPackageUrl)) << newer;
+    EXPECT_EQ(Caption(Ctl::t_VarnekITNyVer), TrimBlanks(newer)) << newer;
+}
+INSTANTIATE_TEST_SUITE_P(UpdateTest, NewerProgramVersion, ::testing::ValuesIn(newerVersions),
+                         CaseName);
+
+} // namespace
 
 TEST_F(UpdateTest, AProgramVersionThatIsNoNumberEndsTheCheckSilently) {
     Start();
@@ -388,10 +412,9 @@ TEST_F(UpdateTest, ClientDatesAreBelievedUpToADayAheadAndANewClientIsDatedToday)
     EXPECT_EQ(NextDay({2026, 2, 28, 23, 0, 0}), (DateTime{2026, 3, 1, 0, 0, 0}));
     EXPECT_EQ(NextDay({2024, 2, 28, 0, 0, 0}), (DateTime{2024, 2, 29, 0, 0, 0}));
     EXPECT_EQ(NextDay({2026, 12, 31, 0, 0, 0}), (DateTime{2027, 1, 1, 0, 0, 0}));
+}
 
-    // First install: the client is dated now and found up to date next time.
-    app.reset();
-    p = {};
+TEST_F(UpdateTest, AFirstClientIsDatedNowAndFoundUpToDateNextTime) {
     Start();
     Check("1/3/2026");
     DeliverFile(clientPackageUrl, Bytes("MZ first client"));
@@ -409,11 +432,8 @@ TEST_F(UpdateTest, AFailedClientTransferKeepsTheOldClientAndStillChecksTheProgra
         const std::string temporary = Temporary(clientPackageUrl);
         if (cut) {
             p.files.Put(temporary, Bytes("MZ ne"), p.clock.now);
-            AsyncProperty done;
-            done.StatusCode = vbAsyncStatusCodeEndDownloadData;
-            done.BytesRead = 5;
-            done.BytesMax = 13;
-            ASSERT_TRUE(p.reads.Complete(clientPackageUrl, done));
+            ASSERT_TRUE(p.reads.Complete(clientPackageUrl,
+                                         Notification(vbAsyncStatusCodeEndDownloadData, 5, 13)));
         } else {
             FailFile(clientPackageUrl);
         }
@@ -525,31 +545,35 @@ TEST_F(UpdateTest, AnExistingScriptIsReplacedAndARootFolderGetsNoDoubleBackslash
     EXPECT_EQ(p.processes.scripts, std::vector<std::string>{"DeleteOLD.bat in C:\\"});
 }
 
-TEST_F(UpdateTest, OnlyAProgramWhoseVersionResourceIsNewerIsInstalled) {
-    const std::pair<std::optional<std::array<int, 4>>, const char*> notNewer[] = {
-        {std::array<int, 4>{1, 0, 2, 0}, "equal"},
-        {std::array<int, 4>{1, 0, 2, 7}, "equal but the fourth number"},
-        {std::array<int, 4>{1, 0, 1, 9}, "older"},
-        {std::array<int, 4>{0, 9, 99, 0}, "older major"},
-        {std::nullopt, "no version resource"},
-    };
-    for (const auto& [version, what] : notNewer) {
-        SCOPED_TRACE(what);
-        app.reset();
-        p = {};
-        Start();
-        CheckProgram("1.0.3"); // the server claims a newer one
-        const std::string temporary = Temporary(programPackageUrl);
-        if (version) {
-            p.files.versions[temporary] = *version;
-        }
-        DeliverProgram(programBody);
-        EXPECT_FALSE(p.files.Exists(newProgram));
-        EXPECT_FALSE(p.files.Exists(temporary));
-        EXPECT_FALSE(p.files.Exists(script));
-        EXPECT_FALSE(IconRemoved());
+namespace {
+
+// Only a program whose version resource is newer than the running one is installed.
+struct VersionResourceNotNewer : UpdateCase<std::optional<std::array<int, 4>>> {};
+const Named<std::optional<std::array<int, 4>>> notNewer[] = {
+    {"Equal", std::array<int, 4>{1, 0, 2, 0}},
+    {"EqualButTheFourthNumber", std::array<int, 4>{1, 0, 2, 7}},
+    {"Older", std::array<int, 4>{1, 0, 1, 9}},
+    {"OlderMajor", std::array<int, 4>{0, 9, 99, 0}},
+    {"NoVersionResource", std::nullopt},
+};
+
+TEST_P(VersionResourceNotNewer, TheProgramIsNotInstalled) {
+    Start();
+    CheckProgram("1.0.3"); // the server claims a newer one
+    const std::string temporary = Temporary(programPackageUrl);
+    if (Case()) {
+        p.files.versions[temporary] = *Case();
     }
+    DeliverProgram(programBody);
+    EXPECT_FALSE(p.files.Exists(newProgram));
+    EXPECT_FALSE(p.files.Exists(temporary));
+    EXPECT_FALSE(p.files.Exists(script));
+    EXPECT_FALSE(IconRemoved());
 }
+INSTANTIATE_TEST_SUITE_P(UpdateTest, VersionResourceNotNewer, ::testing::ValuesIn(notNewer),
+                         CaseName);
+
+} // namespace
 
 TEST_F(UpdateTest, AProgramLeftFromAnEarlierRunIsNeverInstalled) {
     p.files.Put(newProgram, programBody, {2025, 5, 5, 5, 5, 5});
@@ -565,22 +589,27 @@ TEST_F(UpdateTest, AProgramLeftFromAnEarlierRunIsNeverInstalled) {
     EXPECT_FALSE(p.files.Exists(script));
 }
 
-TEST_F(UpdateTest, WhenTheScriptCannotBeWrittenOrStartedTheProgramKeepsRunning) {
-    for (bool writeFails : {true, false}) {
-        SCOPED_TRACE(writeFails ? "write fails" : "start fails");
-        app.reset();
-        p = {};
-        p.files.writeSucceeds = !writeFails;
-        p.processes.startSucceeds = false;
-        Start();
-        CheckProgram("1.0.3");
-        p.files.versions[Temporary(programPackageUrl)] = {1, 0, 3, 0};
-        EXPECT_NO_THROW(DeliverProgram(programBody));
-        EXPECT_FALSE(IconRemoved());
-        EXPECT_NE(Main().SysTray, nullptr);
-        EXPECT_EQ(p.processes.scripts.size(), writeFails ? 0u : 1u); // tried, and refused
-    }
+namespace {
+
+// Whether the replacement script cannot be written (else it cannot be started).
+struct ScriptFails : UpdateCase<bool> {};
+const Named<bool> scriptFailures[] = {{"WriteFails", true}, {"StartFails", false}};
+
+TEST_P(ScriptFails, TheProgramKeepsRunning) {
+    const bool writeFails = Case();
+    p.files.writeSucceeds = !writeFails;
+    p.processes.startSucceeds = false;
+    Start();
+    CheckProgram("1.0.3");
+    p.files.versions[Temporary(programPackageUrl)] = {1, 0, 3, 0};
+    EXPECT_NO_THROW(DeliverProgram(programBody));
+    EXPECT_FALSE(IconRemoved());
+    EXPECT_NE(Main().SysTray, nullptr);
+    EXPECT_EQ(p.processes.scripts.size(), writeFails ? 0u : 1u); // tried, and refused
 }
+INSTANTIATE_TEST_SUITE_P(UpdateTest, ScriptFails, ::testing::ValuesIn(scriptFailures), CaseName);
+
+} // namespace
 
 TEST_F(UpdateTest, DownloadProgressIsShownInWholePercentRoundedHalfToEven) {
     Start();
@@ -607,17 +636,12 @@ TEST_F(UpdateTest, DownloadProgressIsShownInWholePercentRoundedHalfToEven) {
         {&programPackageUrl, Ctl::t_VarnekIT_Status}};
     for (const auto& [url, label] : downloads) {
         for (const auto& [cur, max, shown] : steps) {
-            AsyncProperty step;
-            step.StatusCode = vbAsyncStatusCodeDownloadingData;
-            step.BytesRead = cur;
-            step.BytesMax = max;
-            ASSERT_TRUE(p.reads.Progress(*url, step));
+            ASSERT_TRUE(
+                p.reads.Progress(*url, Notification(vbAsyncStatusCodeDownloadingData, cur, max)));
             EXPECT_EQ(Caption(label), shown) << cur << " of " << max;
         }
-        AsyncProperty unknownSize;
-        unknownSize.StatusCode = vbAsyncStatusCodeDownloadingData;
-        unknownSize.BytesRead = 5;
-        ASSERT_TRUE(p.reads.Progress(*url, unknownSize));
+        // Of unknown size.
+        ASSERT_TRUE(p.reads.Progress(*url, Notification(vbAsyncStatusCodeDownloadingData, 5)));
         EXPECT_EQ(Caption(label), "100%"); // unchanged
     }
     EXPECT_EQ(Caption(Ctl::t_TeamViewer_Status), "100%");
@@ -640,121 +664,103 @@ TEST_F(UpdateTest, ClosingTheWindowMidCheckDropsItsReads) {
 
     // The worker's late messages reach nobody, and nothing of the old window survives.
     EXPECT_FALSE(p.reads.CompleteWith(clientDateUrl, "20/3/2026"));
-    AsyncProperty step;
-    step.StatusCode = vbAsyncStatusCodeDownloadingData;
-    step.BytesRead = 1;
-    step.BytesMax = 2;
-    EXPECT_FALSE(p.reads.Progress(programPackageUrl, step));
+    EXPECT_FALSE(
+        p.reads.Progress(programPackageUrl, Notification(vbAsyncStatusCodeDownloadingData, 1, 2)));
     EXPECT_EQ(Caption(Ctl::t_TeamViewerDateStat), ""); // a new window
     EXPECT_EQ(Caption(Ctl::t_VarnekIT_Status), "");
     EXPECT_FALSE(IconRemoved());
 }
 
-TEST_F(UpdateTest, ASignedProgramInstallsOnlyWhatItsOwnSignerSigned) {
-    const auto valid = [](std::string subject) {
-        return fakes::FakeSignatureCheck::Valid(std::move(subject));
-    };
-    const Signature unsigned_{
-        Signature::Verdict::Unsigned, static_cast<std::int32_t>(0x800B0100), {}};
-    const Signature altered{Signature::Verdict::Invalid, static_cast<std::int32_t>(0x80096010), {}};
-    const Signature unknown{Signature::Verdict::CannotCheck, 0, {}};
-    struct Case {
-        const char* what;
-        Signature self, download, atScript;
-        bool installed;
-    };
-    const Case cases[] = {
-        {"renewed: same subject, same root", valid(Publisher), valid(Publisher), valid(Publisher),
-         true},
-        {"another organisation", valid(Publisher), valid(Impostor), valid(Impostor), false},
-        {"unsigned", valid(Publisher), unsigned_, unsigned_, false},
-        {"altered after signing", valid(Publisher), altered, altered, false},
-        {"swapped before the script", valid(Publisher), valid(Publisher), valid(Impostor), false},
-        {"own signature unconfirmed", altered, valid(Publisher), valid(Publisher), false},
-        {"no check possible", unknown, valid(Publisher), valid(Publisher), false},
-        {"an unsigned program takes any", unsigned_, unsigned_, unsigned_, true},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        app.reset();
-        p = {};
-        p.signatures.self = c.self;
-        Start();
-        CheckProgram("1.0.3");
-        const std::string temporary = Temporary(programPackageUrl);
-        p.files.versions[temporary] = {1, 0, 3, 0};
-        p.signatures.signatures[temporary] = c.download;
-        p.signatures.signatures[newProgram] = c.atScript;
-        if (c.installed) {
-            EXPECT_THROW(DeliverProgram(programBody), fakes::ProgramEnded);
-            EXPECT_TRUE(p.files.Exists(script));
-            EXPECT_TRUE(Logged(p.updateLog, "replacement started"));
-            continue;
-        }
-        EXPECT_NO_THROW(DeliverProgram(programBody));
-        // Refused: no file stays, nothing is replaced, the program runs on, nobody is asked.
-        EXPECT_FALSE(p.files.Exists(newProgram));
-        EXPECT_FALSE(p.files.Exists(temporary));
-        EXPECT_FALSE(p.files.Exists(script));
-        EXPECT_FALSE(IconRemoved());
-        EXPECT_TRUE(p.dialogs.shown.empty());
-        // The log says why, and names the signers.
-        EXPECT_TRUE(Logged(p.updateLog, "refused")) << ::testing::PrintToString(p.updateLog.lines);
-        if (c.self.verdict == Signature::Verdict::Valid) {
-            EXPECT_TRUE(Logged(p.updateLog, "\"" + Publisher + "\""));
-        }
-        if (c.download.verdict == Signature::Verdict::Valid && c.download.subject == Impostor) {
-            EXPECT_TRUE(Logged(p.updateLog, "signed by \"" + Impostor + "\""));
-        }
-    }
-}
-
-TEST_F(UpdateTest, ANewClientMustBeSignedAsThePresentOneIs) {
-    const auto valid = [](std::string subject) {
-        return fakes::FakeSignatureCheck::Valid(std::move(subject));
-    };
-    struct Case {
-        const char* what;
-        std::optional<Signature> present; // no client at all when absent
-        Signature download;
-        bool replaced;
-    };
-    const Signature unsigned_{
-        Signature::Verdict::Unsigned, static_cast<std::int32_t>(0x800B0100), {}};
-    const Case cases[] = {
-        {"same signer, new key", valid(Publisher), valid(Publisher), true},
-        {"another signer", valid(Publisher), valid(Impostor), false},
-        {"unsigned", valid(Publisher), unsigned_, false},
-        {"present one unsigned", unsigned_, unsigned_, true},
-        {"present one unchecked", Signature{Signature::Verdict::CannotCheck, 0, {}},
-         valid(Publisher), false},
-        // Not valid is not unsigned: it keeps its place.
-        {"present one altered",
-         Signature{Signature::Verdict::Invalid, static_cast<std::int32_t>(0x80096010), {}},
-         unsigned_, false},
-        {"no client yet", std::nullopt, unsigned_, true},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        app.reset();
-        p = {};
-        if (c.present) {
-            LocalClient({2026, 1, 1, 9, 0, 0});
-            p.signatures.signatures[client] = *c.present;
-        }
-        Start();
-        Check("1/3/2026");
-        p.signatures.signatures[Temporary(clientPackageUrl)] = c.download;
-        DeliverFile(clientPackageUrl, Bytes("MZ new client"));
-        EXPECT_EQ(p.files.Content(client), c.replaced ? Bytes("MZ new client") : Bytes("MZ old"));
-        EXPECT_EQ(Logged(p.updateLog, "client replaced"), c.replaced);
-        EXPECT_EQ(Logged(p.updateLog, "refused"), !c.replaced);
-        // Either way the program's check follows.
-        EXPECT_TRUE(Reading(programVersionUrl));
-    }
-}
-
 namespace {
+
+// A signed program installs only what its own signer signed: the running program's signature,
+// the download's, and the new program's when the script is about to start.
+struct ProgramSignatures {
+    Signature self, download, atScript;
+    bool installed;
+};
+struct SignedProgram : UpdateCase<ProgramSignatures> {};
+const Named<ProgramSignatures> programSignatures[] = {
+    // The certificate renewed: the same subject under the same root.
+    {"Renewed", {ByPublisher, ByPublisher, ByPublisher, true}},
+    {"AnotherOrganisation", {ByPublisher, ByImpostor, ByImpostor, false}},
+    {"Unsigned", {ByPublisher, Unsigned, Unsigned, false}},
+    {"AlteredAfterSigning", {ByPublisher, Altered, Altered, false}},
+    {"SwappedBeforeTheScript", {ByPublisher, ByPublisher, ByImpostor, false}},
+    {"OwnSignatureUnconfirmed", {Altered, ByPublisher, ByPublisher, false}},
+    {"NoCheckPossible", {CannotCheck, ByPublisher, ByPublisher, false}},
+    {"AnUnsignedProgramTakesAny", {Unsigned, Unsigned, Unsigned, true}},
+};
+
+TEST_P(SignedProgram, InstallsOnlyWhatItsOwnSignerSigned) {
+    const ProgramSignatures& c = Case();
+    p.signatures.self = c.self;
+    Start();
+    CheckProgram("1.0.3");
+    const std::string temporary = Temporary(programPackageUrl);
+    p.files.versions[temporary] = {1, 0, 3, 0};
+    p.signatures.signatures[temporary] = c.download;
+    p.signatures.signatures[newProgram] = c.atScript;
+    if (c.installed) {
+        EXPECT_THROW(DeliverProgram(programBody), fakes::ProgramEnded);
+        EXPECT_TRUE(p.files.Exists(script));
+        EXPECT_TRUE(Logged(p.updateLog, "replacement started"));
+        return;
+    }
+    EXPECT_NO_THROW(DeliverProgram(programBody));
+    // Refused: no file stays, nothing is replaced, the program runs on, nobody is asked.
+    EXPECT_FALSE(p.files.Exists(newProgram));
+    EXPECT_FALSE(p.files.Exists(temporary));
+    EXPECT_FALSE(p.files.Exists(script));
+    EXPECT_FALSE(IconRemoved());
+    EXPECT_TRUE(p.dialogs.shown.empty());
+    // The log says why, and names the signers.
+    EXPECT_TRUE(Logged(p.updateLog, "refused")) << ::testing::PrintToString(p.updateLog.lines);
+    if (c.self.verdict == Signature::Verdict::Valid) {
+        EXPECT_TRUE(Logged(p.updateLog, "\"" + Publisher + "\""));
+    }
+    if (c.download.verdict == Signature::Verdict::Valid && c.download.subject == Impostor) {
+        EXPECT_TRUE(Logged(p.updateLog, "signed by \"" + Impostor + "\""));
+    }
+}
+INSTANTIATE_TEST_SUITE_P(UpdateTest, SignedProgram, ::testing::ValuesIn(programSignatures),
+                         CaseName);
+
+// A new client must be signed as the present one is.
+struct ClientSignatures {
+    std::optional<Signature> present; // no client at all when absent
+    Signature download;
+    bool replaced;
+};
+struct SignedClient : UpdateCase<ClientSignatures> {};
+const Named<ClientSignatures> clientSignatures[] = {
+    {"SameSignerNewKey", {ByPublisher, ByPublisher, true}},
+    {"AnotherSigner", {ByPublisher, ByImpostor, false}},
+    {"Unsigned", {ByPublisher, Unsigned, false}},
+    {"PresentOneUnsigned", {Unsigned, Unsigned, true}},
+    {"PresentOneUnchecked", {CannotCheck, ByPublisher, false}},
+    // Not valid is not unsigned: it keeps its place.
+    {"PresentOneAltered", {Altered, Unsigned, false}},
+    {"NoClientYet", {std::nullopt, Unsigned, true}},
+};
+
+TEST_P(SignedClient, ReplacesThePresentOneOnlyWhenSignedAsItIs) {
+    const ClientSignatures& c = Case();
+    if (c.present) {
+        LocalClient({2026, 1, 1, 9, 0, 0});
+        p.signatures.signatures[client] = *c.present;
+    }
+    Start();
+    Check("1/3/2026");
+    p.signatures.signatures[Temporary(clientPackageUrl)] = c.download;
+    DeliverFile(clientPackageUrl, Bytes("MZ new client"));
+    EXPECT_EQ(p.files.Content(client), c.replaced ? Bytes("MZ new client") : Bytes("MZ old"));
+    EXPECT_EQ(Logged(p.updateLog, "client replaced"), c.replaced);
+    EXPECT_EQ(Logged(p.updateLog, "refused"), !c.replaced);
+    // Either way the program's check follows.
+    EXPECT_TRUE(Reading(programVersionUrl));
+}
+INSTANTIATE_TEST_SUITE_P(UpdateTest, SignedClient, ::testing::ValuesIn(clientSignatures), CaseName);
 
 // The chain on its own, with what it needs passed in.
 struct ChainHost final : IUpdateHost {
@@ -832,14 +838,14 @@ TEST_F(UpdateTest, EveryDecisionOfTheChainIsLoggedWithTheLocalTime) {
         lines.push_back(line.substr(20));
     }
     EXPECT_EQ(lines, expected);
+}
+
+TEST_F(UpdateTest, AnUnreadableVersionFileIsLoggedAndWhatTheServerSaysStaysData) {
     // A version file that cannot be read is logged too; the chain stops there.
-    app.reset();
-    p = {};
     Start();
     Settings().bUpdateCheck_Click();
-    AsyncProperty failed;
-    failed.Status = "timed out";
-    ASSERT_TRUE(p.reads.Complete(clientDateUrl, failed));
+    ASSERT_TRUE(
+        p.reads.Complete(clientDateUrl, Notification(vbAsyncStatusCodeError, 0, 0, "timed out")));
     EXPECT_EQ(p.updateLog.lines.back().substr(20), "reading the client's date failed: timed out");
 
     // What the server says is data: no line of its own, and no screenful.
@@ -956,26 +962,39 @@ TEST_F(UpdateTest, ARefusedPackageIsNotFetchedAgainUntilTheServerAnnouncesAnothe
     const auto left = p.files.Content(memory);
     ASSERT_TRUE(left);
     EXPECT_EQ(std::string(left->begin(), left->end()).find("program\t"), std::string::npos);
-
-    // A program that cannot start is refused for good; one that timed out only this time.
-    for (const auto& [run, lasting] :
-         {std::pair{RunResult{RunResult::Outcome::NotStarted, 193, {}}, true},
-          std::pair{RunResult{RunResult::Outcome::TimedOut, 0, {}}, false}}) {
-        app.reset();
-        p = {};
-        p.processes.runResult = run;
-        Start();
-        CheckProgram("1.0.3");
-        p.files.versions[Temporary(programPackageUrl)] = {1, 0, 3, 0};
-        DeliverProgram(programBody);
-        EXPECT_FALSE(p.files.Exists(newProgram));
-        EXPECT_TRUE(Logged(p.updateLog,
-                           lasting ? "cannot be started (error 193)" : "did not end within 15 s"));
-        const std::size_t before = p.reads.requests.size();
-        CheckProgram("1.0.3");
-        EXPECT_EQ(p.reads.requests.size(), before + (lasting ? 1 : 2));
-    }
 }
+
+namespace {
+
+// A self-test that did not run, and whether its refusal lasts.
+struct SelfTestRun {
+    RunResult run;
+    bool lasting;
+};
+struct UnrunSelfTest : UpdateCase<SelfTestRun> {};
+const Named<SelfTestRun> unrunSelfTests[] = {
+    // A program that cannot start is refused for good; one that timed out only this time.
+    {"CannotStart", {{RunResult::Outcome::NotStarted, 193, {}}, true}},
+    {"TimedOut", {{RunResult::Outcome::TimedOut, 0, {}}, false}},
+};
+
+TEST_P(UnrunSelfTest, RefusesTheProgramForGoodOnlyWhenItCannotStart) {
+    const auto& [run, lasting] = Case();
+    p.processes.runResult = run;
+    Start();
+    CheckProgram("1.0.3");
+    p.files.versions[Temporary(programPackageUrl)] = {1, 0, 3, 0};
+    DeliverProgram(programBody);
+    EXPECT_FALSE(p.files.Exists(newProgram));
+    EXPECT_TRUE(
+        Logged(p.updateLog, lasting ? "cannot be started (error 193)" : "did not end within 15 s"));
+    const std::size_t before = p.reads.requests.size();
+    CheckProgram("1.0.3");
+    EXPECT_EQ(p.reads.requests.size(), before + (lasting ? 1 : 2));
+}
+INSTANTIATE_TEST_SUITE_P(UpdateTest, UnrunSelfTest, ::testing::ValuesIn(unrunSelfTests), CaseName);
+
+} // namespace
 
 TEST_F(UpdateTest, AProgramIsCheckedByItsMachineTypeThenItsSignatureThenItsVersion) {
     p.signatures.self = fakes::FakeSignatureCheck::Valid(Publisher);

@@ -1,9 +1,7 @@
-// The read service with Wine's WinINet against a small HTTP server on 127.0.0.1 that runs
+// The read service with Wine's WinINet against the tests' HTTP server on 127.0.0.1, which runs
 // inside the test, with the faults a support server can have.
-#include <winsock2.h>
-#include <ws2tcpip.h>
-
 #include "Config.h"
+#include "TestServer.h"
 #include "Win32TestSupport.h"
 #include "win32/ReadService.h"
 #include "win32/Text.h"
@@ -11,288 +9,25 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <functional>
-#include <map>
 #include <memory>
-#include <mutex>
 #include <new>
 #include <regex>
 #include <string>
-#include <thread>
 #include <vector>
 
 using namespace varnek;
+using varnek::testing::Answer;
+using varnek::testing::ClosedPort;
 using varnek::testing::PumpUntil;
 using varnek::testing::TempPath;
+using varnek::testing::TestServer;
 using varnek::win32::ReadService;
 using varnek::win32::Utf8;
 
 namespace {
-
-// How the server answers a path.
-struct Answer {
-    enum Mode {
-        Whole,        // `status` with the body and its Content-Length
-        Reset,        // headers and `part` bytes, then a TCP reset
-        Short,        // the full Content-Length, `part` bytes, then the connection closes
-        Stall,        // headers and `part` bytes, silence for `pauseMs`, then close
-        StallHeaders, // silence for `pauseMs` before anything, then close
-        Pause,        // headers and `part` bytes, silence for `pauseMs`, then the rest
-        Chunked,      // Transfer-Encoding: chunked, no Content-Length
-        Counting,     // "answer N" for the Nth request, cacheable for an hour
-    };
-    Mode mode = Whole;
-    std::string body;
-    int status = 200;
-    std::size_t part = 0;
-    DWORD pauseMs = 0;
-};
-
-std::string Reason(int status) {
-    switch (status) {
-    case 200:
-        return "OK";
-    case 404:
-        return "Not Found";
-    case 500:
-        return "Internal Server Error";
-    default:
-        return "Status";
-    }
-}
-
-bool SendAll(SOCKET socket, const char* data, std::size_t size) {
-    while (size > 0) {
-        const int sent =
-            send(socket, data, static_cast<int>(std::min<std::size_t>(size, 65536)), 0);
-        if (sent <= 0) {
-            return false;
-        }
-        data += sent;
-        size -= static_cast<std::size_t>(sent);
-    }
-    return true;
-}
-bool SendAll(SOCKET socket, const std::string& text) {
-    return SendAll(socket, text.data(), text.size());
-}
-
-// An HTTP/1.1 server on 127.0.0.1 and a free port, one thread per connection, one answer per
-// connection. Stops (ending stalls early) and joins its threads when destroyed.
-class TestServer {
-public:
-    TestServer() {
-        WSADATA data;
-        WSAStartup(MAKEWORD(2, 2), &data);
-        stop_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-        listener_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        address.sin_port = 0;
-        bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        listen(listener_, 16);
-        int length = sizeof address;
-        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-        port_ = ntohs(address.sin_port);
-        acceptor_ = std::thread([this] { AcceptLoop(); });
-    }
-    ~TestServer() {
-        SetEvent(stop_);
-        closesocket(listener_);
-        acceptor_.join();
-        std::vector<std::thread> handlers;
-        {
-            std::lock_guard lock(mutex_);
-            handlers.swap(handlers_);
-        }
-        for (auto& handler : handlers) {
-            handler.join();
-        }
-        CloseHandle(stop_);
-        WSACleanup();
-    }
-
-    int port() const { return port_; }
-    std::string Url(const std::string& path) const {
-        return "http://127.0.0.1:" + std::to_string(port_) + path;
-    }
-    void Serve(const std::string& path, Answer answer) {
-        std::lock_guard lock(mutex_);
-        answers_[path] = std::move(answer);
-    }
-    // Requests received for the path.
-    int Requests(const std::string& path) {
-        std::lock_guard lock(mutex_);
-        return requests_[path];
-    }
-    // Connections of the path the server is done with, whatever became of them.
-    int Finished(const std::string& path) {
-        std::lock_guard lock(mutex_);
-        return finished_[path];
-    }
-    std::string LastRequest(const std::string& path) {
-        std::lock_guard lock(mutex_);
-        return lastRequest_[path];
-    }
-
-private:
-    void AcceptLoop() {
-        for (;;) {
-            const SOCKET client = accept(listener_, nullptr, nullptr);
-            if (client == INVALID_SOCKET) {
-                return; // the listener was closed
-            }
-            std::lock_guard lock(mutex_);
-            handlers_.emplace_back([this, client] { Handle(client); });
-        }
-    }
-
-    void Handle(SOCKET client) {
-        const DWORD receiveMs = 10000;
-        setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&receiveMs),
-                   sizeof receiveMs);
-        std::string request;
-        char buffer[4096];
-        while (request.find("\r\n\r\n") == std::string::npos && request.size() < 65536) {
-            const int got = recv(client, buffer, sizeof buffer, 0);
-            if (got <= 0) {
-                closesocket(client);
-                return;
-            }
-            request.append(buffer, static_cast<std::size_t>(got));
-            if (request.size() >= 4 && request.rfind("GET ", 0) != 0) {
-                break; // not HTTP (a TLS handshake, say): answered below with a 404
-            }
-        }
-        std::string path;
-        if (request.rfind("GET ", 0) == 0) {
-            path = request.substr(4, request.find(' ', 4) - 4);
-        }
-        Answer answer;
-        int count = 0;
-        {
-            std::lock_guard lock(mutex_);
-            count = ++requests_[path];
-            lastRequest_[path] = request;
-            const auto found = answers_.find(path);
-            if (found != answers_.end()) {
-                answer = found->second;
-            } else {
-                answer.status = 404;
-                answer.body = "no such page";
-            }
-        }
-        Send(client, answer, count);
-        closesocket(client);
-        std::lock_guard lock(mutex_);
-        ++finished_[path];
-    }
-
-    // Says nothing for `ms`, or until the test ends or the client closes the connection.
-    void Silence(SOCKET client, DWORD ms) {
-        const ULONGLONG end = GetTickCount64() + ms;
-        while (GetTickCount64() < end && WaitForSingleObject(stop_, 0) != WAIT_OBJECT_0) {
-            fd_set readable;
-            FD_ZERO(&readable);
-            FD_SET(client, &readable);
-            timeval step{0, 50000};
-            char byte = 0;
-            if (select(0, &readable, nullptr, nullptr, &step) > 0 &&
-                recv(client, &byte, 1, MSG_PEEK) <= 0) {
-                return;
-            }
-        }
-    }
-
-    // False when the answer was cut short, by its fault or by the client.
-    bool Send(SOCKET client, const Answer& answer, int count) {
-        std::string head = "HTTP/1.1 " + std::to_string(answer.status) + " " +
-                           Reason(answer.status) + "\r\nConnection: close\r\n";
-        const std::string& body = answer.body;
-        switch (answer.mode) {
-        case Answer::Whole:
-            return SendAll(client, head + "Content-Length: " + std::to_string(body.size()) +
-                                       "\r\n\r\n" + body);
-        case Answer::Counting: {
-            const std::string text = "answer " + std::to_string(count);
-            return SendAll(client, head +
-                                       "Cache-Control: public, max-age=3600\r\n"
-                                       "Last-Modified: Mon, 01 Jan 2024 00:00:00 GMT\r\n"
-                                       "ETag: \"same\"\r\nContent-Length: " +
-                                       std::to_string(text.size()) + "\r\n\r\n" + text);
-        }
-        case Answer::Chunked: {
-            std::string text = head + "Transfer-Encoding: chunked\r\n\r\n";
-            for (std::size_t at = 0; at < body.size(); at += 1000) {
-                const std::string chunk = body.substr(at, 1000);
-                char size[16];
-                wsprintfA(size, "%x\r\n", static_cast<unsigned>(chunk.size()));
-                text += size + chunk + "\r\n";
-            }
-            return SendAll(client, text + "0\r\n\r\n");
-        }
-        case Answer::StallHeaders:
-            Silence(client, answer.pauseMs);
-            return false;
-        default:
-            break;
-        }
-        // The modes that send part of the body and then misbehave.
-        if (!SendAll(client,
-                     head + "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n") ||
-            !SendAll(client, body.data(), answer.part)) {
-            return false;
-        }
-        if (answer.mode == Answer::Reset) {
-            const linger abort{1, 0};
-            setsockopt(client, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&abort),
-                       sizeof abort);
-            return false;
-        }
-        if (answer.mode == Answer::Short) {
-            shutdown(client, SD_SEND);
-            return false;
-        }
-        if (answer.mode == Answer::Stall) {
-            Silence(client, answer.pauseMs);
-            return false;
-        }
-        if (WaitForSingleObject(stop_, answer.pauseMs) == WAIT_OBJECT_0) {
-            return false;
-        }
-        return SendAll(client, body.data() + answer.part, body.size() - answer.part);
-    }
-
-    SOCKET listener_ = INVALID_SOCKET;
-    HANDLE stop_ = nullptr;
-    int port_ = 0;
-    std::thread acceptor_;
-    std::mutex mutex_;
-    std::vector<std::thread> handlers_;
-    std::map<std::string, Answer> answers_;
-    std::map<std::string, int> requests_;
-    std::map<std::string, int> finished_;
-    std::map<std::string, std::string> lastRequest_;
-};
-
-// A port on 127.0.0.1 with nothing listening.
-int ClosedPort() {
-    WSADATA data;
-    WSAStartup(MAKEWORD(2, 2), &data);
-    const SOCKET probe = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    int length = sizeof address;
-    getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
-    closesocket(probe);
-    WSACleanup();
-    return ntohs(address.sin_port);
-}
 
 // Bytes that differ from position to position (not a repeating short pattern).
 std::string Pattern(std::size_t size, std::uint32_t start) {

@@ -16,11 +16,28 @@
 #include <set>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <tuple>
 #include <utility>
 #include <vector>
 
 namespace varnek::fakes {
+
+// Text as bytes, as a read delivers them or a file holds them.
+inline std::vector<std::uint8_t> Bytes(std::string_view text) {
+    return {text.begin(), text.end()};
+}
+
+// A notification of the read service: its status code, byte counts and status text.
+inline AsyncProperty Notification(std::int32_t status, std::int32_t read = 0, std::int32_t max = 0,
+                                  std::string text = "") {
+    AsyncProperty property;
+    property.StatusCode = status;
+    property.BytesRead = read;
+    property.BytesMax = max;
+    property.Status = std::move(text);
+    return property;
+}
 
 class MemorySettingsStore final : public ISettingsStore {
 public:
