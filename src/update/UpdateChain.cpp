@@ -9,7 +9,6 @@
 #include "update/VersionText.h"
 
 #include <algorithm>
-#include <cstdio>
 
 namespace varnek {
 
@@ -168,10 +167,9 @@ void UpdateChain::ReleaseLock() {
 
 std::string UpdateChain::AsideName() {
     for (;;) {
-        char tag[32];
-        std::snprintf(tag, sizeof tag, ".%x-%u.old",
-                      static_cast<unsigned>(services_.fileStore.ProcessId()), ++asides_);
-        std::string name = std::string(outside::ProgramFileName) + tag;
+        std::string name = std::string(outside::ProgramFileName) + "." +
+                           Hexadecimal(services_.fileStore.ProcessId(), 0, false) + "-" +
+                           Decimal(++asides_) + ".old";
         if (!services_.files.FileExists(LocalPath(name))) {
             return name;
         }
