@@ -10,8 +10,9 @@ of those sections, and each names its function, so no function of an object in t
 dropped. Here the script keeps the unwind sections of the functions that are kept and no others:
 linked with none kept, the functions the program reaches are listed from the linker's map, their
 unwind sections kept in the next link, which may reach a few more (an exception table names its
-types); until a link keeps no new function. The last link must then be a clean one in which no
-kept function has lost an unwind section; it writes the map beside the program (PROGRAM.map).
+types); until a link keeps no new function. The other unwind sections are dropped. The last link
+must then be a clean one in which every function keeps the unwind sections its object has for
+it, and every unwind section its function; it writes the map beside the program (PROGRAM.map).
 """
 import re
 import subprocess
@@ -145,8 +146,9 @@ def main(command: list) -> int:
     for _ in range(20):
         trial_map = work / "trial.map"
         trial_map.unlink(missing_ok=True)
-        link(suffixes, work / "trial.exe", trial_map, final=False)
+        trial = link(suffixes, work / "trial.exe", trial_map, final=False)
         if not trial_map.exists():
+            sys.stderr.write(trial.stderr)
             fail("a trial link wrote no map")
         reached = text_suffixes(kept_sections(trial_map))
         if reached <= suffixes:
@@ -165,8 +167,8 @@ def main(command: list) -> int:
     if wrong:
         program.unlink()
         fail(f"{len(wrong)} functions and unwind sections do not match, first: {wrong[0]}")
-    for trial in ("trial.exe", "trial.map"):
-        (work / trial).unlink(missing_ok=True)
+    for name in ("trial.exe", "trial.map"):
+        (work / name).unlink(missing_ok=True)
     return 0
 
 
