@@ -27,6 +27,13 @@ if [[ $WINE_BITS == 64 ]]; then
     TOOLCHAIN=$ROOT/cmake/mingw-x86_64.cmake
     WIN=${VARNEK_BENCH_BUILD:-$ROOT/build/h-bench-x86_64}
 fi
+# The size figure is the shipped 32-bit program's: on a machine that runs no 32-bit programs it
+# comes from a 32-bit build of its own (VARNEK_BENCH_SIZE_BUILD names another, the test
+# command's), of which only the program and the reference are built.
+SIZE_BUILD=${VARNEK_BENCH_SIZE_BUILD:-$WIN}
+if [[ $WINE_BITS == 64 ]]; then
+    SIZE_BUILD=${VARNEK_BENCH_SIZE_BUILD:-$ROOT/build/h-bench}
+fi
 NATIVE=$ROOT/build/h-bench-native
 OUT=$WIN/bench-results
 mkdir -p "$OUT"
@@ -45,6 +52,15 @@ if [[ -z $PORT ]]; then
     exit 1
 fi
 cmake --build "$WIN" -j2 --target VarnekIT reference_tray varnek_tools gui_counts >"$OUT/build.log"
+if [[ $SIZE_BUILD != "$WIN" ]]; then
+    if [[ ! -f $SIZE_BUILD/build.ninja ]]; then
+        cmake -S "$ROOT" -B "$SIZE_BUILD" -G Ninja \
+            -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-i686.cmake" -DCMAKE_BUILD_TYPE=Release \
+            -DSupportServerUrl=http://127.0.0.1:18090 \
+            -DHomePageUrl=http://127.0.0.1:18090/home.html >"$OUT/configure-size.log"
+    fi
+    cmake --build "$SIZE_BUILD" -j2 --target VarnekIT reference_tray >>"$OUT/build.log"
+fi
 if [[ ! -f $NATIVE/build.ninja ]]; then
     cmake -S "$ROOT/bench/digest" -B "$NATIVE" -G Ninja -DCMAKE_BUILD_TYPE=Release \
         >"$OUT/configure-native.log"
@@ -92,6 +108,8 @@ digest() {
 }
 WINE_BENCH=("${ISOLATED[@]}" python3 "$ROOT/bench/wine/wine_bench.py")
 run digest digest
+run size python3 "$ROOT/bench/table.py" size "$SIZE_BUILD/src/VarnekIT.exe" \
+    "$SIZE_BUILD/bench/reference_tray/reference_tray.exe"
 if ((SMALL)); then
     run startup "${WINE_BENCH[@]}" startup --runs "$RUNS" &
     run handles "${WINE_BENCH[@]}" handles --cycles "$CYCLES" &
@@ -105,7 +123,7 @@ else
     run download "${WINE_BENCH[@]}" download --mib "$MIB"
 fi
 status=0
-for name in digest startup handles idle download; do
+for name in digest size startup handles idle download; do
     cat "$OUT/$name.jsonl" >>"$FIGURES"
     [[ ! -e $OUT/$name.failed ]] || status=1
 done

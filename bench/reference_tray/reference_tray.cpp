@@ -1,9 +1,11 @@
 // The smallest tray program we can honestly compare VarnekIT's start-up with: one hidden window
-// and one notification icon, nothing else. It removes its icon and quits when its window gets
-// WM_CLOSE or is destroyed.
+// and one notification icon (the program's icon), nothing else. It removes its icon and quits
+// when its window gets WM_CLOSE or is destroyed.
 #include <windows.h>
 
 #include <shellapi.h>
+
+#include "resource.h"
 
 namespace {
 
@@ -46,7 +48,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     g_icon.uID = 1;
     g_icon.uFlags = NIF_ICON | NIF_MESSAGE | NIF_TIP;
     g_icon.uCallbackMessage = kTrayCallback;
-    g_icon.hIcon = LoadIconW(nullptr, IDI_APPLICATION);
+    g_icon.hIcon = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_VARNEKIT),
+                                                 IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
+                                                 GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR));
     lstrcpynW(g_icon.szTip, L"Reference Tray", ARRAYSIZE(g_icon.szTip));
     if (!Shell_NotifyIconW(NIM_ADD, &g_icon)) {
         DestroyWindow(window);

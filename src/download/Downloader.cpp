@@ -1,6 +1,6 @@
 #include "download/Downloader.h"
 
-#include <cstdio>
+#include "platform/Text.h"
 
 namespace varnek {
 
@@ -16,9 +16,8 @@ void Downloader::Stop() {
 
 void Downloader::BeginDownload(std::string_view url, std::string_view SaveFile) {
     static unsigned counter = 0;
-    char tag[32];
-    std::snprintf(tag, sizeof tag, ".%x-%u", static_cast<unsigned>(processes_.ProcessId()),
-                  ++counter);
+    const std::string tag =
+        "." + Hexadecimal(processes_.ProcessId(), 0, false) + "-" + Decimal(++counter);
     const std::string saveFile(SaveFile);
     if (const auto earlier = running_.find(saveFile); earlier != running_.end()) {
         reads_.CancelAsyncRead(*this, saveFile);

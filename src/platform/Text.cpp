@@ -1,6 +1,6 @@
 #include "platform/Text.h"
 
-#include <cstdio>
+#include <charconv>
 
 namespace varnek {
 
@@ -93,10 +93,9 @@ std::string Utf16ToUtf8(std::u16string_view text) {
 }
 
 std::string LogLine(const DateTime& at, std::string_view text) {
-    char stamp[32];
-    std::snprintf(stamp, sizeof stamp, "%04d-%02d-%02d %02d:%02d:%02d ", at.year, at.month, at.day,
-                  at.hour, at.minute, at.second);
-    return stamp + std::string(text);
+    return Decimal(at.year, 4) + "-" + Decimal(at.month, 2) + "-" + Decimal(at.day, 2) + " " +
+           Decimal(at.hour, 2) + ":" + Decimal(at.minute, 2) + ":" + Decimal(at.second, 2) + " " +
+           std::string(text);
 }
 
 std::string Quoted(std::string_view text) {
@@ -124,10 +123,31 @@ char HexDigit(unsigned value) {
     return "0123456789ABCDEF"[value & 0xF];
 }
 
-std::string CodeText(std::uint32_t code) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(code));
+// Numbers are written here rather than by printf, whose C99 formatting code (floating point
+// included) would add some 25 KiB to the program.
+std::string Decimal(long long value, int width) {
+    char digits[24];
+    std::string text(digits, std::to_chars(digits, digits + sizeof digits, value).ptr);
+    if (text.size() < static_cast<std::size_t>(width)) {
+        text.insert(value < 0 ? 1 : 0, width - text.size(), '0');
+    }
     return text;
+}
+
+std::string Hexadecimal(std::uint32_t value, int width, bool uppercase) {
+    const char* const digits = uppercase ? "0123456789ABCDEF" : "0123456789abcdef";
+    char text[8];
+    int count = 0;
+    do {
+        text[7 - count++] = digits[value & 0xF];
+        value >>= 4;
+    } while (value != 0);
+    std::string out(width > count ? width - count : 0, '0');
+    return out.append(text + 8 - count, count);
+}
+
+std::string CodeText(std::uint32_t code) {
+    return "0x" + Hexadecimal(code, 8);
 }
 
 } // namespace varnek

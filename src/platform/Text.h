@@ -25,6 +25,11 @@ std::string Quoted(std::string_view text);
 std::string Escaped(std::string_view text);
 // The uppercase hexadecimal digit of the low four bits.
 char HexDigit(unsigned value);
+// A number in decimal, with zeros in front up to `width` characters (printf's "%0*d").
+std::string Decimal(long long value, int width = 0);
+// A number in hexadecimal, with zeros in front up to `width` digits: uppercase as printf's
+// "%0*X", or lowercase as "%0*x".
+std::string Hexadecimal(std::uint32_t value, int width = 0, bool uppercase = true);
 // A code as "0x" and eight uppercase hexadecimal digits (0x800B0100).
 std::string CodeText(std::uint32_t code);
 

@@ -4,7 +4,6 @@
 #include "update/VersionText.h"
 
 #include <algorithm>
-#include <cstdio>
 
 namespace varnek {
 
@@ -127,11 +126,9 @@ FileVerdict CheckProgram(IFiles& files, ISignatureCheck& signatures, const std::
         return RefusedForGood("the program has no Windows program header");
     }
     if (*machine.type != ProgramMachine()) {
-        char why[96];
-        std::snprintf(why, sizeof why,
-                      "the program is made for another machine type (0x%04X, this one is 0x%04X)",
-                      *machine.type, ProgramMachine());
-        return RefusedForGood(why);
+        return RefusedForGood("the program is made for another machine type (0x" +
+                              Hexadecimal(*machine.type, 4) + ", this one is 0x" +
+                              Hexadecimal(ProgramMachine(), 4) + ")");
     }
     // A signed program takes only what its own signer signed: the signer's subject, not its
     // key, so a renewed certificate keeps working.

@@ -3,7 +3,6 @@
 #include "platform/Text.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <vector>
 
 namespace varnek {
@@ -11,9 +10,7 @@ namespace varnek {
 namespace {
 
 std::string IsoDate(const DateTime& when) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02d", when.year, when.month, when.day);
-    return text;
+    return Decimal(when.year, 4) + "-" + Decimal(when.month, 2) + "-" + Decimal(when.day, 2);
 }
 
 } // namespace

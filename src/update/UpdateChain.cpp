@@ -10,7 +10,6 @@
 #include "update/VersionText.h"
 
 #include <algorithm>
-#include <cstdio>
 
 namespace varnek {
 
@@ -181,10 +180,9 @@ void UpdateChain::ReleaseLock() {
 
 std::string UpdateChain::AsideName() {
     for (;;) {
-        char tag[32];
-        std::snprintf(tag, sizeof tag, ".%x-%u.old",
-                      static_cast<unsigned>(services_.processes.ProcessId()), ++asides_);
-        std::string name = std::string(outside::ProgramFileName) + tag;
+        std::string name = std::string(outside::ProgramFileName) + "." +
+                           Hexadecimal(services_.processes.ProcessId(), 0, false) + "-" +
+                           Decimal(++asides_) + ".old";
         if (!services_.files.FileExists(LocalPath(name))) {
             return name;
         }

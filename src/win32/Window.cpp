@@ -1,10 +1,10 @@
 #include "win32/Window.h"
 
+#include "platform/Text.h"
 #include "resource.h"
 #include "win32/Barrier.h"
 #include "win32/Text.h"
 
-#include <cstdio>
 #include <string>
 
 namespace varnek::win32 {
@@ -23,9 +23,8 @@ std::string ClassName(HWND hwnd) {
 
 // Where a message was when its handler threw: "the window VarnekIT.Logo (message 0x0111)".
 std::string Place(const char* kind, HWND hwnd, UINT message) {
-    char number[16];
-    std::snprintf(number, sizeof number, "0x%04X", message);
-    return std::string(kind) + " " + ClassName(hwnd) + " (message " + number + ")";
+    return std::string(kind) + " " + ClassName(hwnd) + " (message 0x" + Hexadecimal(message, 4) +
+           ")";
 }
 
 } // namespace

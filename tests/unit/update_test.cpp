@@ -1000,7 +1000,9 @@ TEST_F(UpdateTest, AProgramIsCheckedByItsMachineTypeThenItsSignatureThenItsVersi
     p.signatures.self = fakes::FakeSignatureCheck::Valid(Publisher);
     const std::uint16_t other = ProgramMachine() == 0x14C ? 0x8664 : 0x14C;
     const std::pair<std::vector<std::uint8_t>, const char*> refused[] = {
-        {Program(other), "made for another machine type"},
+        {Program(other), other == 0x14C
+                             ? "made for another machine type (0x014C, this one is 0x8664)"
+                             : "made for another machine type (0x8664, this one is 0x014C)"},
         {Bytes("MZ but no header of a program at all, long enough to hold one somewhere"),
          "no Windows program header"},
     };
