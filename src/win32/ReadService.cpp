@@ -1,6 +1,7 @@
 #include "win32/ReadService.h"
 
 #include "Config.h"
+#include "platform/Text.h"
 #include "win32/Barrier.h"
 #include "win32/SystemLibrary.h"
 #include "win32/Text.h"
@@ -109,9 +110,8 @@ const std::wstring& UserAgent() {
         constexpr const wchar_t* Build = L"i686";
 #endif
         return L"VarnekIT/" + Wide(VersionText) + L" (Windows NT " +
-               std::to_wstring(version.dwMajorVersion) + L"." +
-               std::to_wstring(version.dwMinorVersion) + L"; " + NativeMachine() + L"; " + Build +
-               L" build)";
+               Wide(Decimal(version.dwMajorVersion) + "." + Decimal(version.dwMinorVersion)) +
+               L"; " + NativeMachine() + L"; " + Build + L" build)";
     }();
     return agent;
 }

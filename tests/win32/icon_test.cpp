@@ -168,7 +168,7 @@ int FrameWidthFor(int size) {
     if (!bytes) {
         return 0;
     }
-    if (std::memcmp(bytes, "\x89PNG", 4) == 0) { // the large frame is stored as PNG
+    if (std::memcmp(bytes, "\x89PNG", 4) == 0) { // a frame stored as PNG: IHDR holds the width
         return (bytes[16] << 24) | (bytes[17] << 16) | (bytes[18] << 8) | bytes[19];
     }
     return reinterpret_cast<const BITMAPINFOHEADER*>(bytes)->biWidth;
