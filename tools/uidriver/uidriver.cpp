@@ -681,13 +681,32 @@ int cmdClick(HWND control) {
     return kDone;
 }
 
+// The program file of a process, for saying whose window it is.
+std::wstring exeOf(DWORD pid) {
+    std::wstring exe = L"?";
+    HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snap == INVALID_HANDLE_VALUE)
+        return exe;
+    PROCESSENTRY32W pe{};
+    pe.dwSize = sizeof pe;
+    for (BOOL more = Process32FirstW(snap, &pe); more; more = Process32NextW(snap, &pe)) {
+        if (pe.th32ProcessID == pid)
+            exe = pe.szExeFile;
+    }
+    CloseHandle(snap);
+    return exe;
+}
+
 int cmdMsgbox() {
     HWND box = nullptr;
     const bool seen = poll(opt.timeout, [&] { return (box = findMessageBox()) != nullptr; });
     if (opt.none) {
         if (!seen)
             return kDone;
-        complain("a message box is shown");
+        // Whose box it is, read first: the box may be gone before its texts are printed.
+        const DWORD pid = pidOf(box);
+        complain("a message box of process " + std::to_string(pid) + " (" +
+                 toolio::utf8(exeOf(pid)) + ") is shown");
         printMessageBox(box);
         return kNotFound;
     }

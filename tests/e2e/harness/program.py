@@ -162,7 +162,8 @@ class ProgramTestCase(E2ETestCase):
         args = ["--pid", str(pid)] if pid is not None else []
         result = self.session.uidriver("msgbox", *args, "--none", "--timeout", str(ms),
                                        check=False)
-        self.assertEqual(result.returncode, 0, f"unexpected message box: {result.stdout}")
+        self.assertEqual(result.returncode, 0,
+                         f"unexpected message box: {result.stdout}{result.stderr}")
 
     def assert_client_missing_box(self, language: str) -> None:
         """The box that says the client is missing, in the language; answered with OK."""
