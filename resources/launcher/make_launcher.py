@@ -140,10 +140,10 @@ def command(output):
     for label, rect in BUTTONS:
         args += button(label, rect)
 
-    # Quality 85 with full colour resolution keeps the labels' edges clean; above it the file
-    # grows by a quarter (it is in the program, downloaded at each update) for no visible change.
+    # Quality 80 with full colour resolution keeps the labels' edges clean; above it the file
+    # grows (it is in the program, downloaded at each update) for no visible change.
     args += ["-colorspace", "sRGB", "-type", "TrueColor", "-strip",
-             "-interlace", "none", "-sampling-factor", "1x1", "-quality", "85",
+             "-interlace", "none", "-sampling-factor", "1x1", "-quality", "80",
              "jpeg:" + output]
     return args
 

@@ -13,10 +13,9 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
-#include <mutex>
+#include <mutex> // std::lock_guard
 #include <optional>
 #include <string_view>
-#include <system_error>
 #include <utility>
 #include <vector>
 
@@ -615,7 +614,7 @@ private:
     UniqueInternet session_; // the worker's own (see the class)
     UniqueInternet connect_;
     UniqueInternet request_handle_;
-    std::mutex mutex_; // guards the three below
+    Mutex mutex_; // guards the three below
     bool stopped_ = false;
     bool closing_ = false; // the service is going away
     UniqueHandle file_;
@@ -641,7 +640,7 @@ ReadService::~ReadService() {
         read.worker->Stop(true);
     }
     for (auto& [id, read] : reads_) {
-        read.thread.join();
+        read.thread.Join();
         tasks_.Forget(id); // what it posted is not delivered
     }
 }
@@ -682,15 +681,13 @@ void ReadService::AsyncRead(IAsyncReadOwner& owner, const ReadRequest& request) 
 void ReadService::Start(Read read) {
     const std::uintptr_t id = read.worker->Id();
     AsyncProperty failed = read.worker->Failed("program error");
-    try {
-        // A worker that met a program error ends with a failed completion, so that it is
-        // joined and its owner learns of its end.
-        read.thread = std::thread([worker = read.worker.get(), failed = std::move(failed)] {
+    // A worker that met a program error ends with a failed completion, so that it is joined
+    // and its owner learns of its end.
+    if (!read.thread.Start([worker = read.worker.get(), failed = std::move(failed)] {
             Barrier(
                 "the read worker", [worker] { worker->Run(); },
                 [&] { worker->PostEnd(failed, {}); });
-        });
-    } catch (const std::system_error&) {
+        })) {
         throw AsyncReadError(ErrorNotEnoughMemory, "cannot start a thread for the read");
     }
     reads_.emplace(id, std::move(read));
@@ -726,7 +723,7 @@ void ReadService::OnNotice(std::uintptr_t id, const AsyncProperty& property, boo
     }
     IAsyncReadOwner* owner = found->second.owner;
     if (complete) {
-        found->second.thread.join(); // its last act was posting this
+        found->second.thread.Join(); // its last act was posting this
         reads_.erase(found);
         tasks_.Forget(id);
         if (reads_.empty() && std::exchange(connected_, false)) {

@@ -3,6 +3,7 @@
 
 #include "Config.h"
 #include "platform/ReadService.h"
+#include "win32/Thread.h"
 #include "win32/UiTask.h"
 #include "win32/UniqueHandle.h"
 
@@ -13,7 +14,6 @@
 #include <map>
 #include <memory>
 #include <string>
-#include <thread>
 
 namespace varnek::win32 {
 
@@ -93,7 +93,7 @@ private:
         IAsyncReadOwner* owner = nullptr; // null once the read is dropped
         std::string propertyName;
         std::unique_ptr<Worker> worker;
-        std::thread thread;
+        Thread thread;
     };
 
     void Start(Read read);

@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <mutex> // std::lock_guard
+
 namespace varnek::win32 {
 
 namespace {

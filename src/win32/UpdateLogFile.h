@@ -2,8 +2,8 @@
 #pragma once
 
 #include "platform/Signatures.h"
+#include "win32/Thread.h"
 
-#include <mutex>
 #include <string>
 
 namespace varnek::win32 {
@@ -27,7 +27,7 @@ public:
 
 private:
     std::wstring path_;
-    std::mutex mutex_; // one line, and one move to update.log.1, at a time
+    Mutex mutex_; // one line, and one move to update.log.1, at a time
 };
 
 } // namespace varnek::win32

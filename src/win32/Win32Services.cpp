@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <stdexcept>
 #include <vector>
 
 namespace varnek::win32 {
@@ -314,7 +315,7 @@ bool Processes::StartScript(std::string_view script, std::string_view folder) {
 Processes::~Processes() {
     for (auto& [id, run] : runs_) {
         tasks_.Forget(id);
-        run.thread.join();
+        run.thread.Join();
     }
 }
 
@@ -335,11 +336,15 @@ void Processes::Start(IProcessOwner& owner, std::function<Delivery()> work) {
     run.owner = &owner;
     // The worker touches only its work and the task service; the task it posts runs only while
     // this service lives (its end forgets the tasks of every run).
-    run.thread = std::thread([&tasks = tasks_, id, this, work = std::move(work)] {
-        Delivery deliver = Barrier("a worker of the processes service", work,
-                                   [] { return Delivery([](IProcessOwner&) {}); });
-        tasks.Post(id, [this, id, deliver = std::move(deliver)] { Ended(id, deliver); });
-    });
+    if (!run.thread.Start([&tasks = tasks_, id, this, work = std::move(work)] {
+            Delivery deliver = Barrier("a worker of the processes service", work,
+                                       [] { return Delivery([](IProcessOwner&) {}); });
+            tasks.Post(id, [this, id, deliver = std::move(deliver)] { Ended(id, deliver); });
+        })) {
+        runs_.erase(id);
+        tasks_.Forget(id);
+        throw std::runtime_error("no thread for a worker of the processes service");
+    }
 }
 
 void Processes::Ended(std::uintptr_t id, const Delivery& deliver) {
@@ -347,7 +352,7 @@ void Processes::Ended(std::uintptr_t id, const Delivery& deliver) {
     if (found == runs_.end()) {
         return;
     }
-    found->second.thread.join(); // its last act was posting this
+    found->second.thread.Join(); // its last act was posting this
     IProcessOwner* const owner = found->second.owner;
     runs_.erase(found);
     tasks_.Forget(id);

@@ -9,12 +9,12 @@
 
 #include <shellapi.h>
 
+#include "win32/Thread.h"
 #include "win32/UniqueHandle.h"
 
 #include <functional>
 #include <map>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace varnek::win32 {
@@ -84,7 +84,7 @@ public:
 private:
     struct Running {
         IProcessOwner* owner = nullptr; // null once forgotten
-        std::thread thread;
+        Thread thread;
     };
     // What a worker's end tells its owner.
     using Delivery = std::function<void(IProcessOwner&)>;
