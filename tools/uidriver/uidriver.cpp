@@ -681,20 +681,35 @@ int cmdClick(HWND control) {
     return kDone;
 }
 
-// The program file of a process, for saying whose window it is.
-std::wstring exeOf(DWORD pid) {
-    std::wstring exe = L"?";
+struct Process {
+    DWORD pid, parent;
+    std::wstring exe;
+};
+
+// Every process of the prefix, or those that --name and --pid select.
+std::vector<Process> processes(bool selected) {
+    std::vector<Process> found;
     HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     if (snap == INVALID_HANDLE_VALUE)
-        return exe;
+        return found;
     PROCESSENTRY32W pe{};
     pe.dwSize = sizeof pe;
     for (BOOL more = Process32FirstW(snap, &pe); more; more = Process32NextW(snap, &pe)) {
-        if (pe.th32ProcessID == pid)
-            exe = pe.szExeFile;
+        if (!selected || ((!opt.name || _wcsicmp(pe.szExeFile, opt.name->c_str()) == 0) &&
+                          (!opt.pid || pe.th32ProcessID == *opt.pid)))
+            found.push_back({pe.th32ProcessID, pe.th32ParentProcessID, pe.szExeFile});
     }
     CloseHandle(snap);
-    return exe;
+    return found;
+}
+
+// The program file of a process, for saying whose window it is.
+std::wstring exeOf(DWORD pid) {
+    for (const Process& process : processes(false)) {
+        if (process.pid == pid)
+            return process.exe;
+    }
+    return L"?";
 }
 
 int cmdMsgbox() {
@@ -760,31 +775,10 @@ int cmdActivate(HWND top) {
     return kDone;
 }
 
-struct Process {
-    DWORD pid, parent;
-    std::wstring exe;
-};
-
-std::vector<Process> selectedProcesses() {
-    std::vector<Process> found;
-    HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (snap == INVALID_HANDLE_VALUE)
-        return found;
-    PROCESSENTRY32W pe{};
-    pe.dwSize = sizeof pe;
-    for (BOOL more = Process32FirstW(snap, &pe); more; more = Process32NextW(snap, &pe)) {
-        if ((!opt.name || _wcsicmp(pe.szExeFile, opt.name->c_str()) == 0) &&
-            (!opt.pid || pe.th32ProcessID == *opt.pid))
-            found.push_back({pe.th32ProcessID, pe.th32ParentProcessID, pe.szExeFile});
-    }
-    CloseHandle(snap);
-    return found;
-}
-
 int cmdProcesses() {
     std::vector<Process> found;
     if (!poll(opt.timeout, [&] {
-            found = selectedProcesses();
+            found = processes(true);
             return opt.gone == found.empty();
         })) {
         complain(std::string(opt.gone ? "still running: " : "no process ") +
