@@ -204,7 +204,8 @@ class UiDriver(unittest.TestCase):
 
     def test_msgbox_reads_and_answers_a_message_box(self):
         uidriver("settext", "--title", self.title, "--id", "102", "Åse")
-        self.assertEqual(uidriver("msgbox", "--none", "--timeout", "500")[0], 0)
+        rc, out, err = uidriver("msgbox", "--none", "--timeout", "500")
+        self.assertEqual(rc, 0, err + out)
         rc, out, err = uidriver("click", "--title", self.title, "--text", "&Gem")
         self.assertEqual((rc, out), (0, "pending\n"), err)
         [box] = records("msgbox", "--timeout", "10000")
@@ -220,7 +221,8 @@ class UiDriver(unittest.TestCase):
         self.assertEqual(uidriver("msgbox", "--press", "Maybe", "--timeout", "1000")[0], 1)
         self.assertEqual(uidriver("msgbox", "--press", "No")[0], 0)
         self.assertEqual(self.text(109), "answer=7")
-        self.assertEqual(uidriver("msgbox", "--none", "--timeout", "300")[0], 0)
+        rc, out, err = uidriver("msgbox", "--none", "--timeout", "300")
+        self.assertEqual(rc, 0, err + out)
         uidriver("click", "--title", self.title, "--text", "Gem")
         self.assertEqual(uidriver("msgbox", "--press", "6")[0], 0)
         self.assertEqual(self.text(109), "answer=6")
